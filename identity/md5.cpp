@@ -1,0 +1,222 @@
+#include "identity/md5.h"
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+inline std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+inline std::uint32_t LoadLE32(const unsigned char* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+
+inline void StoreLE32(unsigned char* p, std::uint32_t v) {
+    p[0] = static_cast<unsigned char>(v);
+    p[1] = static_cast<unsigned char>(v >> 8);
+    p[2] = static_cast<unsigned char>(v >> 16);
+    p[3] = static_cast<unsigned char>(v >> 24);
+}
+
+#define QV_MD5_STEP(f, a, b, c, d, x, t, s) \
+    (a) += f((b), (c), (d)) + (x) + (t);    \
+    (a) = RotateLeft((a), (s)) + (b)
+
+inline std::uint32_t F(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return z ^ (x & (y ^ z)); }
+inline std::uint32_t G(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (z & (x ^ y)); }
+inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
+inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (x | ~z); }
+
+// Size of the stream buffer behind DigestFile: the 1024-byte reads are served
+// from it instead of each becoming a system call.
+constexpr std::size_t kFileBufferSize = 256 * 1024;
+
+}  // namespace
+
+CMd5::CMd5()
+    : state_{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u},
+      countLow_(0),
+      countHigh_(0),
+      block_{},
+      digest_{},
+      finalized_(false) {}
+
+void CMd5::Compress(const unsigned char* p) {
+    std::uint32_t x[16];
+    for (int i = 0; i < 16; ++i) x[i] = LoadLE32(p + 4 * i);
+    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+
+    QV_MD5_STEP(F, a, b, c, d, x[0], 0xd76aa478, 7);
+    QV_MD5_STEP(F, d, a, b, c, x[1], 0xe8c7b756, 12);
+    QV_MD5_STEP(F, c, d, a, b, x[2], 0x242070db, 17);
+    QV_MD5_STEP(F, b, c, d, a, x[3], 0xc1bdceee, 22);
+    QV_MD5_STEP(F, a, b, c, d, x[4], 0xf57c0faf, 7);
+    QV_MD5_STEP(F, d, a, b, c, x[5], 0x4787c62a, 12);
+    QV_MD5_STEP(F, c, d, a, b, x[6], 0xa8304613, 17);
+    QV_MD5_STEP(F, b, c, d, a, x[7], 0xfd469501, 22);
+    QV_MD5_STEP(F, a, b, c, d, x[8], 0x698098d8, 7);
+    QV_MD5_STEP(F, d, a, b, c, x[9], 0x8b44f7af, 12);
+    QV_MD5_STEP(F, c, d, a, b, x[10], 0xffff5bb1, 17);
+    QV_MD5_STEP(F, b, c, d, a, x[11], 0x895cd7be, 22);
+    QV_MD5_STEP(F, a, b, c, d, x[12], 0x6b901122, 7);
+    QV_MD5_STEP(F, d, a, b, c, x[13], 0xfd987193, 12);
+    QV_MD5_STEP(F, c, d, a, b, x[14], 0xa679438e, 17);
+    QV_MD5_STEP(F, b, c, d, a, x[15], 0x49b40821, 22);
+
+    QV_MD5_STEP(G, a, b, c, d, x[1], 0xf61e2562, 5);
+    QV_MD5_STEP(G, d, a, b, c, x[6], 0xc040b340, 9);
+    QV_MD5_STEP(G, c, d, a, b, x[11], 0x265e5a51, 14);
+    QV_MD5_STEP(G, b, c, d, a, x[0], 0xe9b6c7aa, 20);
+    QV_MD5_STEP(G, a, b, c, d, x[5], 0xd62f105d, 5);
+    QV_MD5_STEP(G, d, a, b, c, x[10], 0x02441453, 9);
+    QV_MD5_STEP(G, c, d, a, b, x[15], 0xd8a1e681, 14);
+    QV_MD5_STEP(G, b, c, d, a, x[4], 0xe7d3fbc8, 20);
+    QV_MD5_STEP(G, a, b, c, d, x[9], 0x21e1cde6, 5);
+    QV_MD5_STEP(G, d, a, b, c, x[14], 0xc33707d6, 9);
+    QV_MD5_STEP(G, c, d, a, b, x[3], 0xf4d50d87, 14);
+    QV_MD5_STEP(G, b, c, d, a, x[8], 0x455a14ed, 20);
+    QV_MD5_STEP(G, a, b, c, d, x[13], 0xa9e3e905, 5);
+    QV_MD5_STEP(G, d, a, b, c, x[2], 0xfcefa3f8, 9);
+    QV_MD5_STEP(G, c, d, a, b, x[7], 0x676f02d9, 14);
+    QV_MD5_STEP(G, b, c, d, a, x[12], 0x8d2a4c8a, 20);
+
+    QV_MD5_STEP(H, a, b, c, d, x[5], 0xfffa3942, 4);
+    QV_MD5_STEP(H, d, a, b, c, x[8], 0x8771f681, 11);
+    QV_MD5_STEP(H, c, d, a, b, x[11], 0x6d9d6122, 16);
+    QV_MD5_STEP(H, b, c, d, a, x[14], 0xfde5380c, 23);
+    QV_MD5_STEP(H, a, b, c, d, x[1], 0xa4beea44, 4);
+    QV_MD5_STEP(H, d, a, b, c, x[4], 0x4bdecfa9, 11);
+    QV_MD5_STEP(H, c, d, a, b, x[7], 0xf6bb4b60, 16);
+    QV_MD5_STEP(H, b, c, d, a, x[10], 0xbebfbc70, 23);
+    QV_MD5_STEP(H, a, b, c, d, x[13], 0x289b7ec6, 4);
+    QV_MD5_STEP(H, d, a, b, c, x[0], 0xeaa127fa, 11);
+    QV_MD5_STEP(H, c, d, a, b, x[3], 0xd4ef3085, 16);
+    QV_MD5_STEP(H, b, c, d, a, x[6], 0x04881d05, 23);
+    QV_MD5_STEP(H, a, b, c, d, x[9], 0xd9d4d039, 4);
+    QV_MD5_STEP(H, d, a, b, c, x[12], 0xe6db99e5, 11);
+    QV_MD5_STEP(H, c, d, a, b, x[15], 0x1fa27cf8, 16);
+    QV_MD5_STEP(H, b, c, d, a, x[2], 0xc4ac5665, 23);
+
+    QV_MD5_STEP(I, a, b, c, d, x[0], 0xf4292244, 6);
+    QV_MD5_STEP(I, d, a, b, c, x[7], 0x432aff97, 10);
+    QV_MD5_STEP(I, c, d, a, b, x[14], 0xab9423a7, 15);
+    QV_MD5_STEP(I, b, c, d, a, x[5], 0xfc93a039, 21);
+    QV_MD5_STEP(I, a, b, c, d, x[12], 0x655b59c3, 6);
+    QV_MD5_STEP(I, d, a, b, c, x[3], 0x8f0ccc92, 10);
+    QV_MD5_STEP(I, c, d, a, b, x[10], 0xffeff47d, 15);
+    QV_MD5_STEP(I, b, c, d, a, x[1], 0x85845dd1, 21);
+    QV_MD5_STEP(I, a, b, c, d, x[8], 0x6fa87e4f, 6);
+    QV_MD5_STEP(I, d, a, b, c, x[15], 0xfe2ce6e0, 10);
+    QV_MD5_STEP(I, c, d, a, b, x[6], 0xa3014314, 15);
+    QV_MD5_STEP(I, b, c, d, a, x[13], 0x4e0811a1, 21);
+    QV_MD5_STEP(I, a, b, c, d, x[4], 0xf7537e82, 6);
+    QV_MD5_STEP(I, d, a, b, c, x[11], 0xbd3af235, 10);
+    QV_MD5_STEP(I, c, d, a, b, x[2], 0x2ad7d2bb, 15);
+    QV_MD5_STEP(I, b, c, d, a, x[9], 0xeb86d391, 21);
+
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+}
+
+#undef QV_MD5_STEP
+
+void CMd5::Update(const void* bytes, std::uint32_t length) {
+    finalized_ = false;
+    const unsigned char* input = static_cast<const unsigned char*>(bytes);
+    std::uint32_t fill = (countLow_ >> 3) & 0x3f;
+
+    std::uint32_t low = countLow_ + (length << 3);
+    if (low < countLow_) ++countHigh_;
+    countLow_ = low;
+    countHigh_ += length >> 29;
+
+    if (length == 0) return;
+    std::uint32_t offset = 0;
+    if (fill != 0) {
+        std::uint32_t room = 64 - fill;
+        if (length < room) {
+            std::memcpy(block_ + fill, input, length);
+            return;
+        }
+        std::memcpy(block_ + fill, input, room);
+        Compress(block_);
+        offset = room;
+    }
+    // Whole 64-byte groups are compressed straight from the caller's buffer.
+    for (; length - offset >= 64; offset += 64) Compress(input + offset);
+    std::memcpy(block_, input + offset, length - offset);
+}
+
+void CMd5::Finalize() {
+    std::uint32_t savedState[4];
+    std::memcpy(savedState, state_, sizeof state_);
+    const std::uint32_t savedLow = countLow_, savedHigh = countHigh_;
+
+    static const unsigned char kPadding[64] = {0x80};
+    std::uint32_t fill = (savedLow >> 3) & 0x3f;
+    Update(kPadding, fill < 56 ? 56 - fill : 120 - fill);
+    unsigned char length[8];
+    StoreLE32(length, savedLow);
+    StoreLE32(length + 4, savedHigh);
+    Update(length, 8);
+
+    for (int i = 0; i < 4; ++i) StoreLE32(digest_ + 4 * i, state_[i]);
+
+    std::memcpy(state_, savedState, sizeof state_);
+    countLow_ = savedLow;
+    countHigh_ = savedHigh;
+    finalized_ = true;
+}
+
+std::string CMd5::HexDigest() {
+    if (!finalized_) Finalize();
+    Md5Digest d;
+    std::memcpy(d.data(), digest_, d.size());
+    return DigestToHex(d);
+}
+
+Md5Digest CMd5::Digest() {
+    if (!finalized_) Finalize();
+    Md5Digest d;
+    std::memcpy(d.data(), digest_, d.size());
+    return d;
+}
+
+void CMd5::UpdateFromStream(std::ifstream& stream) {
+    if (stream.fail() || stream.bad()) return;
+    char buffer[1024];
+    // A short read at the end sets eof (and fail); a read error sets bad or
+    // fail. Either ends the loop after hashing what was delivered.
+    while (stream.good()) {
+        stream.read(buffer, sizeof buffer);
+        std::streamsize got = stream.gcount();
+        if (got > 0) Update(buffer, static_cast<std::uint32_t>(got));
+    }
+    stream.close();  // sets failbit (and throws if asked to) when closing fails
+}
+
+std::string DigestFile(const std::wstring& path) {
+    if (path.empty()) return std::string();
+    std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
+    std::ifstream stream;
+    stream.rdbuf()->pubsetbuf(buffer.get(), kFileBufferSize);
+    // The runtime opens files shared for reading and writing with other openers.
+    stream.open(path.c_str(), std::ios::in | std::ios::binary);
+    if (!stream.is_open()) return std::string();
+    CMd5 md5;
+    md5.UpdateFromStream(stream);
+    return md5.HexDigest();
+}
+
+std::string DigestToHex(const Md5Digest& digest) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string text(32, '0');
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        text[2 * i] = kHex[digest[i] >> 4];
+        text[2 * i + 1] = kHex[digest[i] & 0x0f];
+    }
+    return text;
+}
