@@ -36,9 +36,7 @@ std::wstring Report() {
     text += L"low=" + folders.LocalAppDataLow() + L"\n";
     text += L"data=" + DataFolder() + L"\n";
     text += L"browser=" + DefaultBrowserPath() + L"\n";
-    text += L"boblocal=" + bob.LocalAppData() + L"\n";
     text += L"boblow=" + bob.LocalAppDataLow() + L"\n";
-    text += L"bobtemp=" + bob.TempFolder() + L"\n";
     text += L"bobdata=" + DataFolder(bob) + L"\n";
     return text;
 }

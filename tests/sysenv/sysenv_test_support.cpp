@@ -1,7 +1,9 @@
 #include "sysenv_test_support.h"
 
+#include <sstream>
 #include <stdexcept>
 
+#include "sysenv/system_helpers.h"
 #include "test_support.h"
 #include "util/owned.h"
 #include "util/path.h"
@@ -72,27 +74,13 @@ void RegValueGuard::Remove() {
     ::RegDeleteValueW(key.get(), valueName_.c_str());
 }
 
-EnvGuard::~EnvGuard() {
-    for (const auto& entry : saved_)
-        ::SetEnvironmentVariableW(entry.first.c_str(), entry.second.first ? entry.second.second.c_str() : nullptr);
+EnvVarGuard::EnvVarGuard(std::wstring name) : name_(std::move(name)) {
+    std::vector<wchar_t> value(32768);
+    existed_ = ::GetEnvironmentVariableW(name_.c_str(), value.data(), 32768) != 0;
+    saved_ = value.data();
 }
 
-void EnvGuard::Remember(const std::wstring& name) {
-    if (saved_.count(name)) return;
-    wchar_t value[32768];
-    DWORD got = ::GetEnvironmentVariableW(name.c_str(), value, 32768);
-    saved_[name] = got ? std::make_pair(true, std::wstring(value)) : std::make_pair(false, std::wstring());
-}
-
-void EnvGuard::Set(const std::wstring& name, const std::wstring& value) {
-    Remember(name);
-    ::SetEnvironmentVariableW(name.c_str(), value.c_str());
-}
-
-void EnvGuard::Unset(const std::wstring& name) {
-    Remember(name);
-    ::SetEnvironmentVariableW(name.c_str(), nullptr);
-}
+EnvVarGuard::~EnvVarGuard() { Set(existed_ ? saved_.c_str() : nullptr); }
 
 std::wstring ChildPath() { return ModuleFolder() + L"\\sysenv_child.exe"; }
 
@@ -102,16 +90,21 @@ std::wstring ChildCommand(const std::wstring& childPath, const std::wstring& arg
 
 std::wstring ReadUtf8(const std::wstring& path) { return Utf8ToWide(ReadBytes(path)); }
 
-std::map<std::wstring, std::wstring> ParseReport(const std::wstring& text) {
+std::map<std::wstring, std::wstring> ChildReport(const wchar_t* wineVersion) {
+    RegValueGuard version(HKEY_CURRENT_USER, L"Software\\Wine\\AppDefaults\\sysenv_child.exe", L"Version");
+    version.SetString(wineVersion);
+    TempDir dir;
+    std::wstring report = dir / L"report.txt";
+    DWORD exitCode = 1;
     std::map<std::wstring, std::wstring> values;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = text.substr(start, end - start);
+    if (!RunProcess(ChildCommand(ChildPath(), L"report \"" + report + L"\""), L"", L"", false, false, true, 60000,
+                    nullptr, nullptr, &exitCode) ||
+        exitCode != 0)
+        return values;
+    std::wistringstream lines(ReadUtf8(report));
+    for (std::wstring line; std::getline(lines, line);) {
         size_t equals = line.find(L'=');
         if (equals != std::wstring::npos) values[line.substr(0, equals)] = line.substr(equals + 1);
-        start = end + 1;
     }
     return values;
 }

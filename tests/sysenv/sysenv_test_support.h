@@ -31,19 +31,18 @@ private:
     std::wstring createdTop_;  // topmost key this guard created, empty if none
 };
 
-// Environment variables of this process that a test changes; restored on destruction.
-class EnvGuard {
+// An environment variable of this process that a test changes; restored on destruction.
+class EnvVarGuard {
 public:
-    EnvGuard() = default;
-    ~EnvGuard();
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-    void Set(const std::wstring& name, const std::wstring& value);
-    void Unset(const std::wstring& name);
+    explicit EnvVarGuard(std::wstring name);
+    ~EnvVarGuard();
+    EnvVarGuard(const EnvVarGuard&) = delete;
+    EnvVarGuard& operator=(const EnvVarGuard&) = delete;
+    void Set(const wchar_t* value) { ::SetEnvironmentVariableW(name_.c_str(), value); }  // null unsets
 
 private:
-    void Remember(const std::wstring& name);
-    std::map<std::wstring, std::pair<bool, std::wstring>> saved_;
+    std::wstring name_, saved_;
+    bool existed_;
 };
 
 // Full path of the child program built beside the test program.
@@ -52,8 +51,9 @@ std::wstring ChildPath();
 std::wstring ChildCommand(const std::wstring& childPath, const std::wstring& args);
 // Reads a UTF-8 file the child wrote.
 std::wstring ReadUtf8(const std::wstring& path);
-// The value of `key=` lines of a child's report.
-std::map<std::wstring, std::wstring> ParseReport(const std::wstring& text);
+// The child's report (os, local, low, data, browser, ...) as Wine runs it as
+// the given Windows version (winxp, win7, ...); empty when it did not run.
+std::map<std::wstring, std::wstring> ChildReport(const wchar_t* wineVersion);
 // Ends a process the test started and waits until it is gone.
 void EndProcess(DWORD processId);
 
