@@ -5,7 +5,6 @@
 #include "sysenv/system_helpers.h"
 #include "sysenv_test_support.h"
 #include "test_support.h"
-#include "util/owned.h"
 
 namespace {
 
@@ -93,17 +92,6 @@ TEST_F(RegistryFixture, EachValueTypeAsText) {
     EXPECT_FALSE(Query(L"sz"));
     EXPECT_EQ(text, L"keep");
     EXPECT_EQ(type, 77u);
-}
-
-TEST(Modules, LoadedOrLoadedNow) {
-    EXPECT_EQ(GetOrLoadModule(L""), nullptr);
-    EXPECT_EQ(GetOrLoadModule(L"kernel32.dll"), ::GetModuleHandleW(L"kernel32.dll"));
-    HMODULE wts = GetOrLoadModule(L"Wtsapi32.dll");
-    ASSERT_NE(wts, nullptr);
-    EXPECT_EQ(::GetModuleHandleW(L"wtsapi32.dll"), wts);
-    EXPECT_EQ(GetOrLoadModule(L"no-such-module-qv.dll"), nullptr);
-    EXPECT_TRUE(EnablePrivilege(L"SeDebugPrivilege"));
-    EXPECT_FALSE(EnablePrivilege(L"SeNoSuchPrivilegeQv"));
 }
 
 namespace {

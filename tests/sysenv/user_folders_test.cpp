@@ -39,8 +39,11 @@ TEST(UserFolders, SystemContextWithoutNameUsesItsOwnRegistry) {
 }
 
 TEST(UserFolders, InteractiveUserIsTheShellOwner) {
+    // Wine's shell is its desktop process, explorer.exe, started at the
+    // latest when a program first asks for the desktop window.
+    ::GetDesktopWindow();
     DWORD shell = FindProcessByName(L"explorer.exe");
-    ASSERT_NE(shell, 0u) << "Wine runs explorer.exe as its desktop process";
+    ASSERT_NE(shell, 0u);
     std::wstring owner = GetProcessUserName(shell);
     ASSERT_FALSE(owner.empty());
     CUserFolders& context = CUserFolders::Instance();
