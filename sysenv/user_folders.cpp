@@ -1,0 +1,218 @@
+#include "sysenv/user_folders.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <utility>
+#include <vector>
+
+#include "sysenv/system_helpers.h"
+#include "util/owned.h"
+#include "util/path.h"
+#include "util/text.h"
+
+const wchar_t kProductFolderName[] = L"Quiview";
+
+namespace {
+
+const wchar_t kShellProcess[] = L"explorer.exe";
+const wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+const wchar_t kLocalAppDataValue[] = L"Local AppData";
+const wchar_t kLocalAppDataLowValue[] = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+const wchar_t kDisplayIconValue[] = L"DisplayIcon";
+
+// FOLDERID_LocalAppData and FOLDERID_LocalAppDataLow.
+const GUID kFolderLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
+const GUID kFolderLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
+
+const DWORD kEnvBufferBytes = 1024;
+
+using WTSGetActiveConsoleSessionIdFn = DWORD(WINAPI*)();
+using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
+using ExpandEnvironmentStringsForUserAFn = BOOL(WINAPI*)(HANDLE, LPCSTR, LPSTR, DWORD);
+
+bool IsXp() { return GetOsVersionClass() == OS_XP; }
+
+bool CachedFolderValid(const std::wstring& folder) {
+    return !folder.empty() && ::PathFileExistsW(folder.c_str());
+}
+
+// An expansion that still reads "%tmp%" found no such variable: it names no
+// folder, so it counts as failed.
+std::string ExpandedTemp(const char* buffer) {
+    std::string text(buffer, strnlen(buffer, kEnvBufferBytes));
+    if (::lstrcmpiA(text.c_str(), "%tmp%") == 0) return std::string();
+    return text;
+}
+
+std::wstring WithProductFolder(const std::wstring& base) { return base + L"\\" + kProductFolderName; }
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Position of the first path component that is exactly the product folder
+// name (case-sensitive), npos when none. A name that merely contains it, such
+// as "QuiviewTools", is another folder and must not be cut to "Quiview".
+size_t FindProductFolder(const std::wstring& path) {
+    const size_t length = ::lstrlenW(kProductFolderName);
+    for (size_t pos = path.find(kProductFolderName); pos != std::wstring::npos;
+         pos = path.find(kProductFolderName, pos + 1)) {
+        bool starts = pos == 0 || IsSeparator(path[pos - 1]);
+        bool ends = pos + length == path.size() || IsSeparator(path[pos + length]);
+        if (starts && ends) return pos;
+    }
+    return std::wstring::npos;
+}
+
+}  // namespace
+
+bool IsSystemAccountName(const std::wstring& accountName) {
+    return ::lstrcmpiW(accountName.c_str(), L"system") == 0;
+}
+
+ProfileFolders ProfileFoldersForUser(const std::wstring& userName, bool isXp) {
+    ProfileFolders folders;
+    if (isXp) {
+        const std::wstring profile = L"C:\\Documents and Settings\\" + userName;
+        folders.localAppData = profile + L"\\Local Settings\\Application Data";
+        folders.temp = profile + L"\\Local Settings\\Temp";
+        folders.dataFolder = WithProductFolder(folders.localAppData);
+    } else {
+        const std::wstring profile = L"C:\\Users\\" + userName;
+        folders.localAppData = profile + L"\\AppData\\Local";
+        folders.localAppDataLow = profile + L"\\AppData\\LocalLow";
+        folders.temp = profile + L"\\AppData\\Local\\Temp";
+        folders.dataFolder = WithProductFolder(folders.localAppDataLow);
+    }
+    return folders;
+}
+
+std::wstring InstallFolderFromIcon(const std::wstring& iconPath, bool iconIsFolder) {
+    std::wstring folder = iconPath;
+    size_t marker = FindProductFolder(folder);
+    if (marker != std::wstring::npos) {
+        folder.resize(marker + ::lstrlenW(kProductFolderName));
+    } else if (!iconIsFolder) {
+        // The icon is a file outside a product folder: its own folder is the
+        // installation, so that file names appended by callers land beside it.
+        TrimEnd(folder, L'\\');
+        size_t separator = folder.find_last_of(L"\\/");
+        if (separator != std::wstring::npos) folder.resize(separator);
+    }
+    TrimEnd(folder, L'\\');
+    return folder;
+}
+
+CUserFolders& CUserFolders::Instance() {
+    static CUserFolders instance;
+    return instance;
+}
+
+CUserFolders::CUserFolders() {
+    m_isSystem = IsSystemAccountName(GetProcessUserName(0));
+    // Without a shell process the id is 0, which names this process's account.
+    m_userName = GetProcessUserName(FindProcessByName(kShellProcess));
+}
+
+CUserFolders::CUserFolders(std::wstring userName, bool isSystem)
+    : m_userName(std::move(userName)), m_isSystem(isSystem) {}
+
+std::wstring CUserFolders::LocalAppData() {
+    if (CachedFolderValid(m_localAppData)) return m_localAppData;
+    if (m_isSystem && !m_userName.empty()) {
+        m_localAppData = ProfileFoldersForUser(m_userName, IsXp()).localAppData;
+    } else {
+        m_localAppData = GetRegString(kShellFoldersKey, kLocalAppDataValue, HKEY_CURRENT_USER);
+        if (m_localAppData.empty()) m_localAppData = GetKnownFolderPath(kFolderLocalAppData);
+    }
+    return m_localAppData;
+}
+
+std::wstring CUserFolders::LocalAppDataLow() {
+    if (CachedFolderValid(m_localAppDataLow)) return m_localAppDataLow;
+    if (m_isSystem && !m_userName.empty()) {
+        // Empty on XP, which has no such folder.
+        m_localAppDataLow = ProfileFoldersForUser(m_userName, IsXp()).localAppDataLow;
+    } else {
+        m_localAppDataLow = GetRegString(kShellFoldersKey, kLocalAppDataLowValue, HKEY_CURRENT_USER);
+        if (m_localAppDataLow.empty()) m_localAppDataLow = GetKnownFolderPath(kFolderLocalAppDataLow);
+    }
+    return m_localAppDataLow;
+}
+
+std::wstring CUserFolders::TempFolder() {
+    if (CachedFolderValid(m_temp)) return m_temp;
+    if (m_isSystem && !m_userName.empty()) {
+        m_temp = ProfileFoldersForUser(m_userName, IsXp()).temp;
+        return m_temp;
+    }
+    m_temp = AnsiToWide(SessionUserTemp());
+    if (m_temp.empty()) {
+        wchar_t buffer[MAX_PATH + 1] = {};
+        if (::GetTempPathW(MAX_PATH, buffer) != 0) {
+            m_temp = buffer;
+            Trim(m_temp, L'\\');
+        }
+    }
+    return m_temp;
+}
+
+std::string SessionUserTemp() {
+    std::string result;
+    std::vector<char> buffer(kEnvBufferBytes + 1, '\0');
+    UniqueHandle token;
+
+    HMODULE kernel = GetOrLoadModule(L"Kernel32.dll");
+    HMODULE wts = kernel ? GetOrLoadModule(L"Wtsapi32.dll") : nullptr;
+    HMODULE userenv = wts ? GetOrLoadModule(L"Userenv.dll") : nullptr;
+    HMODULE advapi = userenv ? GetOrLoadModule(L"advapi32.dll") : nullptr;
+    if (advapi) {
+        auto consoleSession =
+            LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
+        auto queryUserToken = LookupProc<WTSQueryUserTokenFn>(wts, "WTSQueryUserToken");
+        auto expandForUser =
+            LookupProc<ExpandEnvironmentStringsForUserAFn>(userenv, "ExpandEnvironmentStringsForUserA");
+        if (consoleSession && queryUserToken && expandForUser) {
+            EnablePrivilege(L"SeTcbPrivilege");
+            if (queryUserToken(consoleSession(), token.out()) &&
+                expandForUser(token.get(), "%tmp%", buffer.data(), kEnvBufferBytes))
+                result = ExpandedTemp(buffer.data());
+        }
+    }
+    if (result.empty()) {
+        std::fill(buffer.begin(), buffer.end(), '\0');
+        DWORD got = ::ExpandEnvironmentStringsA("%tmp%", buffer.data(), kEnvBufferBytes);
+        // A return above the buffer size asks for more room: nothing usable was written.
+        if (got != 0 && got <= kEnvBufferBytes) result = ExpandedTemp(buffer.data());
+    }
+    return result;
+}
+
+std::wstring InstalledIconPath() {
+    std::wstring icon;
+    DWORD type = 0;
+    if (QueryRegString(HKEY_CURRENT_USER, 0, icon, kUninstallKey, kDisplayIconValue, type)) return icon;
+    icon.clear();
+    if (QueryRegString(HKEY_LOCAL_MACHINE, 0, icon, kUninstallKey, kDisplayIconValue, type)) return icon;
+    return std::wstring();
+}
+
+std::wstring InstallFolder(CUserFolders& folders) {
+    std::wstring icon = InstalledIconPath();
+    if (!icon.empty() && ::PathFileExistsW(icon.c_str()))
+        return InstallFolderFromIcon(icon, ::PathIsDirectoryW(icon.c_str()) != FALSE);
+    std::wstring folder = WithProductFolder(folders.LocalAppData());
+    CreateDirectoryTree(folder);
+    return folder;
+}
+
+std::wstring InstallFolder() { return InstallFolder(CUserFolders::Instance()); }
+
+std::wstring DataFolder(CUserFolders& folders) {
+    return WithProductFolder(IsXp() ? folders.LocalAppData() : folders.LocalAppDataLow());
+}
+
+std::wstring DataFolder() { return DataFolder(CUserFolders::Instance()); }

@@ -1,0 +1,193 @@
+// ImgShell.exe: the Quiview image viewer. Shows the picture named on its
+// command line (PNG, JPEG, BMP, GIF), fitted to its window, or the welcome
+// picture beside it. Pictures can also be dropped on the window or opened
+// with Ctrl+O. The title shows the version and channel the installer recorded.
+#include <windows.h>
+#include <commdlg.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+
+#include <gdiplus.h>
+
+#include "util/path.h"
+#include "viewer/install_info.h"
+
+namespace {
+
+const wchar_t kWindowClass[] = L"QuiviewImgShell";
+const wchar_t kWelcomePicture[] = L"welcome.png";
+
+struct ViewerState {
+    std::unique_ptr<Gdiplus::Image> image;
+    std::wstring imagePath;
+    InstallInfo info;
+};
+
+ViewerState* StateOf(HWND window) { return reinterpret_cast<ViewerState*>(::GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+std::wstring FileNameOf(const std::wstring& path) {
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+void UpdateTitle(HWND window, const ViewerState& state) {
+    std::wstring title = ViewerTitle(state.info);
+    if (!state.imagePath.empty()) title = FileNameOf(state.imagePath) + L" - " + title;
+    ::SetWindowTextW(window, title.c_str());
+}
+
+// Loads a picture; false (and the current one kept) when it cannot be decoded.
+bool OpenPicture(HWND window, ViewerState& state, const std::wstring& path, bool isWelcome) {
+    std::unique_ptr<Gdiplus::Image> image(Gdiplus::Image::FromFile(path.c_str()));
+    if (!image || image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0 || image->GetHeight() == 0)
+        return false;
+    state.image = std::move(image);
+    state.imagePath = isWelcome ? std::wstring() : path;
+    UpdateTitle(window, state);
+    ::InvalidateRect(window, nullptr, FALSE);
+    return true;
+}
+
+void ShowCannotOpen(HWND window, const std::wstring& path) {
+    const std::wstring text = L"\u65e0\u6cd5\u6253\u5f00\u56fe\u7247\uff1a" + path;  // cannot open picture:
+    ::MessageBoxW(window, text.c_str(), L"Quiview", MB_OK | MB_ICONWARNING);
+}
+
+void AskForPicture(HWND window, ViewerState& state) {
+    wchar_t file[MAX_PATH] = {};
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = window;
+    ofn.lpstrFilter = L"\u56fe\u7247 (*.png;*.jpg;*.jpeg;*.bmp;*.gif)\0*.png;*.jpg;*.jpeg;*.bmp;*.gif\0"
+                      L"\u6240\u6709\u6587\u4ef6 (*.*)\0*.*\0";
+    ofn.lpstrFile = file;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    if (::GetOpenFileNameW(&ofn) && !OpenPicture(window, state, file, false)) ShowCannotOpen(window, file);
+}
+
+void Paint(HWND window, const ViewerState& state) {
+    PAINTSTRUCT ps;
+    HDC dc = ::BeginPaint(window, &ps);
+    RECT client;
+    ::GetClientRect(window, &client);
+    const int width = client.right - client.left, height = client.bottom - client.top;
+    if (width > 0 && height > 0) {
+        // Drawn off screen first, then copied in one go: no flicker on resize.
+        HDC memory = ::CreateCompatibleDC(dc);
+        HBITMAP bitmap = ::CreateCompatibleBitmap(dc, width, height);
+        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        {
+            Gdiplus::Graphics g(memory);
+            g.Clear(Gdiplus::Color(255, 32, 33, 36));
+            if (state.image) {
+                const FitRect fit = FitPicture(state.image->GetWidth(), state.image->GetHeight(), width, height);
+                g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+                g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+                g.DrawImage(state.image.get(), Gdiplus::Rect(fit.x, fit.y, fit.width, fit.height));
+            }
+        }
+        ::BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
+        ::SelectObject(memory, old);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(memory);
+    }
+    ::EndPaint(window, &ps);
+}
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    ViewerState* state = StateOf(window);
+    switch (message) {
+        case WM_CREATE: {
+            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+            ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+            ::DragAcceptFiles(window, TRUE);
+            return 0;
+        }
+        case WM_ERASEBKGND:
+            return 1;
+        case WM_PAINT:
+            Paint(window, *state);
+            return 0;
+        case WM_SIZE:
+            ::InvalidateRect(window, nullptr, FALSE);
+            return 0;
+        case WM_DROPFILES: {
+            HDROP drop = reinterpret_cast<HDROP>(wParam);
+            wchar_t file[MAX_PATH] = {};
+            if (::DragQueryFileW(drop, 0, file, MAX_PATH) && !OpenPicture(window, *state, file, false))
+                ShowCannotOpen(window, file);
+            ::DragFinish(drop);
+            return 0;
+        }
+        case WM_KEYDOWN:
+            if (wParam == 'O' && (::GetKeyState(VK_CONTROL) & 0x8000)) {
+                AskForPicture(window, *state);
+                return 0;
+            }
+            if (wParam == VK_ESCAPE) {
+                ::PostMessageW(window, WM_CLOSE, 0, 0);
+                return 0;
+            }
+            break;
+        case WM_DESTROY:
+            ::PostQuitMessage(0);
+            return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Gdiplus::GdiplusStartupInput gdiplusInput;
+    ULONG_PTR gdiplusToken = 0;
+    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
+    int exitCode = 0;
+    {
+        ViewerState state;
+        state.info = ReadInstallInfo();
+
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = instance;
+        wc.hIcon = ::LoadIconW(instance, MAKEINTRESOURCEW(1));
+        if (!wc.hIcon) wc.hIcon = ::LoadIconW(nullptr, IDI_APPLICATION);
+        wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = kWindowClass;
+        ::RegisterClassExW(&wc);
+        HWND window = ::CreateWindowExW(WS_EX_ACCEPTFILES, kWindowClass, ViewerTitle(state.info).c_str(),
+                                        WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 900, 640, nullptr, nullptr,
+                                        instance, &state);
+        if (window) {
+            int argc = 0;
+            LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+            const std::wstring requested = (argv && argc > 1) ? argv[1] : L"";
+            if (argv) ::LocalFree(argv);
+            if (requested.empty() || !OpenPicture(window, state, requested, false)) {
+                OpenPicture(window, state, ModuleFolder() + L"\\" + kWelcomePicture, true);
+                if (!requested.empty()) {
+                    ::ShowWindow(window, show);
+                    ShowCannotOpen(window, requested);
+                }
+            }
+            ::ShowWindow(window, show);
+            ::UpdateWindow(window);
+            MSG msg;
+            while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+                ::TranslateMessage(&msg);
+                ::DispatchMessageW(&msg);
+            }
+            exitCode = static_cast<int>(msg.wParam);
+        }
+    }
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    ::CoUninitialize();
+    return exitCode;
+}
