@@ -13,11 +13,10 @@ DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder) {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info = {};
     std::wstring line = commandLine;
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder.c_str(),
+                          &startup, &info))
         throw std::runtime_error("cannot start a program");
-    UniqueHandle process(info.hProcess);
-    UniqueHandle thread(info.hThread);
+    UniqueHandle process(info.hProcess), thread(info.hThread);
     ::WaitForSingleObject(process.get(), INFINITE);
     DWORD code = 1;
     ::GetExitCodeProcess(process.get(), &code);
@@ -30,14 +29,11 @@ void RunSevenZip(const std::wstring& arguments, const std::wstring& folder) {
 }
 
 std::string TextBytes(size_t size, unsigned seed) {
-    static const char* const words[] = {"viewer ", "image ", "folder ", "payload ", "pixel ",
-                                        "colour ", "preview ", "thumbnail ", "\r\n"};
+    static const char* const words[] = {"viewer ", "image ", "folder ", "pixel ", "preview ", "\r\n"};
     std::string bytes;
-    bytes.reserve(size + 16);
-    unsigned state = seed * 2654435761u + 1;
-    while (bytes.size() < size) {
+    for (unsigned state = seed; bytes.size() < size;) {
         state = state * 1103515245u + 12345u;
-        bytes += words[(state >> 16) % 9];
+        bytes += words[(state >> 16) % 6];
     }
     bytes.resize(size);
     return bytes;
@@ -46,57 +42,34 @@ std::string TextBytes(size_t size, unsigned seed) {
 std::string RandomBytes(size_t size, unsigned seed) {
     std::string bytes(size, '\0');
     unsigned long long state = 0x9E3779B97F4A7C15ull ^ seed;
-    for (size_t i = 0; i < size; ++i) {
+    for (char& c : bytes) {
         state ^= state << 13;
         state ^= state >> 7;
         state ^= state << 17;
-        bytes[i] = static_cast<char>(state >> 24);
+        c = static_cast<char>(state >> 24);
     }
     return bytes;
 }
 
-unsigned long long FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second) {
-    SYSTEMTIME system = {};
-    system.wYear = year;
-    system.wMonth = month;
-    system.wDay = day;
-    system.wHour = hour;
-    system.wMinute = minute;
-    system.wSecond = second;
-    FILETIME time;
-    if (!::SystemTimeToFileTime(&system, &time)) throw std::runtime_error("bad calendar time");
-    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 void SetWriteTime(const std::wstring& path, unsigned long long time) {
-    UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    FILETIME value;
-    value.dwLowDateTime = static_cast<DWORD>(time);
-    value.dwHighDateTime = static_cast<DWORD>(time >> 32);
-    if (!file || !::SetFileTime(file.get(), nullptr, nullptr, &value))
-        throw std::runtime_error("cannot set a write time");
+    UniqueFile file(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    FILETIME value = {static_cast<DWORD>(time), static_cast<DWORD>(time >> 32)};
+    if (!file || !::SetFileTime(file.get(), nullptr, nullptr, &value)) throw std::runtime_error("cannot set time");
 }
 
-namespace {
-
-void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+static void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
     WIN32_FIND_DATAW data;
     UniqueFind find(::FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data));
     if (!find) return;
     do {
         std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out.push_back(relative + name + L"\\");
-            ListInto(root, relative + name + L"\\", out);
-        } else {
-            out.push_back(relative + name);
-        }
+        bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        out.push_back(relative + name + (folder ? L"\\" : L""));
+        if (folder) ListInto(root, out.back(), out);
     } while (::FindNextFileW(find.get(), &data));
 }
-
-}  // namespace
 
 std::vector<std::wstring> ListTree(const std::wstring& root) {
     std::vector<std::wstring> out;

@@ -1,6 +1,6 @@
 #pragma once
-// Test helpers that make real archives with the Windows 7z.exe that lies
-// beside the test program, and small file-tree helpers around them.
+// Test helpers: real archives made with the Windows 7z.exe beside the test
+// program, generated file contents, and file-tree helpers.
 #include <windows.h>
 
 #include <string>
@@ -10,20 +10,14 @@ namespace qvtest {
 
 // Runs a command line in a folder and waits for it; returns the exit code.
 DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder);
-// Runs 7z.exe (from the test program's folder) with the arguments in `folder`;
-// throws when it does not exit with 0.
+// Runs 7z.exe with the arguments in `folder`; throws unless it exits with 0.
 void RunSevenZip(const std::wstring& arguments, const std::wstring& folder);
-
-// Bytes that compress well (lines of text) and bytes that do not.
+// Bytes that compress well (words and line breaks) and bytes that do not.
 std::string TextBytes(size_t size, unsigned seed);
 std::string RandomBytes(size_t size, unsigned seed);
-
-// A 64-bit FILETIME value for a UTC calendar time.
-unsigned long long FileTimeOf(WORD year, WORD month, WORD day, WORD hour, WORD minute, WORD second);
-// Sets the last-write time of a file or folder (folders need backup semantics).
+// Sets the last-write time (a FILETIME value) of a file or folder.
 void SetWriteTime(const std::wstring& path, unsigned long long time);
-
-// Relative paths of every file and folder below `root`, sorted; folders end with a backslash.
+// Relative paths of everything below `root`, sorted; folders end with a backslash.
 std::vector<std::wstring> ListTree(const std::wstring& root);
 
 }  // namespace qvtest
