@@ -83,7 +83,8 @@ std::wstring ParentFolderOf(const std::wstring& path) {
 }
 
 bool IsContainedItemPath(const std::wstring& itemPath) {
-    if (itemPath.find(L':') != std::wstring::npos) return false;
+    // "C:\x" and the drive-relative "C:x" both leave the destination.
+    if (itemPath.size() >= 2 && itemPath[1] == L':') return false;
     if (!itemPath.empty() && IsSeparator(itemPath.front())) return false;
     size_t begin = 0;
     while (begin <= itemPath.size()) {

@@ -77,7 +77,8 @@ std::wstring JoinItemTarget(const std::wstring& folder, const std::wstring& item
 // Text up to and including the last backslash or slash; empty without either.
 std::wstring ParentFolderOf(const std::wstring& path);
 // False for an item path that could leave the destination folder: one with a
-// drive or stream colon, a leading separator, or a ".." component.
+// drive, a leading separator, or a ".." component. A stream name ("a:b") stays
+// inside the destination and is accepted.
 bool IsContainedItemPath(const std::wstring& itemPath);
 
 }  // namespace intl

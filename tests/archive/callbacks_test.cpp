@@ -182,10 +182,11 @@ TEST_F(CallbackTest, BadPropertiesAndPathsFailTheItemAndWriteNothing) {
 }
 
 TEST(ItemPaths, Containment) {
-    for (const wchar_t* safe : {L"a\\b/c.txt", L"..a", L"a..", L"a\\.\\b", L"a\\b..c\\d", L"", L"名字\\文件"})
+    for (const wchar_t* safe :
+         {L"a\\b/c.txt", L"..a", L"a..", L"a\\.\\b", L"a\\b..c\\d", L"", L"名字\\文件", L"a\\b:stream"})
         EXPECT_TRUE(IsContainedItemPath(safe)) << WideToUtf8(safe);
     for (const wchar_t* unsafe : {L"..", L"../x", L"a\\..\\..\\x", L"a\\..", L"\\x", L"/x", L"\\\\server\\x",
-                                  L"C:\\x", L"C:x", L"a\\b:stream", L"...\\x", L".. \\x"})
+                                  L"C:\\x", L"C:x", L"z:", L"...\\x", L".. \\x"})
         EXPECT_FALSE(IsContainedItemPath(unsafe)) << WideToUtf8(unsafe);
 }
 
