@@ -1,0 +1,292 @@
+#include "archive/callbacks.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <new>
+
+#include "archive/streams.h"
+#include "util/owned.h"
+
+namespace SevenZip {
+namespace intl {
+
+namespace {
+
+// Clears a property variant when it goes out of scope.
+class ScopedPropVariant {
+public:
+    ScopedPropVariant() { ::PropVariantInit(&value_); }
+    ~ScopedPropVariant() { ::PropVariantClear(&value_); }
+    ScopedPropVariant(const ScopedPropVariant&) = delete;
+    ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
+    PROPVARIANT* get() { return &value_; }
+    const PROPVARIANT& operator*() const { return value_; }
+
+private:
+    PROPVARIANT value_;
+};
+
+HRESULT ReadProperty(IInArchive* archive, UInt32 index, PROPID id, ScopedPropVariant& value) {
+    return archive->GetProperty(index, id, value.get());
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// A component that Windows would resolve to the parent folder: two or more dots,
+// possibly followed by dots and spaces that the path rules strip.
+bool IsParentComponent(const std::wstring& path, size_t begin, size_t end) {
+    size_t dots = 0;
+    for (size_t i = begin; i < end; ++i) {
+        if (path[i] == L'.') {
+            ++dots;
+        } else if (path[i] != L' ') {
+            return false;
+        }
+    }
+    return dots >= 2;
+}
+
+// Last system error as an HRESULT: the value itself when it is 0 or negative,
+// otherwise a Win32-facility HRESULT of its low 16 bits.
+HRESULT LastErrorAsHresult() {
+    LONG error = static_cast<LONG>(::GetLastError());
+    if (error <= 0) return static_cast<HRESULT>(error);
+    return static_cast<HRESULT>(0x80070000u | (static_cast<unsigned long>(error) & 0xFFFFu));
+}
+
+HRESULT OperationResultAsHresult(Int32 result) {
+    switch (result) {
+    case kOpUnsupportedMethod:
+        return E_NOTIMPL;
+    case kOpDataError:
+    case kOpCrcError:
+        return HRESULT_FROM_WIN32(ERROR_CRC);
+    case kOpWrongPassword:
+        return E_ABORT;
+    default:
+        return E_FAIL;
+    }
+}
+
+}  // namespace
+
+std::wstring JoinItemTarget(const std::wstring& folder, const std::wstring& itemPath) {
+    if (folder.empty()) return itemPath;
+    if (IsSeparator(folder.back())) return folder + itemPath;
+    return folder + L"\\" + itemPath;
+}
+
+std::wstring ParentFolderOf(const std::wstring& path) {
+    size_t last = path.find_last_of(L"\\/");
+    return last == std::wstring::npos ? std::wstring() : path.substr(0, last + 1);
+}
+
+bool IsContainedItemPath(const std::wstring& itemPath) {
+    // "C:\x" and the drive-relative "C:x" both leave the destination.
+    if (itemPath.size() >= 2 && itemPath[1] == L':') return false;
+    if (!itemPath.empty() && IsSeparator(itemPath.front())) return false;
+    size_t begin = 0;
+    while (begin <= itemPath.size()) {
+        size_t end = begin;
+        while (end < itemPath.size() && !IsSeparator(itemPath[end])) ++end;
+        if (IsParentComponent(itemPath, begin, end)) return false;
+        begin = end + 1;
+    }
+    return true;
+}
+
+// --- ArchiveOpenCallback -----------------------------------------------------
+
+ArchiveOpenCallback::ArchiveOpenCallback() = default;
+ArchiveOpenCallback::~ArchiveOpenCallback() = default;
+
+HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IArchiveOpenCallback) {
+        *object = static_cast<IArchiveOpenCallback*>(this);
+    } else if (iid == IID_ICryptoGetTextPassword) {
+        *object = static_cast<ICryptoGetTextPassword*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ArchiveOpenCallback::AddRef() { return refs_.Increment(); }
+
+ULONG STDMETHODCALLTYPE ArchiveOpenCallback::Release() {
+    ULONG count = refs_.Decrement();
+    if (count == 0) delete this;
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetTotal(const UInt64*, const UInt64*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetCompleted(const UInt64*, const UInt64*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::CryptoGetTextPassword(BSTR*) { return E_ABORT; }
+
+// --- ArchiveExtractCallback --------------------------------------------------
+
+ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination)
+    : archive_(archive), destination_(destination) {
+    if (archive_) archive_->AddRef();
+}
+
+ArchiveExtractCallback::~ArchiveExtractCallback() = default;
+
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IArchiveExtractCallback) {
+        *object = static_cast<IArchiveExtractCallback*>(this);
+    } else if (iid == IID_ICryptoGetTextPassword) {
+        *object = static_cast<ICryptoGetTextPassword*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE ArchiveExtractCallback::AddRef() { return refs_.Increment(); }
+
+ULONG STDMETHODCALLTYPE ArchiveExtractCallback::Release() {
+    ULONG count = refs_.Decrement();
+    if (count == 0) delete this;
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetTotal(UInt64) { return S_OK; }
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetCompleted(const UInt64*) { return S_OK; }
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::PrepareOperation(Int32) { return S_OK; }
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::CryptoGetTextPassword(BSTR*) { return E_ABORT; }
+
+// Reads attributes, folder flag, modification time and size (type check only).
+HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
+    {
+        ScopedPropVariant value;
+        HRESULT hr = ReadProperty(archive_.get(), index, kpidAttrib, value);
+        if (hr != S_OK) return hr;
+        if ((*value).vt == VT_UI4) {
+            hasAttributes_ = true;
+            attributes_ = (*value).ulVal;
+        } else if ((*value).vt == VT_EMPTY) {
+            hasAttributes_ = false;
+            attributes_ = 0;
+        } else {
+            return E_FAIL;
+        }
+    }
+    {
+        ScopedPropVariant value;
+        HRESULT hr = ReadProperty(archive_.get(), index, kpidIsDir, value);
+        if (hr != S_OK) return hr;
+        if ((*value).vt == VT_BOOL) {
+            isFolder_ = (*value).boolVal != VARIANT_FALSE;
+        } else if ((*value).vt == VT_EMPTY) {
+            isFolder_ = false;
+        } else {
+            return E_FAIL;
+        }
+    }
+    {
+        ScopedPropVariant value;
+        HRESULT hr = ReadProperty(archive_.get(), index, kpidMTime, value);
+        if (hr != S_OK) return hr;
+        if ((*value).vt == VT_FILETIME) {
+            hasModificationTime_ = true;
+            modificationTime_ = (*value).filetime;
+        } else if ((*value).vt == VT_EMPTY) {
+            hasModificationTime_ = false;
+        } else {
+            return E_FAIL;
+        }
+    }
+    {
+        ScopedPropVariant value;
+        HRESULT hr = ReadProperty(archive_.get(), index, kpidSize, value);
+        if (hr != S_OK) return hr;
+        switch ((*value).vt) {
+        case VT_EMPTY:
+        case VT_UI1:
+        case VT_UI2:
+        case VT_UI4:
+        case VT_UI8:
+            break;
+        default:
+            return E_FAIL;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISequentialOutStream** outStream,
+                                                            Int32 askExtractMode) {
+    try {
+        {
+            ScopedPropVariant value;
+            HRESULT hr = ReadProperty(archive_.get(), index, kpidPath, value);
+            if (hr != S_OK) return hr;
+            if ((*value).vt == VT_BSTR) {
+                itemPath_ = (*value).bstrVal ? std::wstring((*value).bstrVal) : std::wstring();
+            } else if ((*value).vt == VT_EMPTY) {
+                itemPath_ = L"[Content]";
+            } else {
+                return E_FAIL;
+            }
+        }
+        if (askExtractMode != kAskExtract) return S_OK;
+        if (!outStream) return E_POINTER;
+        *outStream = nullptr;
+        itemTarget_.clear();
+
+        HRESULT hr = ReadItemProperties(index);
+        if (hr != S_OK) return hr;
+
+        // Every item must land below the destination folder.
+        if (!IsContainedItemPath(itemPath_)) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
+
+        itemTarget_ = JoinItemTarget(destination_, itemPath_);
+        if (isFolder_) {
+            ::SHCreateDirectoryExW(nullptr, itemTarget_.c_str(), nullptr);
+            return S_OK;
+        }
+
+        std::wstring parent = ParentFolderOf(itemTarget_);
+        if (!parent.empty()) ::SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
+
+        ComPtr<IStream> file;
+        ::SetLastError(ERROR_SUCCESS);
+        HRESULT created = ::SHCreateStreamOnFileEx(itemTarget_.c_str(), STGM_CREATE | STGM_WRITE,
+                                                   FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, file.out());
+        if (FAILED(created) || !file) {
+            itemTarget_.clear();
+            HRESULT error = LastErrorAsHresult();
+            // A failure must never read as success: without a system error the stream's own result counts.
+            if (error == S_OK) error = FAILED(created) ? created : E_FAIL;
+            return error;
+        }
+        OutStreamWrapper* wrapper = new OutStreamWrapper(file.get());
+        wrapper->AddRef();
+        *outStream = wrapper;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 operationResult) {
+    if (operationResult != kOpOk && firstFailure_ == S_OK)
+        firstFailure_ = OperationResultAsHresult(operationResult);
+    if (itemTarget_.empty()) return S_OK;
+    if (hasModificationTime_) {
+        UniqueFile file(::CreateFileW(itemTarget_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) ::SetFileTime(file.get(), nullptr, nullptr, &modificationTime_);
+    }
+    if (hasAttributes_) ::SetFileAttributesW(itemTarget_.c_str(), attributes_);
+    return S_OK;
+}
+
+}  // namespace intl
+}  // namespace SevenZip

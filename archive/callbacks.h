@@ -1,0 +1,85 @@
+#pragma once
+// The callbacks the archive handler calls while it opens an archive and while
+// it extracts it: the extract callback decides where each item goes, creates
+// its folders and file, and restores its modification time and attributes.
+#include <string>
+
+#include "archive/com_object.h"
+#include "archive/interfaces.h"
+#include "util/com_ptr.h"
+
+namespace SevenZip {
+namespace intl {
+
+// Answers progress with "go on" and every password request with "abort".
+class ArchiveOpenCallback : public IArchiveOpenCallback, public ICryptoGetTextPassword {
+public:
+    ArchiveOpenCallback();
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE SetTotal(const UInt64* files, const UInt64* bytes) override;
+    HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* files, const UInt64* bytes) override;
+    HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
+
+    virtual ~ArchiveOpenCallback();
+
+private:
+    RefCount refs_;
+    LiveObjectToken live_;
+};
+
+class ArchiveExtractCallback : public IArchiveExtractCallback, public ICryptoGetTextPassword {
+public:
+    ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE SetTotal(UInt64 total) override;
+    HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* completeValue) override;
+    HRESULT STDMETHODCALLTYPE GetStream(UInt32 index, ISequentialOutStream** outStream,
+                                        Int32 askExtractMode) override;
+    HRESULT STDMETHODCALLTYPE PrepareOperation(Int32 askExtractMode) override;
+    // Applies the item's time and attributes whatever the result; a failed
+    // item is remembered (FirstFailure) and does not stop the extraction.
+    HRESULT STDMETHODCALLTYPE SetOperationResult(Int32 operationResult) override;
+    HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
+
+    // The first item result other than success, as an HRESULT; S_OK when every item succeeded.
+    HRESULT FirstFailure() const { return firstFailure_; }
+
+    virtual ~ArchiveExtractCallback();
+
+private:
+    HRESULT ReadItemProperties(UInt32 index);
+
+    RefCount refs_;
+    ComPtr<IInArchive> archive_;
+    std::wstring destination_;
+    std::wstring itemPath_;
+    std::wstring itemTarget_;
+    bool isFolder_ = false;
+    bool hasAttributes_ = false;
+    DWORD attributes_ = 0;
+    bool hasModificationTime_ = false;
+    FILETIME modificationTime_ = {};
+    HRESULT firstFailure_ = S_OK;
+    LiveObjectToken live_;
+};
+
+// Destination folder joined with an item path: the item path alone for an
+// empty folder, no separator added when the folder already ends with one.
+std::wstring JoinItemTarget(const std::wstring& folder, const std::wstring& itemPath);
+// Text up to and including the last backslash or slash; empty without either.
+std::wstring ParentFolderOf(const std::wstring& path);
+// False for an item path that could leave the destination folder: one with a
+// drive, a leading separator, or a ".." component. A stream name ("a:b") stays
+// inside the destination and is accepted.
+bool IsContainedItemPath(const std::wstring& itemPath);
+
+}  // namespace intl
+}  // namespace SevenZip

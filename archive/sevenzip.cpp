@@ -1,0 +1,127 @@
+#include "archive/sevenzip.h"
+
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+#include "archive/callbacks.h"
+#include "archive/streams.h"
+#include "util/com_ptr.h"
+
+namespace SevenZip {
+
+GUID HandlerClassId(ArchiveFormat format) {
+    unsigned char handler = 0x07;
+    switch (format) {
+    case ArchiveFormat::Zip: handler = 0x01; break;
+    case ArchiveFormat::GZip: handler = 0xEF; break;
+    case ArchiveFormat::BZip2: handler = 0x02; break;
+    case ArchiveFormat::Rar: handler = 0x03; break;
+    case ArchiveFormat::Tar: handler = 0xEE; break;
+    case ArchiveFormat::Iso: handler = 0xE7; break;
+    case ArchiveFormat::Cab: handler = 0x08; break;
+    case ArchiveFormat::Lzma: handler = 0x0A; break;
+    case ArchiveFormat::Lzma86: handler = 0x0B; break;
+    default: break;
+    }
+    return GUID{0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x10, handler, 0x00, 0x00}};
+}
+
+std::wstring FormatText(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list sizing;
+    va_copy(sizing, args);
+    int length = _vscwprintf(format, sizing);
+    va_end(sizing);
+    std::wstring text;
+    if (length > 0) {
+        std::vector<wchar_t> buffer(static_cast<size_t>(length) + 1, L'\0');
+        _vsnwprintf(buffer.data(), buffer.size() - 1, format, args);
+        text.assign(buffer.data());
+    }
+    va_end(args);
+    return text;
+}
+
+namespace {
+
+[[noreturn]] void RaiseHresult(const wchar_t* what, HRESULT hr) {
+    throw SevenZipException(FormatText(L"%ls: HRESULT = 0x%08lX", what, static_cast<unsigned long>(hr)));
+}
+
+}  // namespace
+
+// --- SevenZipModule ----------------------------------------------------------
+
+SevenZipModule::~SevenZipModule() { Free(); }
+
+void SevenZipModule::Load(const std::wstring& libraryPath) {
+    Free();
+    HMODULE library = ::LoadLibraryW(libraryPath.c_str());
+    if (!library) {
+        unsigned long error = ::GetLastError();
+        throw SevenZipException(FormatText(L"%ls: GetLastError = %lu", L"LoadLibrary", error));
+    }
+    auto create = reinterpret_cast<CreateObjectFunc>(
+        reinterpret_cast<void*>(::GetProcAddress(library, "CreateObject")));
+    if (!create) {
+        ::FreeLibrary(library);
+        throw SevenZipException(L"Loaded library is missing required CreateObject function");
+    }
+    library_ = library;
+    create_ = create;
+}
+
+BOOL SevenZipModule::Free() {
+    if (!library_) return FALSE;
+    BOOL freed = ::FreeLibrary(library_);
+    library_ = nullptr;
+    create_ = nullptr;
+    return freed;
+}
+
+// --- SevenZipExtractor -------------------------------------------------------
+
+SevenZipExtractor::SevenZipExtractor(const SevenZipModule& module, std::wstring archivePath)
+    : module_(module), archivePath_(std::move(archivePath)) {}
+
+void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
+    // Declared in the reverse of the release order: extract callback, open
+    // callback, stream wrapper, handler, and last the archive file.
+    ComPtr<IStream> file;
+    HRESULT hr = ::SHCreateStreamOnFileEx(archivePath_.c_str(), STGM_READ, FILE_ATTRIBUTE_NORMAL, FALSE,
+                                          nullptr, file.out());
+    if (FAILED(hr) || !file)
+        throw SevenZipException(FormatText(L"Could not open archive \"%ls\"", archivePath_.c_str()));
+
+    CreateObjectFunc create = module_.CreateFunction();
+    if (!create) throw SevenZipException(L"Library is not loaded");
+    ComPtr<IInArchive> archive;
+    GUID classId = HandlerClassId(format_);
+    hr = create(&classId, &IID_IInArchive, archive.outVoid());
+    if (FAILED(hr)) RaiseHresult(L"CreateObject", hr);
+    if (!archive) RaiseHresult(L"CreateObject", E_NOINTERFACE);
+
+    ComPtr<intl::InStreamWrapper> input(new intl::InStreamWrapper(file.get()));
+    input->AddRef();
+    ComPtr<intl::ArchiveOpenCallback> openCallback(new intl::ArchiveOpenCallback());
+    openCallback->AddRef();
+
+    hr = archive->Open(input.get(), nullptr, openCallback.get());
+    if (hr != S_OK) RaiseHresult(L"Open archive", hr);
+
+    ComPtr<intl::ArchiveExtractCallback> extractCallback(
+        new intl::ArchiveExtractCallback(archive.get(), destination));
+    extractCallback->AddRef();
+
+    hr = archive->Extract(nullptr, 0xFFFFFFFFu, 0, extractCallback.get());
+    if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
+    // A damaged item does not stop the handler, but the archive was not extracted intact.
+    hr = extractCallback->FirstFailure();
+    if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
+}
+
+}  // namespace SevenZip

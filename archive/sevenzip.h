@@ -1,0 +1,81 @@
+#pragma once
+// The program's layer over 7z.dll: the loaded library, the extractor that
+// unpacks a whole archive into a folder, and the one exception type of the
+// archive layer. Every failure here is raised as SevenZipException.
+#include <windows.h>
+
+#include <string>
+
+#include "archive/interfaces.h"
+
+namespace SevenZip {
+
+class SevenZipException {
+public:
+    explicit SevenZipException(std::wstring message) : message_(std::move(message)) {}
+    virtual ~SevenZipException() = default;
+    const std::wstring& Message() const { return message_; }
+
+private:
+    std::wstring message_;
+};
+
+// Archive formats the library can handle; any value not listed means 7z.
+enum class ArchiveFormat : int {
+    SevenZip = 1,
+    Zip = 2,
+    GZip = 3,
+    BZip2 = 4,
+    Rar = 5,
+    Tar = 6,
+    Iso = 7,
+    Cab = 8,
+    Lzma = 9,
+    Lzma86 = 10,
+};
+
+// The library's class id of the handler for a format.
+GUID HandlerClassId(ArchiveFormat format);
+
+// Text produced with wide printf semantics (wide strings are passed as %ls).
+std::wstring FormatText(const wchar_t* format, ...);
+
+// 7z.dll loaded into the process, with its CreateObject export. Either both
+// the handle and the function are set, or neither.
+class SevenZipModule {
+public:
+    SevenZipModule() = default;
+    ~SevenZipModule();
+    SevenZipModule(const SevenZipModule&) = delete;
+    SevenZipModule& operator=(const SevenZipModule&) = delete;
+
+    // Loads the library (freeing one loaded before) and finds CreateObject.
+    void Load(const std::wstring& libraryPath);
+    // Frees the library; the FreeLibrary result, or 0 when nothing was loaded.
+    BOOL Free();
+
+    HMODULE Handle() const { return library_; }
+    CreateObjectFunc CreateFunction() const { return create_; }
+
+private:
+    HMODULE library_ = nullptr;
+    CreateObjectFunc create_ = nullptr;
+};
+
+class SevenZipExtractor {
+public:
+    // The module must outlive the extractor.
+    SevenZipExtractor(const SevenZipModule& module, std::wstring archivePath);
+    virtual ~SevenZipExtractor() = default;
+    // Extracts every item of the archive into the folder.
+    virtual void ExtractTo(const std::wstring& destination);
+
+    ArchiveFormat Format() const { return format_; }
+
+private:
+    const SevenZipModule& module_;
+    std::wstring archivePath_;
+    ArchiveFormat format_ = ArchiveFormat::SevenZip;
+};
+
+}  // namespace SevenZip

@@ -1,0 +1,119 @@
+#include "archive/streams.h"
+
+namespace SevenZip {
+namespace intl {
+
+namespace {
+
+LONG g_liveObjects = 0;
+
+// Moves the stream position; the origin values (set, current, end) are the same in both interfaces.
+HRESULT SeekBase(IStream* base, Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
+    LARGE_INTEGER move;
+    move.QuadPart = offset;
+    ULARGE_INTEGER position;
+    position.QuadPart = 0;
+    HRESULT hr = base->Seek(move, seekOrigin, &position);
+    if (newPosition) *newPosition = position.QuadPart;
+    return hr;
+}
+
+}  // namespace
+
+LONG LiveObjectCount() { return ::InterlockedCompareExchange(&g_liveObjects, 0, 0); }
+LiveObjectToken::LiveObjectToken() noexcept { ::InterlockedIncrement(&g_liveObjects); }
+LiveObjectToken::~LiveObjectToken() { ::InterlockedDecrement(&g_liveObjects); }
+
+// --- InStreamWrapper ---------------------------------------------------------
+
+InStreamWrapper::InStreamWrapper(IStream* base) : base_(base) {
+    if (base_) base_->AddRef();
+}
+
+InStreamWrapper::~InStreamWrapper() = default;
+
+HRESULT STDMETHODCALLTYPE InStreamWrapper::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ISequentialInStream || iid == IID_IInStream) {
+        *object = static_cast<IInStream*>(this);
+    } else if (iid == IID_IStreamGetSize) {
+        *object = static_cast<IStreamGetSize*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE InStreamWrapper::AddRef() { return refs_.Increment(); }
+
+ULONG STDMETHODCALLTYPE InStreamWrapper::Release() {
+    ULONG count = refs_.Decrement();
+    if (count == 0) delete this;
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE InStreamWrapper::Read(void* data, UInt32 size, UInt32* processedSize) {
+    ULONG read = 0;
+    HRESULT hr = base_->Read(data, size, &read);
+    if (processedSize) *processedSize = read;
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE InStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
+    return SeekBase(base_.get(), offset, seekOrigin, newPosition);
+}
+
+HRESULT STDMETHODCALLTYPE InStreamWrapper::GetSize(UInt64* size) {
+    STATSTG stat = {};
+    HRESULT hr = base_->Stat(&stat, STATFLAG_NONAME);
+    if (SUCCEEDED(hr) && size) *size = stat.cbSize.QuadPart;
+    return hr;
+}
+
+// --- OutStreamWrapper --------------------------------------------------------
+
+OutStreamWrapper::OutStreamWrapper(IStream* base) : base_(base) {
+    if (base_) base_->AddRef();
+}
+
+OutStreamWrapper::~OutStreamWrapper() = default;
+
+HRESULT STDMETHODCALLTYPE OutStreamWrapper::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_ISequentialOutStream || iid == IID_IOutStream) {
+        *object = static_cast<IOutStream*>(this);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE OutStreamWrapper::AddRef() { return refs_.Increment(); }
+
+ULONG STDMETHODCALLTYPE OutStreamWrapper::Release() {
+    ULONG count = refs_.Decrement();
+    if (count == 0) delete this;
+    return count;
+}
+
+HRESULT STDMETHODCALLTYPE OutStreamWrapper::Write(const void* data, UInt32 size, UInt32* processedSize) {
+    ULONG written = 0;
+    HRESULT hr = base_->Write(data, size, &written);
+    if (processedSize) *processedSize = written;
+    return hr;
+}
+
+HRESULT STDMETHODCALLTYPE OutStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
+    return SeekBase(base_.get(), offset, seekOrigin, newPosition);
+}
+
+HRESULT STDMETHODCALLTYPE OutStreamWrapper::SetSize(UInt64 newSize) {
+    ULARGE_INTEGER size;
+    size.QuadPart = newSize;
+    return base_->SetSize(size);
+}
+
+}  // namespace intl
+}  // namespace SevenZip

@@ -1,0 +1,57 @@
+#pragma once
+// Stream adapters between the system IStream of a file and the stream
+// interfaces the archive handler reads from and writes to.
+#include <objidl.h>
+
+#include "archive/com_object.h"
+#include "archive/interfaces.h"
+#include "util/com_ptr.h"
+
+namespace SevenZip {
+namespace intl {
+
+// The archive file as the handler sees it: readable, seekable, with a size.
+class InStreamWrapper : public IInStream, public IStreamGetSize {
+public:
+    explicit InStreamWrapper(IStream* base);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // A short read is success: the handler learns the end from the processed size.
+    HRESULT STDMETHODCALLTYPE Read(void* data, UInt32 size, UInt32* processedSize) override;
+    HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
+    HRESULT STDMETHODCALLTYPE GetSize(UInt64* size) override;
+
+    virtual ~InStreamWrapper();
+
+private:
+    RefCount refs_;
+    ComPtr<IStream> base_;
+    LiveObjectToken live_;
+};
+
+// One extracted file; releasing the last reference closes it.
+class OutStreamWrapper : public IOutStream {
+public:
+    explicit OutStreamWrapper(IStream* base);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    HRESULT STDMETHODCALLTYPE Write(const void* data, UInt32 size, UInt32* processedSize) override;
+    HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
+    HRESULT STDMETHODCALLTYPE SetSize(UInt64 newSize) override;
+
+    virtual ~OutStreamWrapper();
+
+private:
+    RefCount refs_;
+    ComPtr<IStream> base_;
+    LiveObjectToken live_;
+};
+
+}  // namespace intl
+}  // namespace SevenZip
