@@ -255,6 +255,13 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
         std::wstring parent = ParentFolderOf(itemTarget_);
         if (!parent.empty()) ::SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
 
+        // An existing file is replaced, also one that an earlier extraction
+        // left read-only: the item's own attributes are applied afterwards.
+        const DWORD existing = ::GetFileAttributesW(itemTarget_.c_str());
+        if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
+            !(existing & FILE_ATTRIBUTE_DIRECTORY))
+            ::SetFileAttributesW(itemTarget_.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
+
         ComPtr<IStream> file;
         ::SetLastError(ERROR_SUCCESS);
         HRESULT created = ::SHCreateStreamOnFileEx(itemTarget_.c_str(), STGM_CREATE | STGM_WRITE,

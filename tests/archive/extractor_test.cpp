@@ -97,6 +97,17 @@ TEST_F(ExtractorTest, RestoresEveryByteNameTimeAndAttribute) {
     EXPECT_NE(qvtest::LastWriteTime(dest / L"docs"), kFolderTime);  // folder times are not restored
 }
 
+TEST_F(ExtractorTest, ExtractingAgainReplacesReadOnlyFiles) {
+    qvtest::TempDir dest;
+    EXPECT_EQ(ExtractMessage(Path(L"main.7z"), dest.path()), L"");
+    qvtest::WriteBytes(dest / L"docs\\guide.txt", "changed");
+    ASSERT_EQ(Attributes(dest / L"readonly.txt"), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(ExtractMessage(Path(L"main.7z"), dest.path()), L"");
+    EXPECT_EQ(qvtest::ReadBytes(dest / L"readonly.txt"), "do not change");
+    EXPECT_EQ(Attributes(dest / L"readonly.txt"), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(qvtest::ReadBytes(dest / L"docs\\guide.txt"), qvtest::ReadBytes(Path(L"src\\docs\\guide.txt")));
+}
+
 TEST_F(ExtractorTest, ReplacesFilesAndJoinsAnyDestinationForm) {
     qvtest::TempDir dest;
     qvtest::WriteBytes(dest / L"flat.txt", "older and longer content");
