@@ -11,12 +11,6 @@ using namespace reftest;
 
 namespace {
 
-std::string FromHex(const std::string& hex) {
-    std::string out;
-    for (size_t i = 0; i < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return out;
-}
-
 std::string CountingPage() {
     std::string page(1024, '\0');
     for (int i = 0; i < 1024; ++i) page[i] = static_cast<char>(i & 0xff);
@@ -33,10 +27,12 @@ TEST(PageCodecTest, KnownAnswers) {
     XxteaBlock(words, -2, CodecKey{0, 0, 0, 0});
     EXPECT_EQ(words[0] | words[1], 0u);
 
-    const std::string keyBytes = FromHex("0102040810204080fffefcf8f0e0c080");
     std::string block(8, '\0');
-    EncipherPage(block, keyBytes);
+    EncipherPage(block, "\x01\x02\x04\x08\x10\x20\x40\x80\xff\xfe\xfc\xf8\xf0\xe0\xc0\x80");
     EXPECT_EQ(Hex(block), "d1e78be2c746728a");
+    std::string product(8, '\0');
+    XxteaBytes(reinterpret_cast<unsigned char*>(&product[0]), 2, CodecKey{0x08040201, 0x80402010, 0xf8fcfeff, 0x80c0e0f0});
+    EXPECT_EQ(product, block);
 
     // A whole page under MD5("secret"), through the codec and through the reference.
     EXPECT_EQ(Hex(Md5("secret")), "5ebe2294ecd0e0f08eab7690d2a6ee69");

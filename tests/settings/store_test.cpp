@@ -4,11 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "reference.h"
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"
 #include "test_support.h"
-#include "util/owned.h"
 
 using namespace reftest;
 
@@ -18,30 +19,14 @@ std::vector<std::string> AllRows(const std::wstring& folder) {
     return RawDb(folder + L"\\config.dat", StoreKeyBytes()).Rows("SELECT key, value FROM kestova ORDER BY key");
 }
 
-// Runs configdump on `file` and returns its exit code; its output goes to `output`.
-DWORD ConfigDump(const std::wstring& file, std::string& output) {
-    std::wstring command = L"\"" QV_CONFIGDUMP L"\" \"" + file + L"\"";
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return ~0u;
-    UniqueHandle reader(readEnd), writer(writeEnd);
-    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = startup.hStdError = writeEnd;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info))
-        return ~0u;
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    writer.reset();
+// Runs configdump on `file`; returns its exit code, its output goes to `output`.
+int ConfigDump(const std::wstring& file, std::string& output) {
+    const std::wstring command = L"\"\"" QV_CONFIGDUMP L"\" \"" + file + L"\" 2>&1\"";
+    FILE* pipe = ::_wpopen(command.c_str(), L"rb");
+    if (!pipe) return -1;
     char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(readEnd, buffer, sizeof buffer, &got, nullptr) && got) output.append(buffer, got);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD code = 0;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code;
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+    return ::_pclose(pipe);
 }
 
 }  // namespace
@@ -127,7 +112,7 @@ TEST(SettingsStoreTest, SettersWriteTheDataFolder) {
                                                          "uid|0123456789abcdef0123456789abcdef", "version|1.0.1"}));
 
     std::string output;
-    EXPECT_EQ(ConfigDump(file, output), 0u);
+    EXPECT_EQ(ConfigDump(file, output), 0);
     EXPECT_EQ(output, "channel\t30100\r\nversion\t1.0.1\r\njoin\t0\r\nuid\t0123456789abcdef0123456789abcdef\r\n");
     ::DeleteFileW(file.c_str());
 }
@@ -135,12 +120,12 @@ TEST(SettingsStoreTest, SettersWriteTheDataFolder) {
 TEST(ConfigDumpTest, ReportsUnreadableFiles) {
     qvtest::TempDir dir;
     std::string output;
-    EXPECT_NE(ConfigDump(dir / L"missing.dat", output), 0u);
+    EXPECT_NE(ConfigDump(dir / L"missing.dat", output), 0);
     EXPECT_NE(output.find("no such file"), std::string::npos) << output;
     EXPECT_FALSE(qvtest::Exists(dir / L"missing.dat"));
 
     MakeTable(dir / L"other.dat", "another key", 1024, 3);
     output.clear();
-    EXPECT_NE(ConfigDump(dir / L"other.dat", output), 0u);
+    EXPECT_NE(ConfigDump(dir / L"other.dat", output), 0);
     EXPECT_NE(output.find("another key"), std::string::npos) << output;
 }
