@@ -31,7 +31,8 @@ TEST(PageCodecTest, KnownAnswers) {
     EncipherPage(block, "\x01\x02\x04\x08\x10\x20\x40\x80\xff\xfe\xfc\xf8\xf0\xe0\xc0\x80");
     EXPECT_EQ(Hex(block), "d1e78be2c746728a");
     std::string product(8, '\0');
-    XxteaBytes(reinterpret_cast<unsigned char*>(&product[0]), 2, CodecKey{0x08040201, 0x80402010, 0xf8fcfeff, 0x80c0e0f0});
+    const CodecKey key2{0x08040201, 0x80402010, 0xf8fcfeff, 0x80c0e0f0};
+    XxteaBytes(reinterpret_cast<unsigned char*>(&product[0]), 2, key2);
     EXPECT_EQ(product, block);
 
     // A whole page under MD5("secret"), through the codec and through the reference.
@@ -159,4 +160,24 @@ TEST(CipherFileTest, RollbackRestoresEncipheredFile) {
     EXPECT_NE(qvtest::ReadBytes(path), before) << "pages spilled into the file";
     ASSERT_EQ(db.Exec("ROLLBACK"), SQLITE_OK);
     EXPECT_EQ(qvtest::ReadBytes(path), before);
+}
+
+// Writes and reads that are not whole pages still go through whole enciphered pages.
+TEST(CipherFileTest, PartialWritesKeepWholeEncipheredPages) {
+    qvtest::TempDir dir;
+    const std::wstring path = dir / L"partial.db";
+    MakeTable(path, StoreKeyBytes(), 1024, 60);
+    RawDb db(path, StoreKeyBytes());
+    ASSERT_EQ(db.Rows("SELECT count(*) FROM t"), std::vector<std::string>{"60"});
+    sqlite3_file* file = nullptr;
+    ASSERT_EQ(sqlite3_file_control(db.get(), "main", SQLITE_FCNTL_FILE_POINTER, &file), SQLITE_OK);
+    ASSERT_EQ(file->pMethods->xWrite(file, "patch", 5, 2046), SQLITE_OK);  // ends of pages 2 and 3
+    char back[5] = {};
+    ASSERT_EQ(file->pMethods->xRead(file, back, 5, 2046), SQLITE_OK);
+    EXPECT_EQ(std::string(back, 5), "patch");
+    const std::string raw = qvtest::ReadBytes(path);
+    std::string second = raw.substr(1024, 1024), third = raw.substr(2048, 1024);
+    DecipherPage(second, Md5(StoreKeyBytes()));
+    DecipherPage(third, Md5(StoreKeyBytes()));
+    EXPECT_EQ(second.substr(1022) + third.substr(0, 3), "patch");
 }
