@@ -158,9 +158,9 @@ int DbWrite(CipherFile* f, const void* buffer, int amount, sqlite3_int64 offset)
     return SQLITE_OK;
 }
 
-// Reads page 1 of a journal record stream: true if the journal next to the
-// database holds an image of page 1 that deciphers under this connection's
-// key (or, unkeyed, is plain), or if the journal restores an empty database.
+// True if the journal beside the database holds an image of page 1 that
+// deciphers under this connection's key (or, unkeyed, is plain), or if the
+// journal restores an empty database.
 // This tells a right key from a wrong one when page 1 of the database itself
 // was torn by a crash.
 bool JournalConfirmsKey(CipherFile* f) {
@@ -318,6 +318,17 @@ int JournalWrite(CipherFile* f, const void* buffer, int amount, sqlite3_int64 of
 
 // ---- io methods ---------------------------------------------------------------
 
+// SQLite calls these from C: an allocation failure (a new work buffer for
+// another page size) becomes SQLite's out-of-memory code, never an exception.
+template <class Body>
+int NoThrow(Body&& body) {
+    try {
+        return body();
+    } catch (...) {
+        return SQLITE_IOERR_NOMEM;
+    }
+}
+
 int CipherClose(sqlite3_file* file) {
     CipherFile* f = Cast(file);
     const int rc = f->real->pMethods ? f->real->pMethods->xClose(f->real) : SQLITE_OK;
@@ -327,20 +338,24 @@ int CipherClose(sqlite3_file* file) {
 
 int CipherRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
     CipherFile* f = Cast(file);
-    switch (f->kind) {
-        case FileKind::MainDb: return DbRead(f, buffer, amount, offset);
-        case FileKind::MainJournal: return JournalRead(f, buffer, amount, offset);
-        default: return RealRead(f, buffer, amount, offset);
-    }
+    return NoThrow([&] {
+        switch (f->kind) {
+            case FileKind::MainDb: return DbRead(f, buffer, amount, offset);
+            case FileKind::MainJournal: return JournalRead(f, buffer, amount, offset);
+            default: return RealRead(f, buffer, amount, offset);
+        }
+    });
 }
 
 int CipherWrite(sqlite3_file* file, const void* buffer, int amount, sqlite3_int64 offset) {
     CipherFile* f = Cast(file);
-    switch (f->kind) {
-        case FileKind::MainDb: return DbWrite(f, buffer, amount, offset);
-        case FileKind::MainJournal: return JournalWrite(f, buffer, amount, offset);
-        default: return RealWrite(f, buffer, amount, offset);
-    }
+    return NoThrow([&] {
+        switch (f->kind) {
+            case FileKind::MainDb: return DbWrite(f, buffer, amount, offset);
+            case FileKind::MainJournal: return JournalWrite(f, buffer, amount, offset);
+            default: return RealWrite(f, buffer, amount, offset);
+        }
+    });
 }
 
 // Every other operation on a journal breaks a page-number / image pair.
@@ -371,7 +386,7 @@ int CipherLock(sqlite3_file* file, int level) {
     const bool fresh = f->kind == FileKind::MainDb && level == SQLITE_LOCK_SHARED && f->lockLevel == SQLITE_LOCK_NONE;
     f->lockLevel = level > f->lockLevel ? level : f->lockLevel;
     if (fresh) {
-        rc = CheckFirstPage(f);
+        rc = NoThrow([f] { return CheckFirstPage(f); });
         if (rc != SQLITE_OK) {
             f->real->pMethods->xUnlock(f->real, SQLITE_LOCK_NONE);
             f->lockLevel = SQLITE_LOCK_NONE;
@@ -514,14 +529,20 @@ extern "C" int sqlite3_key(sqlite3* db, const void* key, int length) { return sq
 
 extern "C" int sqlite3CodecAttach(sqlite3* db, int index, const void* key, int length) {
     if (key == nullptr || length == 0) return SQLITE_OK;  // stored plain
-    std::shared_ptr<const CodecKey> derived(DeriveCodecKey(length, key));
-    if (!derived) return SQLITE_ERROR;
-    if (db == nullptr) return SQLITE_MISUSE;
+    std::unique_ptr<CodecContext> codec;
+    try {
+        std::shared_ptr<const CodecKey> derived(DeriveCodecKey(length, key));
+        if (!derived) return SQLITE_ERROR;  // a negative length
+        if (db == nullptr) return SQLITE_MISUSE;
+        // The page size is read from the file when SQLite first locks it.
+        codec = std::make_unique<CodecContext>(std::move(derived), SQLITE_DEFAULT_PAGE_SIZE);
+    } catch (...) {
+        return SQLITE_NOMEM;
+    }
     sqlite3_mutex_enter(sqlite3_db_mutex(db));
     CipherFile* f = DatabaseFile(db, index);
     if (f) {
-        // The page size is read from the file when SQLite first locks it.
-        f->codec = std::make_unique<CodecContext>(derived, SQLITE_DEFAULT_PAGE_SIZE);
+        f->codec = std::move(codec);
         f->pageSizeKnown = false;
     }
     sqlite3_mutex_leave(sqlite3_db_mutex(db));

@@ -37,11 +37,17 @@ int CSqliteDb::Exec(const std::string& statement) {
 
 namespace {
 
+// Called from SQLite's C code: an allocation failure ends the query (the
+// result is then SQLITE_ABORT) instead of unwinding through SQLite.
 int CollectRow(void* context, int columns, char** values, char**) {
-    QueryRows& rows = *static_cast<QueryRows*>(context);
-    rows.emplace_back();
-    for (int i = 0; i < columns; ++i) rows.back().emplace_back(values[i] ? values[i] : "");
-    return 0;
+    try {
+        QueryRows& rows = *static_cast<QueryRows*>(context);
+        rows.emplace_back();
+        for (int i = 0; i < columns; ++i) rows.back().emplace_back(values[i] ? values[i] : "");
+        return 0;
+    } catch (...) {
+        return 1;
+    }
 }
 
 }  // namespace

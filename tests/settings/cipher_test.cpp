@@ -112,6 +112,12 @@ TEST(CipherFileTest, KeyBytesDecide) {
     {
         RawDb zeroLength(plainDir / L"zero.db", "");
         EXPECT_EQ(sqlite3_key(zeroLength.get(), "abc", 0), SQLITE_OK);
+        EXPECT_EQ(sqlite3CodecAttach(zeroLength.get(), 0, "abc", -1), SQLITE_ERROR);
+        void* key = &rc;
+        int length = 5;
+        sqlite3CodecGetKey(zeroLength.get(), 0, &key, &length);
+        EXPECT_TRUE(key == nullptr && length == 0);
+        EXPECT_EQ(sqlite3_key(RawDb(L":memory:", "").get(), "abc", 3), SQLITE_ERROR) << "cannot be enciphered";
         zeroLength.Exec("CREATE TABLE t(x)");
     }
     EXPECT_EQ(qvtest::ReadBytes(plainDir / L"zero.db").substr(0, 15), "SQLite format 3");
