@@ -18,3 +18,13 @@ convert -size 960x600 gradient:'#1d6fd8'-'#0b2f66' \
   -pointsize 20 -fill 'rgba(255,255,255,0.75)' -annotate +0+500 '把图片拖到这里，或按 Ctrl+O 打开图片' \
   -strip "$out"
 echo "drew $out"
+
+# The viewer's icon: the same picture mark on a rounded tile, several sizes.
+icon="$root/viewer/res/viewer.ico"
+tmp=$(mktemp -d)
+convert -size 256x256 xc:none -fill '#1d6fd8' -draw 'roundrectangle 8,8 247,247 52,52' \
+  -fill white -draw 'polygon 48,200 110,112 156,170 186,134 214,200' \
+  -fill '#ffb400' -draw 'circle 176,80 200,80' "$tmp/icon.png"
+convert "$tmp/icon.png" -define icon:auto-resize=256,48,32,16 "$icon"
+rm -rf "$tmp"
+echo "drew $icon"
