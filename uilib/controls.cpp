@@ -923,7 +923,7 @@ void CRichEditUI::DoInit() {
     if (m_bMultiLine) style |= ES_MULTILINE | (m_bAutoVScroll ? ES_AUTOVSCROLL : 0);
     if (m_bAutoHScroll) style |= ES_AUTOHSCROLL;
     if (m_bReadOnly) style |= ES_READONLY;
-    m_hEdit = ::CreateWindowExW(0, cls, L"", style, 0, 0, 0, 0, m_pManager->GetPaintWindow(), NULL,
+    m_hEdit = ::CreateWindowExW(WS_EX_NOPARENTNOTIFY, cls, L"", style, 0, 0, 0, 0, m_pManager->GetPaintWindow(), NULL,
                                 CPaintManagerUI::GetInstance(), NULL);
     if (!m_hEdit) return;
     ::SendMessageW(m_hEdit, EM_SETTEXTMODE, TM_PLAINTEXT | TM_SINGLELEVELUNDO | TM_SINGLECODEPAGE, 0);

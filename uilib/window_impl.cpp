@@ -8,7 +8,11 @@
 
 WindowImplBase::WindowImplBase() : m_zipData(NULL) {}
 
-WindowImplBase::~WindowImplBase() { CPaintManagerUI::FreeResourceData(m_zipData); }
+WindowImplBase::~WindowImplBase() {
+    // A window that outlives its object must not reach it any more.
+    if (m_hWnd && ::IsWindow(m_hWnd)) ::SetWindowLongPtrW(m_hWnd, GWLP_USERDATA, 0);
+    CPaintManagerUI::FreeResourceData(m_zipData);
+}
 
 void WindowImplBase::InitWindow() {}
 

@@ -105,6 +105,7 @@ int ZipArchive::Find(const std::wstring& name) const {
 }
 
 bool ZipArchive::Extract(const std::wstring& name, std::string& out) {
+    out.clear();
     int index = Find(name);
     if (index < 0) return Fail("no such entry");
     return Extract(index, out);
