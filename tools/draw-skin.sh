@@ -79,7 +79,7 @@ progress_page '细节清晰，缩放顺滑' '高清还原每一处细节，幻�
 page 320 "$TMP/end0.png"
 convert "$TMP/end0.png" \
   -fill white -draw "circle 304,110 304,62" \
-  -stroke "$ORANGE" -strokewidth 9 -fill none -draw "polyline 281,111 298,128 328,94" -stroke none \
+  -stroke "$ORANGE" -strokewidth 9 -fill none -draw "stroke-linecap round stroke-linejoin round polyline 282,111 298,127 327,95" -stroke none \
   -font "$CJK" -pointsize 28 -fill white -gravity north -annotate +0+176 '安装完成' \
   -font "$CJK" -pointsize 16 -fill 'rgba(255,255,255,0.92)' -gravity north -annotate +0+222 'Quiview 已准备就绪，开始您的看图之旅吧' \
   -gravity northwest -font "$LATIN" -pointsize 11 -fill 'rgba(255,255,255,0.85)' -annotate +16+12 'Quiview 1.0.1' \
@@ -146,7 +146,7 @@ pair "$TMP/a.png" "$TMP/b.png" "$OUT/use.png"
 convert -size 14x14 xc:none -fill white -stroke '#BDBDBD' -draw 'roundrectangle 0.5,0.5 13.5,13.5 2,2' \
   "${SAVE[@]}" "$TMP/a.png"
 convert -size 14x14 xc:none -fill "$ORANGE" -draw 'roundrectangle 0,0 13,13 2,2' \
-  -stroke white -strokewidth 2 -fill none -draw 'polyline 3,7 6,10 11,4' \
+  -stroke white -strokewidth 2 -fill none -draw 'stroke-linecap round stroke-linejoin round polyline 3,7 6,10 11,4' \
   "${SAVE[@]}" "$TMP/b.png"
 pair "$TMP/a.png" "$TMP/b.png" "$OUT/checkbox.png"
 
