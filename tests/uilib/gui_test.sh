@@ -116,6 +116,12 @@ expect_line 2 "click btn_select"
 click 90 301                          # chk_agree is hidden now
 click 556 420                         # btn_ret
 expect_line 3 "click btn_ret"
+# The folder box takes real typing: replace "Quiview" by "Apps".
+click 300 330
+xdotool key --clearmodifiers End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
+xdotool type --delay 20 'Apps'
+click 450 420                         # btn_insts, which reports the box's text
+expect_line 4 'click btn_insts C:\Program Files\Apps'
 stop_by_close 589 15
 
 # --- progress and finished pages ------------------------------------------------
