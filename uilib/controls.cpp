@@ -748,10 +748,6 @@ bool COptionUI::Activate() {
     return true;
 }
 
-void COptionUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
-    CButtonUI::SetManager(manager, parent, init);
-}
-
 void COptionUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     if (IsName(name, L"group")) SetGroup(value);
     else if (IsName(name, L"selected")) Selected(ParseBool(value), false);
