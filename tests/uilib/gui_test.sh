@@ -135,6 +135,19 @@ wait_pixel 220 396 "$normal" || fail "released button does not show its normal p
 xdotool mousemove --window "$WID" 450 301 click --repeat 2 --delay 80 1
 expect_line 7 "click btn_join"
 [ "$(sed -n 6p "$LOG")" = "click btn_join" ] || fail "double click did not give two clicks"
+# Dragging the caption strip (outside the buttons) moves the window.
+xdotool mousemove --window "$WID" 300 40 mousedown 1
+xdotool mousemove_relative 50 30
+xdotool mousemove_relative 50 30
+xdotool mouseup 1
+for i in $(seq 1 50); do
+  eval "$(xdotool getwindowgeometry --shell "$WID")"
+  [ "$X" = $((WX + 100)) ] && [ "$Y" = $((WY + 60)) ] && break
+  sleep 0.1
+done
+[ "$X" = $((WX + 100)) ] && [ "$Y" = $((WY + 60)) ] || fail "caption drag moved the window to $X,$Y from $WX,$WY"
+WX=$X
+WY=$Y
 stop_by_close 589 15                  # btn_close
 [ "$(grep -c '^windowinit$' "$LOG")" = 1 ] || fail "windowinit did not come exactly once"
 [ "$(sed -n 8p "$LOG")" = "click btn_close" ] || fail "close click missing"
