@@ -1,0 +1,104 @@
+#include "settings/settings_store.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include "settings/page_cipher.h"
+#include "sysenv/user_folders.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace {
+
+constexpr char kTableAndKeyText[] = "kestova";
+
+// A text between single quotes in a statement: every quote doubled, so any
+// text is read back as itself and cannot end the literal early.
+std::string Quoted(const std::string& text) {
+    std::string out = "'";
+    for (char ch : text) {
+        out += ch;
+        if (ch == '\'') out += '\'';
+    }
+    return out + "'";
+}
+
+bool HasNul(const std::string& text) { return text.find('\0') != std::string::npos; }
+
+}  // namespace
+
+CSettingsStore::CSettingsStore() { Init(DataFolder(), kTableAndKeyText); }
+
+CSettingsStore::CSettingsStore(const std::wstring& folder, const std::string& keyText) { Init(folder, keyText); }
+
+void CSettingsStore::Init(const std::wstring& folder, const std::string& keyText) {
+    if (folder.empty() || !::PathFileExistsW(folder.c_str())) CreateDirectoryTree(folder);
+    m_path = WideToUtf8(folder) + "\\config.dat";
+    m_keyText = keyText;
+    m_tableName = kTableAndKeyText;
+    m_ready = false;
+}
+
+CSettingsStore::~CSettingsStore() {
+    if (m_ready) {
+        m_db.Close();
+        m_ready = false;
+    }
+}
+
+bool CSettingsStore::EnsureTable() {
+    m_db.Open(m_path, m_keyText);
+    QueryRows rows;
+    const int rc =
+        m_db.Query("SELECT * FROM sqlite_master WHERE type='table' and name=" + Quoted(m_tableName), rows);
+    if (rc == SQLITE_OK && rows.empty()) {
+        // The table name is this store's own constant, a plain identifier.
+        if (m_db.Exec("CREATE TABLE " + m_tableName + " (key varchar primary key, value varchar)") != SQLITE_DONE)
+            return false;
+    }
+    m_ready = true;
+    return true;
+}
+
+bool CSettingsStore::GetValue(const std::string& key, std::string& value) {
+    if (!m_ready && !EnsureTable()) return false;
+    if (HasNul(key)) return false;
+    QueryRows rows;
+    m_db.Query("SELECT * FROM " + m_tableName + " WHERE key=" + Quoted(key), rows);
+    if (rows.size() != 1 || rows[0].size() < 2) return false;
+    value = rows[0][1];
+    return true;
+}
+
+bool CSettingsStore::SetValue(const std::string& key, const std::string& value) {
+    if (!m_ready && !EnsureTable()) return false;
+    if (HasNul(key) || HasNul(value)) return false;
+    std::string current;
+    if (GetValue(key, current)) {
+        if (current == value) return true;
+        return UpdateValue(key, value);
+    }
+    return m_db.Exec("INSERT INTO " + m_tableName + " (key, value) VALUES (" + Quoted(key) + ", " + Quoted(value) +
+                     ")") == SQLITE_DONE;
+}
+
+bool CSettingsStore::UpdateValue(const std::string& key, const std::string& value) {
+    if (!m_ready && !EnsureTable()) return false;
+    if (HasNul(key) || HasNul(value)) return false;
+    return m_db.Exec("UPDATE " + m_tableName + " SET value = " + Quoted(value) + " WHERE key = " + Quoted(key)) ==
+           SQLITE_DONE;
+}
+
+namespace {
+
+void SetSetting(const char* key, const std::string& value) {
+    CSettingsStore store;
+    store.SetValue(key, value);
+}
+
+}  // namespace
+
+void SetUid(const std::string& value) { SetSetting("uid", value); }
+void SetVersion(const std::string& value) { SetSetting("version", value); }
+void SetChannel(const std::string& value) { SetSetting("channel", value); }
+void SetJoin(const std::string& value) { SetSetting("join", value); }

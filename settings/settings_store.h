@@ -1,0 +1,47 @@
+#pragma once
+// The settings database config.dat: one key/value table "kestova" in an
+// SQLite file enciphered page by page under the key text "kestova". One store
+// object per operation; each setter opens the file, writes and closes it.
+#include <string>
+
+#include "settings/sqlite_db.h"
+
+class CSettingsStore {
+public:
+    // The store in the data folder (DataFolder() + "\config.dat").
+    CSettingsStore();
+    // A store in `folder` keyed with `keyText` (empty: a plain database).
+    CSettingsStore(const std::wstring& folder, const std::string& keyText);
+    virtual ~CSettingsStore();
+    CSettingsStore(const CSettingsStore&) = delete;
+    CSettingsStore& operator=(const CSettingsStore&) = delete;
+
+    // Opens the database and makes sure the table exists. False only when
+    // the table was missing and could not be created.
+    bool EnsureTable();
+    // True when the key holds the value afterwards. An equal value is not
+    // written again. Texts with a NUL byte cannot be stored and give false.
+    bool SetValue(const std::string& key, const std::string& value);
+    // True when exactly one row has the key; its value goes to `value`.
+    bool GetValue(const std::string& key, std::string& value);
+    // True when the UPDATE ran to completion.
+    bool UpdateValue(const std::string& key, const std::string& value);
+
+    // UTF-8 path of the database file.
+    const std::string& Path() const { return m_path; }
+
+private:
+    void Init(const std::wstring& folder, const std::string& keyText);
+
+    bool m_ready = false;
+    std::string m_keyText;
+    std::string m_path;
+    std::string m_tableName;
+    CSqliteDb m_db;
+};
+
+// Each writes one setting to the data folder's config.dat; results are not reported.
+void SetUid(const std::string& value);
+void SetVersion(const std::string& value);
+void SetChannel(const std::string& value);
+void SetJoin(const std::string& value);

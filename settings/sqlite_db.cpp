@@ -1,0 +1,58 @@
+#include "settings/sqlite_db.h"
+
+#include "settings/page_cipher.h"
+#include "util/text.h"
+
+CSqliteStmt::~CSqliteStmt() {
+    if (m_statement) sqlite3_finalize(m_statement);
+}
+
+CSqliteDb::~CSqliteDb() { Close(); }
+
+void CSqliteDb::Close() {
+    if (m_db) sqlite3_close(m_db);
+    m_db = nullptr;
+}
+
+int CSqliteDb::Open(const std::string& path, const std::string& keyText) {
+    m_path = path;
+    Close();
+    // A failed open may still hand out a handle; it is kept so that it is closed.
+    const int rc = sqlite3_open(path.c_str(), &m_db);
+    if (rc != SQLITE_OK || keyText.empty()) return rc;
+    const std::wstring wide = AnsiToWide(keyText);
+    sqlite3_key(m_db, wide.data(), static_cast<int>(wide.size() * 2));
+    return rc;
+}
+
+int CSqliteDb::Exec(const std::string& statement) {
+    sqlite3_stmt* handle = nullptr;
+    if (sqlite3_prepare(m_db, statement.c_str(), -1, &handle, nullptr) != SQLITE_OK) handle = nullptr;
+    CSqliteStmt holder(handle);
+    // A failed preparation shows as the step's misuse code.
+    const int rc = sqlite3_step(holder.get());
+    if (rc == SQLITE_DONE) sqlite3_reset(holder.get());
+    return rc;
+}
+
+namespace {
+
+// Called from SQLite's C code: an allocation failure ends the query (the
+// result is then SQLITE_ABORT) instead of unwinding through SQLite.
+int CollectRow(void* context, int columns, char** values, char**) {
+    try {
+        QueryRows& rows = *static_cast<QueryRows*>(context);
+        rows.emplace_back();
+        for (int i = 0; i < columns; ++i) rows.back().emplace_back(values[i] ? values[i] : "");
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
+}  // namespace
+
+int CSqliteDb::Query(const std::string& statement, QueryRows& rows) {
+    rows.clear();
+    return sqlite3_exec(m_db, statement.c_str(), CollectRow, &rows, nullptr);
+}
