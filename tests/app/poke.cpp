@@ -5,7 +5,7 @@
 //   poke folder          prints the text of the folder box (UTF-8)
 //   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y" of the message
 //                        box on screen, x and y being the OK button's centre
-//                        relative to the box
+//                        on the screen
 // Exit code 0 on success, 2 when the window (or message box) is not there.
 #include <windows.h>
 
@@ -63,12 +63,10 @@ int wmain(int argc, wchar_t** argv) {
         HWND text = ::GetDlgItem(box, 0xFFFF);
         HWND ok = ::GetDlgItem(box, IDOK);
         if (!ok) ok = ::GetDlgItem(box, IDCANCEL);
-        RECT boxRect = {}, okRect = {};
-        ::GetWindowRect(box, &boxRect);
+        RECT okRect = {};
         if (ok) ::GetWindowRect(ok, &okRect);
         wchar_t where[64];
-        std::swprintf(where, 64, L"\t%ld\t%ld", (okRect.left + okRect.right) / 2 - boxRect.left,
-                      (okRect.top + okRect.bottom) / 2 - boxRect.top);
+        std::swprintf(where, 64, L"\t%ld\t%ld", (okRect.left + okRect.right) / 2, (okRect.top + okRect.bottom) / 2);
         Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where);
         return 0;
     }
