@@ -1,0 +1,367 @@
+// The installer window: message routing, the click dispatch, check boxes,
+// views, progress display, page preparation, the folder dialog and the
+// finish actions.
+#include "app/main_wnd.h"
+
+#include <objbase.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstring>
+#include <iterator>
+
+#include "install/channel_detector.h"
+#include "settings/settings_store.h"
+#include "sysenv/browser.h"
+#include "sysenv/system_helpers.h"
+#include "sysenv/user_folders.h"
+#include "util/owned.h"
+#include "util/path.h"
+#include "util/text.h"
+
+const wchar_t kInstallerTitle[] = L"Quiview安装";
+const char kDefaultChannel[] = "30100";
+const char kProductVersion[] = "1.0.1";
+const wchar_t kWebHost[] = L"www.quiview.com";
+
+const wchar_t kCheckedImage[] = L"file='checkbox.png' source='14,0,28,14' dest='0,5,14,19'";
+const wchar_t kUncheckedImage[] = L"file='checkbox.png' source='0,0,14,14' dest='0,5,14,19''";
+
+namespace {
+
+const wchar_t kSettingsFile[] = L"config.dat";
+const wchar_t kViewerFile[] = L"ImgShell.exe";
+const wchar_t kFolderDialogTitle[] = L"从下面选文件夹目录:";
+const wchar_t kInvalidFolderText[] = L"您输入的文件夹无效。";
+const wchar_t kInvalidFolderCaption[] = L"选择文件夹";
+const wchar_t kAppendedFolder[] = L"\\Quiview";
+
+// Controls of the main view; the custom view shows the second list instead.
+const wchar_t* const kMainViewControls[] = {L"chk_agree", L"btn_agree", L"chk_join",
+                                            L"btn_join",  L"btn_custom", L"btn_inst"};
+const wchar_t* const kCustomViewControls[] = {L"labelInst", L"edit_dir", L"btn_select",
+                                              L"chk_sc",    L"btn_insts", L"btn_ret"};
+const wchar_t* const kFinishedHidden[] = {L"label_insting", L"label_persent", L"prg_inst"};
+const wchar_t* const kFinishedShown[] = {L"btn_expe", L"btn_use", L"btn_mine", L"btn_closee"};
+
+struct CoTaskMemTraits {
+    using type = void*;
+    static type none() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::CoTaskMemFree(p); }
+};
+using UniqueCoTaskMem = Owned<CoTaskMemTraits>;
+
+// OLE for the folder dialog, released on every way out.
+class OleScope {
+public:
+    OleScope() : ok_(SUCCEEDED(::OleInitialize(nullptr))) {}
+    ~OleScope() { Release(); }
+    void Release() {
+        if (ok_) ::OleUninitialize();
+        ok_ = false;
+    }
+
+private:
+    bool ok_;
+};
+
+// A chosen folder is usable when a directory search for exactly that path
+// finds a folder; a path ending in a separator (a drive root) finds nothing.
+bool IsExistingFolderEntry(const std::wstring& path) {
+    if (path.empty()) return false;
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW(path.c_str(), &data));
+    return find && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace
+
+CMainWnd::CMainWnd() = default;
+CMainWnd::~CMainWnd() = default;
+
+const wchar_t* CMainWnd::GetWindowClassName() const { return QV_INSTALLER_WINDOW_CLASS; }
+UINT CMainWnd::GetClassStyle() const { return CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS; }
+CDuiString CMainWnd::GetSkinFolder() { return L"res\\"; }
+CDuiString CMainWnd::GetSkinFile() { return L"inst.xml"; }
+UILIB_RESOURCETYPE CMainWnd::GetResourceType() const { return UILIB_ZIPRESOURCE; }
+const wchar_t* CMainWnd::GetResourceID() const { return MAKEINTRESOURCEW(212); }
+
+void CMainWnd::OnFinalMessage(HWND hWnd) {
+    WindowImplBase::OnFinalMessage(hWnd);
+    delete this;
+}
+
+void CMainWnd::InitWindow() {
+    m_progressBar = static_cast<CProgressUI*>(m_PaintManager.FindControl(L"prg_inst"));
+    m_dirEdit = static_cast<CRichEditUI*>(m_PaintManager.FindControl(L"edit_dir"));
+    m_beginPage = m_PaintManager.FindControl(L"inst_begin");
+    m_endPage = m_PaintManager.FindControl(L"inst_end");
+}
+
+void CMainWnd::PrepareWindow() {
+    ShowWindow(false, false);
+
+    CChannelDetector detector{std::wstring()};
+    std::string channel = WideToUtf8(detector.Channel());
+    if (channel.empty()) channel = kDefaultChannel;
+
+    // Every run starts from an empty settings store.
+    DeletePath(DataFolder() + L"\\" + kSettingsFile, false);
+    SetChannel(channel);
+    SetVersion(kProductVersion);
+
+    SetIcon(128);
+    CenterWindow();
+    ShowWindow(true);
+}
+
+LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    LRESULT lRes = 0;
+    BOOL bHandled = TRUE;
+    switch (uMsg) {
+    case WM_CREATE: lRes = OnCreate(uMsg, wParam, lParam, bHandled); break;
+    case WM_DESTROY: lRes = OnDestroy(uMsg, wParam, lParam, bHandled); break;
+    case WM_SIZE: lRes = OnSize(uMsg, wParam, lParam, bHandled); break;
+    case WM_CLOSE: lRes = OnClose(uMsg, wParam, lParam, bHandled); break;
+    case WM_GETMINMAXINFO: lRes = OnGetMinMaxInfo(uMsg, wParam, lParam, bHandled); break;
+    case WM_NCCALCSIZE: lRes = OnNcCalcSize(uMsg, wParam, lParam, bHandled); break;
+    case WM_NCHITTEST: lRes = OnNcHitTest(uMsg, wParam, lParam, bHandled); break;
+    case WM_NCPAINT: lRes = OnNcPaint(uMsg, wParam, lParam, bHandled); break;
+    case WM_NCACTIVATE: lRes = OnNcActivate(uMsg, wParam, lParam, bHandled); break;
+    case WM_NCLBUTTONDBLCLK:
+        // A double click on the caption strip neither maximises nor restores.
+        return 0;
+    case WM_SYSCOMMAND: lRes = OnSysCommand(uMsg, wParam, lParam, bHandled); break;
+    case WM_INSTALL_PROGRESS: lRes = OnInstallProgress(static_cast<int>(lParam)); break;
+    case WM_INSTALL_QUIT:
+        ::PostQuitMessage(0);
+        bHandled = FALSE;
+        break;
+    default: bHandled = FALSE; break;
+    }
+    if (bHandled) return lRes;
+    if (m_PaintManager.MessageHandler(uMsg, wParam, lParam, lRes)) return lRes;
+    return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
+}
+
+// The top strip of the skin (its caption insets) drags the window, except
+// over the controls that take clicks there.
+LRESULT CMainWnd::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL&) {
+    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+    ::ScreenToClient(m_hWnd, &pt);
+    RECT client;
+    ::GetClientRect(m_hWnd, &client);
+    RECT caption = m_PaintManager.GetCaptionRect();
+    if (pt.x >= client.left + caption.left && pt.x < client.right - caption.right && pt.y >= caption.top &&
+        pt.y < caption.bottom) {
+        CControlUI* control = m_PaintManager.FindControl(pt);
+        if (control && std::wcscmp(control->GetClass(), L"ButtonUI") != 0 &&
+            std::wcscmp(control->GetClass(), L"OptionUI") != 0 && std::wcscmp(control->GetClass(), L"TextUI") != 0)
+            return HTCAPTION;
+    }
+    return HTCLIENT;
+}
+
+// Maximised, the window would fill the work area of its monitor.
+LRESULT CMainWnd::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) {
+    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
+        RECT work = monitor.rcWork;
+        ::OffsetRect(&work, -monitor.rcMonitor.left, -monitor.rcMonitor.top);
+        info->ptMaxPosition.x = work.left;
+        info->ptMaxPosition.y = work.top;
+        info->ptMaxSize.x = work.right;
+        info->ptMaxSize.y = work.bottom;
+    }
+    bHandled = FALSE;
+    return 0;
+}
+
+// A skin with round corners clips the window to a rounded rectangle.
+LRESULT CMainWnd::OnSize(UINT, WPARAM, LPARAM, BOOL& bHandled) {
+    SIZE corner = m_PaintManager.GetRoundCorner();
+    if (!::IsIconic(m_hWnd) && (corner.cx != 0 || corner.cy != 0)) {
+        RECT rc;
+        ::GetWindowRect(m_hWnd, &rc);
+        ::OffsetRect(&rc, -rc.left, -rc.top);
+        rc.right++;
+        rc.bottom++;
+        HRGN region = ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, corner.cx, corner.cy);
+        // On success the system owns the region; otherwise it is ours to free.
+        if (region && !::SetWindowRgn(m_hWnd, region, TRUE)) ::DeleteObject(region);
+    }
+    bHandled = FALSE;
+    return 0;
+}
+
+LRESULT CMainWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+    if ((wParam & 0xFFF0) == SC_CLOSE) {
+        ::PostQuitMessage(0);
+        bHandled = TRUE;
+        return 0;
+    }
+    const bool wasZoomed = ::IsZoomed(m_hWnd) != FALSE;
+    LRESULT lRes = CWindowWnd::HandleMessage(uMsg, wParam, lParam);
+    const bool zoomed = ::IsZoomed(m_hWnd) != FALSE;
+    if (zoomed != wasZoomed) {
+        if (CControlUI* maxButton = m_PaintManager.FindControl(L"maxbtn")) maxButton->SetVisible(!zoomed);
+        if (CControlUI* restoreButton = m_PaintManager.FindControl(L"restorebtn")) restoreButton->SetVisible(zoomed);
+    }
+    return lRes;
+}
+
+void CMainWnd::Notify(TNotifyUI& msg) {
+    if (msg.sType == L"windowinit") {
+        PreparePage();
+        return;
+    }
+    if (msg.sType != L"click" || !msg.pSender) return;
+    CDuiString name = msg.pSender->GetName();
+    if (name == L"btn_min" || name == L"btn_mine") {
+        SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (name == L"btn_close" || name == L"btn_closee") {
+        SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (name == L"chk_agree") {
+        ToggleAgree();
+    } else if (name == L"btn_agree") {
+        OpenAgreementPage();
+    } else if (name == L"chk_join") {
+        ToggleJoin();
+    } else if (name == L"btn_join") {
+        OpenExperiencePage();
+    } else if (name == L"btn_custom") {
+        ShowCustomPage();
+    } else if (name == L"btn_inst" || name == L"btn_insts") {
+        StartInstall();
+    } else if (name == L"btn_select") {
+        BrowseInstallFolder();
+    } else if (name == L"chk_sc") {
+        ToggleShortcut();
+    } else if (name == L"btn_ret") {
+        ShowMainPage();
+    } else if (name == L"btn_expe") {
+        LaunchViewer();
+        SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else if (name == L"btn_use") {
+        SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    }
+}
+
+void CMainWnd::SetCheckImage(const wchar_t* name, bool checked) {
+    m_PaintManager.FindControl(name)->SetForeImage(checked ? kCheckedImage : kUncheckedImage);
+}
+
+void CMainWnd::ToggleAgree() {
+    m_agreed = !m_agreed;
+    SetCheckImage(L"chk_agree", m_agreed);
+}
+
+void CMainWnd::ToggleJoin() {
+    m_joinPlan = !m_joinPlan;
+    SetCheckImage(L"chk_join", m_joinPlan);
+}
+
+void CMainWnd::ToggleShortcut() {
+    m_desktopShortcut = !m_desktopShortcut;
+    SetCheckImage(L"chk_sc", m_desktopShortcut);
+}
+
+void CMainWnd::ApplyCheckImages() {
+    SetCheckImage(L"chk_agree", m_agreed);
+    SetCheckImage(L"chk_join", m_joinPlan);
+    SetCheckImage(L"chk_sc", m_desktopShortcut);
+}
+
+void CMainWnd::ShowControls(const wchar_t* const* names, size_t count, bool visible) {
+    for (size_t i = 0; i < count; ++i) m_PaintManager.FindControl(names[i])->SetVisible(visible);
+}
+
+void CMainWnd::ShowCustomPage() {
+    ShowControls(kMainViewControls, std::size(kMainViewControls), false);
+    ShowControls(kCustomViewControls, std::size(kCustomViewControls), true);
+}
+
+void CMainWnd::ShowMainPage() {
+    ShowControls(kMainViewControls, std::size(kMainViewControls), true);
+    ShowControls(kCustomViewControls, std::size(kCustomViewControls), false);
+}
+
+LRESULT CMainWnd::OnInstallProgress(int percent) {
+    CDuiString text;
+    text.Format(L"%d%%", percent);
+    m_PaintManager.FindControl(L"label_persent")->SetText(text);
+    m_progressBar->SetValue(percent);
+    if (percent == 50) {
+        m_endPage->SetBkImage(L"ing2.png");
+    } else if (percent == 100) {
+        m_endPage->SetBkImage(L"end.png");
+        ShowControls(kFinishedHidden, std::size(kFinishedHidden), false);
+        ShowControls(kFinishedShown, std::size(kFinishedShown), true);
+    }
+    return 0;
+}
+
+void CMainWnd::PreparePage() {
+    m_progressBar->SetMinValue(0);
+    m_progressBar->SetMaxValue(100);
+    m_installDir = InstallFolder();
+
+    PARAFORMAT2 format = {};
+    format.cbSize = sizeof format;
+    format.dwMask = PFM_STARTINDENT;
+    format.dxStartIndent = 6;
+    m_dirEdit->SetParaFormat(format);
+    m_dirEdit->SetTextColor(0x000000);
+    m_dirEdit->SetText(m_installDir.c_str());
+    ApplyCheckImages();
+}
+
+void CMainWnd::BrowseInstallFolder() {
+    wchar_t displayName[MAX_PATH] = {};
+    BROWSEINFOW info = {};
+    info.hwndOwner = m_hWnd;
+    info.pidlRoot = nullptr;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = kFolderDialogTitle;
+    info.ulFlags = BIF_NEWDIALOGSTYLE;
+
+    OleScope ole;
+    UniqueCoTaskMem item(::SHBrowseForFolderW(&info));
+    if (!item) return;  // cancelled: nothing changes
+
+    wchar_t path[MAX_PATH] = {};
+    if (!::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(item.get()), path)) path[0] = L'\0';
+    if (!IsExistingFolderEntry(path)) {
+        ::MessageBoxW(nullptr, kInvalidFolderText, kInvalidFolderCaption, MB_OK);
+        return;
+    }
+    std::wstring folder = std::wstring(path) + kAppendedFolder;
+    item.reset();
+    ole.Release();
+    m_dirEdit->SetText(folder.c_str());
+    m_installDir = folder;
+}
+
+void CMainWnd::OpenWebPage(const wchar_t* path) {
+    std::wstring address = std::wstring(L"http://") + kWebHost + path;
+    std::wstring browser = DefaultBrowserPath();
+    if (!browser.empty()) {
+        ::ShellExecuteW(nullptr, L"open", browser.c_str(), address.c_str(), nullptr, SW_SHOWNORMAL);
+    } else {
+        // No browser program is known: the shell opens the address with
+        // whatever the system associates with it.
+        ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    }
+}
+
+void CMainWnd::OpenAgreementPage() { OpenWebPage(L"/protocol.html"); }
+void CMainWnd::OpenExperiencePage() { OpenWebPage(L"/userexperience.html"); }
+
+void CMainWnd::LaunchViewer() {
+    std::wstring viewer = InstallFolder() + L"\\" + kViewerFile;
+    // Quoted, so that a folder with spaces never lets the system try a
+    // shorter prefix such as "C:\Program.exe" first.
+    RunProcess(L"\"" + viewer + L"\"", std::wstring(), std::wstring(), false, true, false, 0);
+}

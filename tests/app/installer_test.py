@@ -1,0 +1,660 @@
+"""The real Install.exe under Wine on the X display of the test session, driven
+with real X input (xdotool), checked through screenshots, the settings file,
+the files it writes and small stand-in programs. Usage:
+    installer_test.py startup|window|install
+Screenshots of every state are left in build/app-shots/."""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import qvdrive as qv  # noqa: E402
+
+BUILD = os.environ.get("QV_BUILD", os.path.join(ROOT, "build"))
+TESTS = os.environ.get("QV_APP_TEST_DIR", os.path.join(BUILD, "tests", "app"))
+os.environ.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
+PREFIX = os.environ["WINEPREFIX"]
+DIST = os.path.join(BUILD, "dist")
+SKIN = os.path.join(ROOT, "res", "skin")
+SHOTS = os.path.join(BUILD, "app-shots")
+WORK = os.path.join(BUILD, "app-test-work")
+POKE = os.path.join(TESTS, "app_poke.exe")
+RECORDER = os.path.join(TESTS, "app_recorder.exe")
+CONFIGDUMP = os.path.join(BUILD, "tools", "configdump", "configdump.exe")
+PAYLOADS = os.path.join(TESTS, "payloads")
+
+TITLE = "Quiview安装"
+WEB = "http://www.quiview.com"
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quiview"
+USER_CHOICE_KEY = r"HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
+IE_KEY = r"HKCR\Applications\iexplore.exe\shell\open\command"
+HTTP_KEY = r"HKCR\http\shell\open\command"
+BROWSER_CLASS = "QvTestBrowser"
+
+# Control rectangles of the skin (x, y, width, height) in window coordinates.
+CONTROLS = {
+    "btn_min": (564, 10, 10, 10), "btn_close": (584, 10, 10, 10),
+    "chk_agree": (30, 292, 130, 19), "btn_agree": (138, 292, 145, 19),
+    "chk_join": (328, 292, 56, 19), "btn_join": (372, 292, 230, 19),
+    "btn_custom": (490, 415, 120, 19), "btn_inst": (210, 365, 203, 63),
+    "edit_dir": (32, 310, 450, 42), "btn_select": (482, 310, 111, 42),
+    "chk_sc": (32, 362, 160, 19), "btn_insts": (401, 400, 111, 41), "btn_ret": (520, 400, 72, 41),
+    "btn_mine": (564, 10, 10, 10), "btn_closee": (584, 10, 10, 10),
+    "btn_expe": (108, 355, 166, 52), "btn_use": (327, 355, 166, 52),
+    "label_persent": (110, 350, 80, 19),
+    # Parts of label_insting and prg_inst that the finish buttons do not cover.
+    "label_insting_free": (40, 350, 66, 19), "prg_inst_free": (500, 390, 84, 3),
+}
+FAILURES = []
+
+
+def check(condition, message):
+    if not condition:
+        FAILURES.append(message)
+        print("FAIL: " + message, flush=True)
+    return condition
+
+
+# --- pictures -------------------------------------------------------------
+
+class Picture:
+    """RGB pixels of a picture file (or a composite made by ImageMagick)."""
+
+    def __init__(self, args):
+        size = subprocess.run(["convert"] + args + ["-format", "%w %h", "info:"], check=True,
+                              stdout=subprocess.PIPE).stdout.decode().split()
+        self.width, self.height = int(size[0]), int(size[1])
+        self.data = subprocess.run(["convert"] + args + ["-depth", "8", "rgb:-"], check=True,
+                                   stdout=subprocess.PIPE).stdout
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def region(self, x, y, w, h):
+        return [self.at(x + i, y + j) for j in range(h) for i in range(w)]
+
+
+def distance(a, b):
+    """Mean absolute difference of two pixel lists."""
+    return sum(abs(p - q) for pa, pb in zip(a, b) for p, q in zip(pa, pb)) / (3.0 * len(a))
+
+
+def skin(name):
+    return os.path.join(SKIN, name)
+
+
+def expected_box(page, x, y, checked):
+    """The check box picture (dest 0,5,14,19 of the control) drawn over the page background."""
+    source = "14,0" if checked else "0,0"
+    sx = source.split(",")[0]
+    return Picture([skin(page), "-crop", "14x14+%d+%d" % (x, y + 5), "+repage",
+                    "(", skin("checkbox.png"), "-crop", "14x14+%s+0" % sx, "+repage", ")",
+                    "-composite"]).region(0, 0, 14, 14)
+
+
+BOX_CACHE = {}
+
+
+def box_checked(shot, name, page="begin.png"):
+    x, y = CONTROLS[name][:2]
+    key = (name, page)
+    if key not in BOX_CACHE:
+        BOX_CACHE[key] = (expected_box(page, x, y, True), expected_box(page, x, y, False))
+    on, off = BOX_CACHE[key]
+    got = shot.region(x, y + 5, 14, 14)
+    return distance(got, on) < distance(got, off)
+
+
+BACKGROUNDS = {}
+# A band of the page above every control: only the background shows there.
+BAND = [(x, y) for x in range(20, 560, 27) for y in range(40, 280, 23)]
+
+
+def background_of(shot):
+    """Which full-page picture the screenshot shows (nearest over the band)."""
+    if not BACKGROUNDS:
+        for name in ("begin.png", "ing1.png", "ing2.png", "end.png"):
+            BACKGROUNDS[name] = Picture([skin(name)])
+    got = [shot.at(x, y) for x, y in BAND]
+    scores = {name: distance(got, [pic.at(x, y) for x, y in BAND]) for name, pic in BACKGROUNDS.items()}
+    return min(scores, key=scores.get)
+
+
+def shows_picture(shot, name, picture, sx=0):
+    """True when the control's rectangle shows the left (or given) part of its picture."""
+    x, y, w, h = CONTROLS[name]
+    expected = Picture([skin(picture), "-crop", "%dx%d+%d+0" % (w, h, sx), "+repage",
+                        "-background", "white", "-flatten"]).region(0, 0, w, h)
+    return distance(shot.region(x, y, w, h), expected) < 20
+
+
+def ink(shot, name, page):
+    """Pixels of a control's rectangle that differ from the page background."""
+    x, y, w, h = CONTROLS[name]
+    if page not in BACKGROUNDS:
+        BACKGROUNDS[page] = Picture([skin(page)])
+    bg = BACKGROUNDS[page]
+    return sum(1 for j in range(h) for i in range(w)
+               if distance([shot.at(x + i, y + j)], [bg.at(x + i, y + j)]) > 40)
+
+
+# --- the installer ----------------------------------------------------------
+
+def wine_path(path):
+    return qv.windows_path(path)
+
+
+def unix_path(win):
+    """Linux path of a Windows path on drive C: or Z: of the prefix."""
+    drive, rest = win[0].lower(), win[2:].replace("\\", "/")
+    if drive == "z":
+        return rest
+    return os.path.join(PREFIX, "drive_%s" % drive) + rest
+
+
+def poke(*args):
+    out = qv.run(["wine", POKE] + list(args), check=False)
+    return out.returncode, out.stdout.decode("utf-8", "replace").strip()
+
+
+def reg(*args):
+    return qv.run(["wine", "reg"] + list(args), check=False)
+
+
+def reg_read(key, value=None):
+    """The value's text, or None when it is missing."""
+    args = ["query", key] + (["/v", value] if value else ["/ve"])
+    out = reg(*args)
+    if out.returncode != 0:
+        return None
+    for line in out.stdout.decode("utf-8", "replace").splitlines():
+        parts = line.strip().split(None, 2)
+        if len(parts) >= 2 and parts[1].startswith("REG_"):
+            return parts[2] if len(parts) == 3 else ""
+    return None
+
+
+def reg_write(key, value, data):
+    args = ["add", key] + (["/v", value] if value else ["/ve"]) + ["/d", data, "/f"]
+    return reg(*args).returncode == 0
+
+
+def reg_restore(key, value, data):
+    if data is None:
+        reg("delete", key, *(["/v", value] if value else ["/ve"]), "/f")
+    else:
+        reg_write(key, value, data)
+
+
+def config_path():
+    found = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "AppData", "LocalLow", "Quiview", "config.dat"))
+    return found[0] if found else os.path.join(PREFIX, "drive_c", "users", os.environ.get("USER", "root"),
+                                               "AppData", "LocalLow", "Quiview", "config.dat")
+
+
+def settings():
+    """The rows of config.dat in the order they were first written."""
+    out = qv.run(["wine", CONFIGDUMP, wine_path(config_path())], check=False)
+    rows = []
+    for line in out.stdout.decode("utf-8", "replace").splitlines():
+        if "\t" in line:
+            rows.append(tuple(line.split("\t", 1)))
+    return rows
+
+
+def make_bundle(name, payload="ok.7z", with_7z=True, exe_name="Install.exe"):
+    """A copy of the shipped folder, with a chosen payload."""
+    folder = os.path.join(WORK, name)
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    shutil.copy(os.path.join(DIST, "Install.exe"), os.path.join(folder, exe_name))
+    shutil.copy(os.path.join(DIST, "DuiLib.dll"), folder)
+    if with_7z:
+        shutil.copy(os.path.join(DIST, "7z.dll"), folder)
+    if payload:
+        if os.path.isfile(payload):
+            shutil.copy(payload, os.path.join(folder, "payload.7z"))
+        else:
+            shutil.copy(os.path.join(PAYLOADS, payload), os.path.join(folder, "payload.7z"))
+    return os.path.join(folder, exe_name)
+
+
+class Installer:
+    def __init__(self, exe=None, progress=None):
+        env_progress = os.environ.pop("QVTEST_PROGRESS", None)
+        if progress is not None:
+            os.environ["QVTEST_PROGRESS"] = progress
+        self.program = qv.Program(exe or os.path.join(DIST, "Install.exe"))
+        os.environ.pop("QVTEST_PROGRESS", None)
+        if env_progress is not None:
+            os.environ["QVTEST_PROGRESS"] = env_progress
+        try:
+            self.window = qv.wait_window(TITLE, timeout=60)
+            qv.wait_settled(self.window)
+            # The page is prepared once the folder box holds the default folder.
+            self.folder = qv.wait_for(lambda: poke("folder")[1], 30, 0.2, "the prepared page")
+        except BaseException:
+            self.program.close()
+            raise
+
+    def geometry(self):
+        return qv.geometry(self.window)
+
+    def click(self, name):
+        x, y, w, h = CONTROLS[name]
+        qv.click(self.window, x + w // 2, y + h // 2)
+
+    def shot(self, name=None):
+        qv.subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)
+        path = os.path.join(SHOTS, (name or "last") + ".png")
+        qv.screenshot(path, self.window)
+        return Picture([path])
+
+    def wait_shot(self, name, condition, what, timeout=30):
+        """Screenshots until `condition(picture)` holds; the last one stays as `name`."""
+        pictures = []
+
+        def taken():
+            pictures.append(self.shot(name))
+            return condition(pictures[-1])
+
+        try:
+            qv.wait_for(taken, timeout, 0.2, what)
+        except TimeoutError:
+            check(False, "timed out waiting for " + what + " (see %s.png)" % name)
+        return pictures[-1]
+
+    def wait_exit(self, timeout=60):
+        try:
+            return self.program.wait(timeout)
+        except subprocess.TimeoutExpired:
+            check(False, "the installer did not end")
+            return None
+
+    def close(self):
+        self.program.close()
+
+
+def wait_message_box(caption):
+    """Waits for a message box; returns (caption, text, ok_x, ok_y) with the
+    OK button's centre on the screen."""
+    def found():
+        rc, out = poke("msgbox")
+        return out.split("\t") if rc == 0 and out else None
+
+    parts = qv.wait_for(found, 30, 0.3, "a message box")
+    return parts[0], parts[1], int(parts[2]), int(parts[3])
+
+
+def answer_message_box(caption, text, shot):
+    got_caption, got_text, x, y = wait_message_box(caption)
+    check(got_caption == caption, "message box caption %r, expected %r" % (got_caption, caption))
+    check(got_text == text, "message box text %r, expected %r" % (got_text, text))
+    qv.screenshot(os.path.join(SHOTS, shot + ".png"))
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the message box to close")
+
+
+def type_folder(installer, text):
+    installer.click("edit_dir")
+    qv.key("ctrl+a")
+    qv.type_text(text)
+    qv.wait_for(lambda: poke("folder")[1] == text, 20, 0.2, "the typed folder")
+
+
+# --- start-up ---------------------------------------------------------------
+
+def test_startup():
+    # A settings file of an earlier run (here: not even a database) is replaced.
+    config = config_path()
+    os.makedirs(os.path.dirname(config), exist_ok=True)
+    with open(config, "wb") as f:
+        f.write(b"left by an earlier run" * 100)
+    first = Installer()
+    try:
+        first.wait_shot("startup-first-page", lambda p: background_of(p) == "begin.png", "the first page")
+        check(settings() == [("channel", "30100"), ("version", "1.0.1")],
+              "settings after start-up: %r" % settings())
+        state = poke("state")[1].split()
+        check(state[:3] == ["1", "0", "0"] and state[5:] == ["608", "456"], "window state %r" % state)
+
+        # A second installer ends at once with 0 and touches nothing.
+        before = (open(config, "rb").read(), os.stat(config).st_mtime_ns)
+        second = qv.Program(os.path.join(DIST, "Install.exe"))
+        try:
+            check(second.wait(30) == 0, "second installer's exit code")
+        except subprocess.TimeoutExpired:
+            check(False, "the second installer kept running")
+            second.close()
+        check((open(config, "rb").read(), os.stat(config).st_mtime_ns) == before,
+              "the second installer changed config.dat")
+        check(len(qv.find_windows(TITLE)) == 1, "more than one installer window")
+        check(first.program.running(), "the first installer ended")
+
+        # The close button ends the installer with 0.
+        first.click("btn_close")
+        check(first.wait_exit() == 0, "exit code after the close button")
+    finally:
+        first.close()
+
+    # Started under a name that carries the channel marker.
+    marked = Installer(make_bundle("channel", payload=None, with_7z=False, exe_name="qvewtg_30777.exe"))
+    try:
+        check(settings() == [("channel", "30777"), ("version", "1.0.1")],
+              "settings of the marked installer: %r" % settings())
+        # The quit message from outside ends it in any state, with 0.
+        check(poke("quit")[0] == 0, "quit message posted")
+        check(marked.wait_exit() == 0, "exit code after the quit message")
+    finally:
+        marked.close()
+
+
+# --- window, options, links -------------------------------------------------
+
+def test_window():
+    installer = Installer()
+    saved = {}
+    try:
+        main = installer.wait_shot("window-main-view", lambda p: background_of(p) == "begin.png", "the first page")
+        check(box_checked(main, "chk_agree") and box_checked(main, "chk_join"), "boxes checked at start")
+        check(installer.folder.endswith("\\Quiview") and os.path.isdir(unix_path(installer.folder)),
+              "default folder %r" % installer.folder)
+
+        # Each box toggles its picture; twice restores it.
+        for name in ("chk_agree", "chk_join"):
+            installer.click(name)
+            installer.wait_shot("window-%s-off" % name, lambda p: not box_checked(p, name), name + " unchecked")
+            installer.click(name)
+            installer.wait_shot("window-%s-on" % name, lambda p: box_checked(p, name), name + " checked again")
+
+        # Custom view: folder box with the default folder, shortcut box.
+        installer.click("chk_agree")  # agreement off, to be kept across the views
+        installer.wait_shot("window-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.click("btn_custom")
+        custom = installer.wait_shot("window-custom-view", lambda p: shows_picture(p, "btn_ret", "return.png"),
+                                     "the custom view")
+        check(box_checked(custom, "chk_sc"), "shortcut box checked at start")
+        check(poke("folder")[1] == installer.folder, "folder box text in the custom view")
+        installer.click("chk_sc")
+        installer.wait_shot("window-custom-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.click("chk_sc")
+        installer.wait_shot("window-custom-sc-on", lambda p: box_checked(p, "chk_sc"), "shortcut checked again")
+        installer.click("chk_sc")
+        installer.wait_shot("window-custom-sc-off2", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.click("btn_ret")
+        back = installer.wait_shot("window-main-again", lambda p: shows_picture(p, "btn_inst", "instb.png"),
+                                   "the main view again")
+        check(not box_checked(back, "chk_agree") and box_checked(back, "chk_join"), "boxes kept across views")
+        installer.click("btn_custom")
+        again = installer.wait_shot("window-custom-again", lambda p: shows_picture(p, "btn_ret", "return.png"),
+                                    "the custom view again")
+        check(not box_checked(again, "chk_sc"), "shortcut box kept across views")
+        check(poke("folder")[1] == installer.folder, "folder text kept across views")
+        installer.click("btn_ret")
+        installer.wait_shot("window-main-third", lambda p: shows_picture(p, "btn_inst", "instb.png"), "main view")
+        installer.click("chk_agree")
+        installer.wait_shot("window-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+
+        # The agreement links start the registered browser with the address.
+        browser_dir = os.path.join(WORK, "browser")
+        shutil.rmtree(browser_dir, ignore_errors=True)
+        os.makedirs(browser_dir)
+        browser = os.path.join(browser_dir, "testbrowser.exe")
+        shutil.copy(RECORDER, browser)
+        record = os.path.join(browser_dir, "record.log")
+        saved["choice"] = reg_read(USER_CHOICE_KEY, "Progid")
+        saved["ie"] = reg_read(IE_KEY)
+        saved["http"] = reg_read(HTTP_KEY)
+        reg_write(r"HKCR\%s\shell\open\command" % BROWSER_CLASS, None, '"%s" "%%1"' % wine_path(browser))
+        reg_write(USER_CHOICE_KEY, "Progid", BROWSER_CLASS)
+        installer.click("btn_agree")
+        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
+                            30, 0.2, "the browser for the agreement")
+        check(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        installer.click("btn_join")
+        lines = qv.wait_for(lambda: len(open(record, encoding="utf-8").read().splitlines()) >= 2 and
+                            open(record, encoding="utf-8").read().splitlines(), 30, 0.2, "the browser again")
+        check(lines[1].endswith(WEB + "/userexperience.html"), "plan address: %r" % lines[1])
+        links = installer.shot("window-after-links")
+        check(box_checked(links, "chk_agree") and box_checked(links, "chk_join"), "links changed an option")
+
+        # No browser known: the shell opens the address by its association.
+        os.remove(record)
+        reg("delete", USER_CHOICE_KEY, "/v", "Progid", "/f")
+        reg_write(IE_KEY, None, "")
+        reg_write(HTTP_KEY, None, '"%s" "%%1"' % wine_path(browser))
+        installer.click("btn_agree")
+        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
+                            30, 0.2, "the shell's association for the address")
+        check(WEB + "/protocol.html" in lines[0], "address through the association: %r" % lines[0])
+
+        # Dragging the top strip moves the window; a double click there
+        # changes nothing.
+        x0, y0, w0, h0 = installer.geometry()
+        qv.drag(installer.window, 300, 40, 360, 100)
+        moved = qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0) and installer.geometry(), 20, 0.2,
+                            "the window to move")
+        check(moved[0] - x0 == 60 and moved[1] - y0 == 60, "moved by %r" % ((moved[0] - x0, moved[1] - y0),))
+        qv.wait_settled(installer.window)
+        before = installer.geometry()
+        subprocess.run(["xdotool", "mousemove", "--window", str(installer.window), "300", "40",
+                        "click", "--repeat", "2", "--delay", "80", "1"], check=True)
+        # Input is handled in order: once this later click has shown, the
+        # double click has been handled too.
+        installer.click("chk_join")
+        installer.wait_shot("window-after-double-click", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        state = poke("state")[1].split()
+        check(state[2] == "0" and installer.geometry() == before, "double click changed the window: %r" % state)
+
+        # The minimise button minimises.
+        installer.click("btn_min")
+        qv.wait_for(lambda: poke("state")[1].split()[1] == "1", 20, 0.2, "the window to minimise")
+        check(poke("quit")[0] == 0, "quit message posted")
+        check(installer.wait_exit() == 0, "exit code after the quit message")
+    finally:
+        installer.close()
+        if saved:
+            reg_restore(USER_CHOICE_KEY, "Progid", saved.get("choice"))
+            reg_restore(IE_KEY, None, saved.get("ie"))
+            reg_restore(HTTP_KEY, None, saved.get("http"))
+            reg("delete", r"HKCR\%s" % BROWSER_CLASS, "/f")
+
+
+# --- install sequence, progress page, finish actions --------------------------
+
+def read_record(payload_folder):
+    path = os.path.join(unix_path(payload_folder), "setup_record.txt")
+    return open(path, encoding="utf-8").read().splitlines()
+
+
+def temp_payload_folder():
+    found = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp", "Quiview", "1.0.1"))
+    return found[0] if found else None
+
+
+def finished(picture):
+    return background_of(picture) == "end.png" and shows_picture(picture, "btn_expe", "expe.png")
+
+
+def test_install():
+    # Default install, first refused without the agreement.
+    exe = make_bundle("bundle")
+    payload = temp_payload_folder()
+    if payload:
+        shutil.rmtree(payload)
+    installer = Installer(exe)
+    try:
+        installer.click("chk_agree")
+        installer.wait_shot("install-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.click("btn_inst")
+        answer_message_box("提示", "请先阅读并同意<<Quiview许可协议>>", "install-agreement-notice")
+        still = installer.shot("install-after-notice")
+        check(background_of(still) == "begin.png" and not box_checked(still, "chk_agree"),
+              "the notice changed the page")
+        installer.click("chk_agree")
+        installer.wait_shot("install-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+        installer.click("btn_inst")
+        installer.wait_shot("install-finished", finished, "the finish page")
+        payload = temp_payload_folder()
+        check(payload is not None, "no payload folder")
+        record = read_record(payload_folder=wine_path(payload)) if payload else []
+        check(record[1:4] == [installer.folder, "12", "11"], "helper was handed %r" % record)
+        check(record[0].lower().endswith("\\temp\\quiview\\1.0.1"), "payload folder %r" % record[0])
+        for name in ("payload.7z", "ImgKit.dll", "readme.txt"):
+            check(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
+        install_dir = unix_path(installer.folder)
+        for name in ("DuiLib.dll", "7z.dll"):
+            check(os.path.isfile(os.path.join(install_dir, name)), "installation folder lacks " + name)
+        rows = dict(settings())
+        check(rows.get("join") == "1" and rows.get("channel") == "30100" and rows.get("version") == "1.0.1",
+              "settings after install: %r" % rows)
+        uid = rows.get("uid", "")
+        check(len(uid) == 32 and all(c in "0123456789abcdef" for c in uid), "uid %r" % uid)
+        installer.click("btn_use")
+        check(installer.wait_exit() == 0, "exit code after btn_use")
+    finally:
+        installer.close()
+
+    # Options off and a typed folder of the user's: its files stay, the
+    # folder is used exactly as typed.
+    own = os.path.join(WORK, "own folder")
+    shutil.rmtree(own, ignore_errors=True)
+    os.makedirs(own)
+    with open(os.path.join(own, "sentinel.txt"), "w") as f:
+        f.write("mine")
+    installer = Installer(exe)
+    try:
+        installer.click("chk_join")
+        installer.wait_shot("install-join-off", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        installer.click("btn_custom")
+        installer.wait_shot("install-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
+        installer.click("chk_sc")
+        installer.wait_shot("install-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        typed = wine_path(own)
+        type_folder(installer, typed)
+        installer.shot("install-typed-folder")
+        installer.click("btn_insts")
+        installer.wait_shot("install-finished-typed", finished, "the finish page")
+        record = read_record(wine_path(temp_payload_folder()))
+        check(record[1:4] == [typed, "0", "11"], "helper was handed %r" % record)
+        check(open(os.path.join(own, "sentinel.txt")).read() == "mine", "the user's file was lost")
+        check(os.path.isfile(os.path.join(own, "DuiLib.dll")), "no DuiLib.dll in the typed folder")
+        check(dict(settings()).get("join") == "0", "join after unchecking: %r" % settings())
+        installer.click("btn_closee")
+        check(installer.wait_exit() == 0, "exit code after the finish page's close button")
+    finally:
+        installer.close()
+
+    # A product folder is cleared first. The helper stays silent, so the
+    # progress page is driven from outside.
+    product = os.path.join(WORK, "product", "QuiView")
+    shutil.rmtree(os.path.dirname(product), ignore_errors=True)
+    os.makedirs(product)
+    with open(os.path.join(product, "stale.txt"), "w") as f:
+        f.write("old")
+    installer = Installer(exe, progress="none")
+    try:
+        installer.click("btn_custom")
+        installer.wait_shot("progress-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
+        type_folder(installer, wine_path(product))
+        installer.click("btn_insts")
+        installer.wait_shot("progress-start", lambda p: background_of(p) == "ing1.png", "the progress page")
+        qv.wait_for(lambda: os.path.isfile(os.path.join(product, "DuiLib.dll")), 30, 0.2, "staging")
+        check(not os.path.exists(os.path.join(product, "stale.txt")), "the product folder was not cleared")
+        inks = {}
+        for value, page in ((0, "ing1.png"), (10, "ing1.png"), (49, "ing1.png"), (50, "ing2.png"),
+                            (99, "ing2.png")):
+            poke("progress", str(value))
+            bar_end = 40 + 544 * value // 100
+
+            def shown(p, value=value, page=page, bar_end=bar_end):
+                if background_of(p) != page or ink(p, "label_persent", page) == 0:
+                    return False
+                # The bar is filled up to the value, the track shows after it.
+                if value >= 10 and distance([p.at(bar_end - 8, 391)], [p.at(bar_end + 8, 391)]) < 20:
+                    return False
+                return True
+
+            pic = installer.wait_shot("progress-%d" % value, shown, "progress %d" % value)
+            inks[value] = ink(pic, "label_persent", page)
+            check(not shows_picture(pic, "btn_expe", "expe.png"), "finish button shown at %d" % value)
+        check(inks[10] > inks[0], "label text at 10%% not wider than at 0%%: %r" % inks)
+        for repeat in (1, 2):
+            poke("progress", "100")
+            done = installer.wait_shot("progress-100-%d" % repeat, finished, "the finished state")
+            check(shows_picture(done, "btn_use", "use.png"), "btn_use not shown")
+            check(ink(done, "label_insting_free", "end.png") == 0 and ink(done, "prg_inst_free", "end.png") == 0,
+                  "progress label or bar still shown")
+        installer.click("btn_use")
+        check(installer.wait_exit() == 0, "exit code after btn_use")
+    finally:
+        installer.close()
+
+    # 立即体验 starts the viewer once, quoted, from the installed folder, and ends.
+    launch = os.path.join(WORK, "launch")
+    shutil.rmtree(launch, ignore_errors=True)
+    viewer_dir = os.path.join(launch, "with space", "Quiview")
+    os.makedirs(viewer_dir)
+    shutil.copy(RECORDER, os.path.join(viewer_dir, "ImgShell.exe"))
+    shutil.copy(RECORDER, os.path.join(launch, "with.exe"))  # what an unquoted path would start
+    saved_icon = reg_read(UNINSTALL_KEY, "DisplayIcon")
+    installer = Installer(exe)
+    try:
+        installer.click("btn_inst")
+        installer.wait_shot("launch-finished", finished, "the finish page")
+        reg_write(UNINSTALL_KEY, "DisplayIcon", wine_path(os.path.join(viewer_dir, "ImgShell.exe")))
+        installer.click("btn_expe")
+        check(installer.wait_exit() == 0, "exit code after btn_expe")
+        record = os.path.join(viewer_dir, "record.log")
+        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
+                            30, 0.2, "the viewer to start")
+        check(len(lines) == 1 and lines[0].startswith("ImgShell.exe\t\""), "viewer starts: %r" % lines)
+        check(not os.path.exists(os.path.join(launch, "record.log")), "the planted with.exe ran")
+    finally:
+        installer.close()
+        reg_restore(UNINSTALL_KEY, "DisplayIcon", saved_icon)
+
+    # Failures: a message, exit code 0.
+    damaged = os.path.join(WORK, "damaged.7z")
+    with open(damaged, "wb") as f:
+        f.write(b"7z\xbc\xaf\x27\x1c" + b"\x00" * 64)
+    cases = [("no-7z", dict(with_7z=False), "解压失败"),
+             ("damaged", dict(payload=damaged), "解压失败"),
+             ("no-entry", dict(payload="noentry.7z"), "安装失败"),
+             ("no-helper", dict(payload="nohelper.7z"), "安装失败")]
+    for name, bundle, text in cases:
+        folder = temp_payload_folder()
+        if folder:
+            shutil.rmtree(folder)  # no helper library left by an earlier run
+        installer = Installer(make_bundle("fail-" + name, **bundle))
+        try:
+            installer.click("btn_inst")
+            answer_message_box("Quiview", text, "failure-" + name)
+            check(installer.wait_exit() == 0, "exit code after the failure " + name)
+        finally:
+            installer.close()
+
+
+def main():
+    group = sys.argv[1] if len(sys.argv) > 1 else "startup"
+    if not os.environ.get("DISPLAY"):
+        print("installer_test: no DISPLAY")
+        return 1
+    os.makedirs(SHOTS, exist_ok=True)
+    os.makedirs(WORK, exist_ok=True)
+    {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+    if FAILURES:
+        print("%d check(s) failed" % len(FAILURES))
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
