@@ -6,6 +6,7 @@
 #include <commdlg.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlwapi.h>
 
 #include <algorithm>
 #include <memory>
@@ -13,6 +14,8 @@
 
 #include <gdiplus.h>
 
+#include "util/com_ptr.h"
+#include "util/owned.h"
 #include "util/path.h"
 #include "viewer/install_info.h"
 
@@ -40,9 +43,29 @@ void UpdateTitle(HWND window, const ViewerState& state) {
     ::SetWindowTextW(window, title.c_str());
 }
 
+// Decodes a picture from a copy of the file's bytes, so that the file itself
+// is not held open while it is shown (it can be replaced, moved or deleted).
+std::unique_ptr<Gdiplus::Image> LoadPicture(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > (512LL << 20))
+        return nullptr;
+    std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
+    DWORD got = 0;
+    if (!bytes || !::ReadFile(file.get(), bytes.get(), static_cast<DWORD>(size.QuadPart), &got, nullptr) ||
+        got != size.QuadPart)
+        return nullptr;
+    ComPtr<IStream> stream(::SHCreateMemStream(bytes.get(), got));
+    if (!stream) return nullptr;
+    // GDI+ reads the stream for as long as the picture lives; the picture
+    // holds its own reference to it.
+    return std::unique_ptr<Gdiplus::Image>(Gdiplus::Image::FromStream(stream.get()));
+}
+
 // Loads a picture; false (and the current one kept) when it cannot be decoded.
 bool OpenPicture(HWND window, ViewerState& state, const std::wstring& path, bool isWelcome) {
-    std::unique_ptr<Gdiplus::Image> image(Gdiplus::Image::FromFile(path.c_str()));
+    std::unique_ptr<Gdiplus::Image> image(LoadPicture(path));
     if (!image || image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0 || image->GetHeight() == 0)
         return false;
     state.image = std::move(image);
@@ -144,6 +167,9 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // A viewer is there to be seen: a launcher that asks for a hidden start
+    // (as the installer's "try it now" does) still gets a normal window.
+    if (show == SW_HIDE) show = SW_SHOWNORMAL;
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Gdiplus::GdiplusStartupInput gdiplusInput;
     ULONG_PTR gdiplusToken = 0;

@@ -90,8 +90,12 @@ class Installer:
         q.type_text(text)
 
     def wait_finished(self, timeout=120):
-        q.wait_for(lambda: self.looks_like("expe.png", 83, 26, 108 + 83, 355 + 26), timeout, 0.3,
-                   "finish page")
+        try:
+            q.wait_for(lambda: self.looks_like("expe.png", 83, 26, 108 + 83, 355 + 26), timeout, 0.3,
+                       "finish page")
+        except TimeoutError:
+            q.screenshot(os.path.join(SHOTS, "timeout-screen.png"))  # the whole screen, for the report
+            raise
 
     def exit_code(self, timeout=60):
         return self.program.wait(timeout)
@@ -144,8 +148,7 @@ class InstallerTest(unittest.TestCase):
     # --- helpers -----------------------------------------------------------
     def bundle(self, without=(), payload=None):
         """A copy of the shipped folder, optionally without some files or with another payload."""
-        folder = os.path.join(self.scratch, "下载 bundle")
-        os.makedirs(folder)
+        folder = tempfile.mkdtemp(prefix="下载 bundle ", dir=self.scratch)
         for name in ("Install.exe", "DuiLib.dll", "7z.dll", "payload.7z"):
             if name not in without:
                 shutil.copy(os.path.join(DIST, name), folder)
@@ -263,7 +266,8 @@ class InstallerTest(unittest.TestCase):
         with self.subTest("no 7z.dll beside the installer"):
             self.failed_install(self.bundle(without=("7z.dll",)), "解压失败")
         with self.subTest("damaged payload"):
-            whole = open(os.path.join(DIST, "payload.7z"), "rb").read()
+            with open(os.path.join(DIST, "payload.7z"), "rb") as f:
+                whole = f.read()
             damaged = os.path.join(self.scratch, "damaged.7z")
             with open(damaged, "wb") as f:
                 f.write(whole[: len(whole) // 2])
@@ -287,7 +291,8 @@ class InstallerTest(unittest.TestCase):
             app.type_folder(keep)
             app.click("btn_insts")
             app.wait_finished()
-            self.assertEqual(open(sentinel).read(), "mine")
+            with open(sentinel) as f:
+                self.assertEqual(f.read(), "mine")
             self.assert_installed_in(keep)
         finally:
             app.close()
