@@ -20,13 +20,13 @@ struct WmiConnection {
 
 namespace {
 
-struct WmiQuerySpec {
+struct WmiQueryDef {
     const wchar_t* wql;
     int propertyCount;
     const wchar_t* properties[WmiQueryResult::kMaxValues];
 };
 
-const WmiQuerySpec kQueries[WMI_QUERY_COUNT] = {
+const WmiQueryDef kQueries[WMI_QUERY_COUNT] = {
     {L"SELECT Manufacturer,Name,ProcessorId FROM Win32_Processor", 3, {L"Manufacturer", L"Name", L"ProcessorId"}},
     {L"SELECT SerialNumber,Product FROM Win32_BaseBoard WHERE (SerialNumber IS NOT NULL)", 2,
      {L"SerialNumber", L"Product"}},
@@ -127,10 +127,10 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
     std::memset(&result, 0, sizeof result);
     if (!connection || !connection->services || !connection->locator) return -2;
     if (index < 0 || index >= WMI_QUERY_COUNT) return -1;
-    const WmiQuerySpec& spec = kQueries[index];
+    const WmiQueryDef& def = kQueries[index];
 
     BSTR language = ::SysAllocString(L"WQL");
-    BSTR query = ::SysAllocString(spec.wql);
+    BSTR query = ::SysAllocString(def.wql);
     ComPtr<IEnumWbemClassObject> enumerator;
     HRESULT hr = connection->services->ExecQuery(language, query,
                                                  WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
@@ -145,11 +145,11 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
         ULONG returned = 0;
         enumerator->Next(WBEM_INFINITE, 1, object.out(), &returned);
         if (returned == 0 || !object) break;
-        result.valueCount[stored] = spec.propertyCount;
-        for (int p = 0; p < spec.propertyCount; ++p) {
+        result.valueCount[stored] = def.propertyCount;
+        for (int p = 0; p < def.propertyCount; ++p) {
             VARIANT value;
             ::VariantInit(&value);
-            if (SUCCEEDED(object->Get(spec.properties[p], 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR &&
+            if (SUCCEEDED(object->Get(def.properties[p], 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR &&
                 value.bstrVal) {
                 wchar_t* slot = result.values[stored][p];
                 std::wcsncpy(slot, value.bstrVal, WmiQueryResult::kMaxValueLength);
