@@ -24,7 +24,7 @@ ORANGE='#F27A2E'
 ORANGE_DARK='#D65F1C'
 GREY_TEXT='#9E9E9E'
 # PNG without time stamps, so that redrawing gives identical files.
-SAVE=(-define png:exclude-chunks=date,time -strip)
+SAVE=(-depth 8 -define png:exclude-chunks=date,time -strip)
 
 # --- the logo: a white rounded tile with a photo (mountains and sun) ---------
 logo() {  # size output

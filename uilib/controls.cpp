@@ -275,7 +275,6 @@ bool CContainerUI::AddAt(CControlUI* control, int index) {
     for (int i = m_count; i > index; --i) m_items[i] = m_items[i - 1];
     m_items[index] = control;
     ++m_count;
-    if (m_pManager) m_pManager->ReapObjects(NULL);
     control->SetManager(m_pManager, this, m_pManager != NULL);
     control->SetInternVisible(IsVisible());
     NeedUpdate();
@@ -747,10 +746,6 @@ bool COptionUI::Activate() {
     if (!m_sGroup.IsEmpty()) Selected(true);
     else Selected(!m_bSelected);
     return true;
-}
-
-void COptionUI::SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init) {
-    CButtonUI::SetManager(manager, parent, init);
 }
 
 void COptionUI::SetAttribute(const wchar_t* name, const wchar_t* value) {

@@ -1,6 +1,14 @@
 #include "uilib/picture.h"
 
 #include <objidl.h>
+#if defined(_MSC_VER)
+// The compiler's GDI+ headers use min and max, which NOMINMAX takes away.
+#include <algorithm>
+namespace Gdiplus {
+using std::max;
+using std::min;
+}  // namespace Gdiplus
+#endif
 #include <gdiplus.h>
 
 #include <cstdlib>

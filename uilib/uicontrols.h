@@ -279,7 +279,6 @@ public:
     void SetSelectedImage(const wchar_t* description);
 
     bool Activate() override;
-    void SetManager(CPaintManagerUI* manager, CControlUI* parent, bool init = true) override;
     void SetAttribute(const wchar_t* name, const wchar_t* value) override;
     void PaintStatusImage(HDC hDC) override;
 

@@ -68,6 +68,28 @@ expect_line() {
 
 click() { xdotool mousemove --window "$WID" "$1" "$2" click 1; }
 
+# "r,g,b" (0..255) of one pixel of a picture file.
+rgb() {
+  convert "$1" -format "%[fx:int(255*p{$2,$3}.r+0.5)],%[fx:int(255*p{$2,$3}.g+0.5)],%[fx:int(255*p{$2,$3}.b+0.5)]" info:
+}
+
+# "r,g,b" of one window pixel on screen.
+screen_pixel() {
+  import -window root -crop "1x1+$((WX + $1))+$((WY + $2))" +repage "$WORK/pixel.png"
+  rgb "$WORK/pixel.png" 0 0
+}
+
+# Waits (up to 10 s) until a window pixel shows the given colour.
+wait_pixel() {
+  local i
+  for i in $(seq 1 50); do
+    [ "$(screen_pixel "$1" "$2")" = "$3" ] && return 0
+    sleep 0.2
+  done
+  echo "gui_test: pixel $1,$2 is $(screen_pixel "$1" "$2"), expected $3" >&2
+  return 1
+}
+
 shot() {
   # Let the pointer leave the window so that no hover state is captured.
   xdotool mousemove 0 0
@@ -100,10 +122,32 @@ click 540 330
 click 430 420
 click 520 424                         # btn_custom
 expect_line 5 "click btn_custom"
+# Held down, the install button shows its pushed half; released outside, it
+# fires nothing.
+xdotool mousemove --window "$WID" 220 396 mousedown 1
+pushed=$(rgb "$ROOT/res/skin/instb.png" 213 31)
+normal=$(rgb "$ROOT/res/skin/instb.png" 10 31)
+[ "$pushed" != "$normal" ] || fail "the two halves of instb.png do not differ"
+wait_pixel 220 396 "$pushed" || fail "pressed button does not show its pushed picture"
+xdotool mousemove --window "$WID" 300 200 mouseup 1
+wait_pixel 220 396 "$normal" || fail "released button does not show its normal picture"
 # Double click: two clicks.
 xdotool mousemove --window "$WID" 450 301 click --repeat 2 --delay 80 1
 expect_line 7 "click btn_join"
 [ "$(sed -n 6p "$LOG")" = "click btn_join" ] || fail "double click did not give two clicks"
+# Dragging the caption strip (outside the buttons) moves the window.
+xdotool mousemove --window "$WID" 300 40 mousedown 1
+xdotool mousemove_relative 50 30
+xdotool mousemove_relative 50 30
+xdotool mouseup 1
+for i in $(seq 1 50); do
+  eval "$(xdotool getwindowgeometry --shell "$WID")"
+  [ "$X" = $((WX + 100)) ] && [ "$Y" = $((WY + 60)) ] && break
+  sleep 0.1
+done
+[ "$X" = $((WX + 100)) ] && [ "$Y" = $((WY + 60)) ] || fail "caption drag moved the window to $X,$Y from $WX,$WY"
+WX=$X
+WY=$Y
 stop_by_close 589 15                  # btn_close
 [ "$(grep -c '^windowinit$' "$LOG")" = 1 ] || fail "windowinit did not come exactly once"
 [ "$(sed -n 8p "$LOG")" = "click btn_close" ] || fail "close click missing"
@@ -116,6 +160,12 @@ expect_line 2 "click btn_select"
 click 90 301                          # chk_agree is hidden now
 click 556 420                         # btn_ret
 expect_line 3 "click btn_ret"
+# The folder box takes real typing: replace "Quiview" by "Apps".
+click 300 330
+xdotool key --clearmodifiers End BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace BackSpace
+xdotool type --delay 20 'Apps'
+click 450 420                         # btn_insts, which reports the box's text
+expect_line 4 'click btn_insts C:\Program Files\Apps'
 stop_by_close 589 15
 
 # --- progress and finished pages ------------------------------------------------

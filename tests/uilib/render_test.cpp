@@ -141,6 +141,7 @@ TEST_F(SkinWindowTest, WindowTakesTheSkinSizeWithoutFrame) {
     EXPECT_EQ(window.Manager().GetRoundCorner().cx, 0);
     EXPECT_EQ(window.Manager().GetRoundCorner().cy, 0);
     EXPECT_EQ(window.Manager().GetFontCount(), 6);
+    EXPECT_TRUE(window.initWindowFoundControls);
 }
 
 TEST_F(SkinWindowTest, ControlsHaveTheirKindsAndPlaces) {

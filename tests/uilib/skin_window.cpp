@@ -5,6 +5,10 @@ void SkinTestWindow::Notify(TNotifyUI& msg) {
     WindowImplBase::Notify(msg);
 }
 
+void SkinTestWindow::InitWindow() {
+    initWindowFoundControls = Find(L"prg_inst") && Find(L"edit_dir") && Find(L"inst_begin") && Find(L"inst_end");
+}
+
 void SkinTestWindow::ShowCustomView(bool custom) {
     for (const wchar_t* n : {L"chk_agree", L"btn_agree", L"chk_join", L"btn_join", L"btn_custom", L"btn_inst"})
         Find(n)->SetVisible(!custom);

@@ -11,6 +11,8 @@ class SkinTestWindow : public WindowImplBase {
 public:
     std::function<void(const std::wstring& type, const std::wstring& sender)> onNotify;
     std::wstring skinFile = L"inst.xml";
+    // Set by InitWindow: the layout's controls were there when it ran.
+    bool initWindowFoundControls = false;
 
     CPaintManagerUI& Manager() { return m_PaintManager; }
     CControlUI* Find(const wchar_t* name) { return m_PaintManager.FindControl(name); }
@@ -28,4 +30,5 @@ protected:
     UILIB_RESOURCETYPE GetResourceType() const override { return UILIB_ZIPRESOURCE; }
     const wchar_t* GetResourceID() const override { return MAKEINTRESOURCEW(212); }
     void Notify(TNotifyUI& msg) override;
+    void InitWindow() override;
 };

@@ -28,7 +28,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     SkinTestWindow window;
     window.onNotify = [&](const std::wstring& type, const std::wstring& sender) {
         std::wstring line = type == L"click" ? type + L" " + sender : type;
-        std::fprintf(log, "%ls\n", line.c_str());
+        // The install button of the custom view also reports the folder box.
+        if (type == L"click" && sender == L"btn_insts") line += L" " + std::wstring(window.Find(L"edit_dir")->GetText().GetData());
+        int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(size_t(n > 0 ? n - 1 : 0), '\0');
+        if (n > 1) WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &utf8[0], n, nullptr, nullptr);
+        std::fprintf(log, "%s\n", utf8.c_str());
         std::fflush(log);
         if (type == L"click" && (sender == L"btn_close" || sender == L"btn_closee")) PostQuitMessage(0);
     };
