@@ -281,24 +281,28 @@ class Installer:
         self.program.close()
 
 
-def wait_message_box(caption):
-    """Waits for a message box; returns (caption, text, ok_x, ok_y) with the
-    OK button's centre on the screen."""
+def wait_dialog():
+    """Waits for a dialog box (message box or folder dialog); returns its
+    caption, text and the screen centres of its OK and Cancel buttons."""
     def found():
         rc, out = poke("msgbox")
         return out.split("\t") if rc == 0 and out else None
 
-    parts = qv.wait_for(found, 30, 0.3, "a message box")
-    return parts[0], parts[1], int(parts[2]), int(parts[3])
+    parts = qv.wait_for(found, 30, 0.3, "a dialog box")
+    return parts[0], parts[1], (int(parts[2]), int(parts[3])), (int(parts[4]), int(parts[5]))
+
+
+def press_dialog_button(centre):
+    subprocess.run(["xdotool", "mousemove", str(centre[0]), str(centre[1]), "click", "1"], check=True)
+    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the dialog box to close")
 
 
 def answer_message_box(caption, text, shot):
-    got_caption, got_text, x, y = wait_message_box(caption)
+    got_caption, got_text, ok, _ = wait_dialog()
     check(got_caption == caption, "message box caption %r, expected %r" % (got_caption, caption))
     check(got_text == text, "message box text %r, expected %r" % (got_text, text))
     qv.screenshot(os.path.join(SHOTS, shot + ".png"))
-    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
-    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the message box to close")
+    press_dialog_button(ok)
 
 
 def type_folder(installer, text):
@@ -396,6 +400,28 @@ def test_window():
                                     "the custom view again")
         check(not box_checked(again, "chk_sc"), "shortcut box kept across views")
         check(poke("folder")[1] == installer.folder, "folder text kept across views")
+
+        # The folder dialog: cancelling keeps the folder, an item without a
+        # file-system path is refused, a folder gets the product name appended.
+        def browse(key, shot):
+            installer.click("btn_select")
+            dialog = wait_dialog()
+            if key:
+                qv.key(key)
+            qv.screenshot(os.path.join(SHOTS, shot + ".png"))
+            return dialog
+
+        press_dialog_button(browse(None, "window-folder-dialog")[3])
+        check(poke("folder")[1] == installer.folder, "cancelled dialog changed the folder")
+        press_dialog_button(browse("End", "window-folder-dialog-trash")[2])  # the last item: Trash
+        answer_message_box("选择文件夹", "您输入的文件夹无效。", "window-folder-invalid")
+        check(poke("folder")[1] == installer.folder, "invalid choice changed the folder")
+        press_dialog_button(browse("Home", "window-folder-dialog-desktop")[2])  # the first item: Desktop
+        chosen = qv.wait_for(lambda: poke("folder")[1] != installer.folder and poke("folder")[1], 20, 0.2,
+                             "the chosen folder")
+        check(chosen.lower().endswith("\\desktop\\quiview") and os.path.isdir(os.path.dirname(unix_path(chosen))),
+              "folder chosen in the dialog: %r" % chosen)
+        installer.shot("window-folder-chosen")
         installer.click("btn_ret")
         installer.wait_shot("window-main-third", lambda p: shows_picture(p, "btn_inst", "instb.png"), "main view")
         installer.click("chk_agree")

@@ -3,9 +3,10 @@
 //   poke quit            posts the quit request
 //   poke state           prints "visible iconic zoomed left top width height"
 //   poke folder          prints the text of the folder box (UTF-8)
-//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y" of the message
-//                        box on screen, x and y being the OK button's centre
-//                        on the screen
+//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y<TAB>x2<TAB>y2" of
+//                        the dialog box on screen (a message box or the
+//                        folder dialog): the screen centres of its OK and
+//                        Cancel buttons (0 where there is none)
 // Exit code 0 on success, 2 when the window (or message box) is not there.
 #include <windows.h>
 
@@ -61,12 +62,13 @@ int wmain(int argc, wchar_t** argv) {
         HWND box = MessageBoxWindow();
         if (!box) return 2;
         HWND text = ::GetDlgItem(box, 0xFFFF);
-        HWND ok = ::GetDlgItem(box, IDOK);
-        if (!ok) ok = ::GetDlgItem(box, IDCANCEL);
-        RECT okRect = {};
-        if (ok) ::GetWindowRect(ok, &okRect);
-        wchar_t where[64];
-        std::swprintf(where, 64, L"\t%ld\t%ld", (okRect.left + okRect.right) / 2, (okRect.top + okRect.bottom) / 2);
+        wchar_t where[64] = {};
+        for (int id : {IDOK, IDCANCEL}) {
+            RECT rc = {};
+            if (HWND button = ::GetDlgItem(box, id)) ::GetWindowRect(button, &rc);
+            size_t used = std::wcslen(where);
+            std::swprintf(where + used, 64 - used, L"\t%ld\t%ld", (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+        }
         Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where);
         return 0;
     }
