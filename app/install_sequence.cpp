@@ -30,7 +30,7 @@ void __cdecl ProgressThunk(void* context, int32_t value) {
 
 }  // namespace
 
-void CMainWnd::ReportStatus(int32_t value) { m_lastStatus = value; }
+void CMainWnd::ReportStatus(int32_t value) { m_lastStatus.store(value, std::memory_order_relaxed); }
 
 // Called by the helper library from any thread: only posts.
 void CMainWnd::ReportProgress(int32_t value) {
