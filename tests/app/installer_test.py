@@ -279,12 +279,14 @@ class Installer:
         self.program.close()
 
 
-def wait_dialog():
-    """Waits for a dialog box (message box or folder dialog); returns its
+def wait_dialog(focus=None):
+    """Waits for a dialog box (message box or folder dialog), and for the
+    keyboard focus to be in a control of class `focus` if given; returns its
     caption, text and the screen centres of its OK and Cancel buttons."""
     def found():
         rc, out = poke("msgbox")
-        return out.split("\t") if rc == 0 and out else None
+        parts = out.split("\t") if rc == 0 and out else None
+        return parts if parts and (focus is None or parts[6] == focus) else None
 
     parts = qv.wait_for(found, 30, 0.3, "a dialog box")
     return parts[0], parts[1], (int(parts[2]), int(parts[3])), (int(parts[4]), int(parts[5]))
@@ -403,7 +405,7 @@ def test_window():
         # file-system path is refused, a folder gets the product name appended.
         def browse(key, shot):
             installer.click("btn_select")
-            dialog = wait_dialog()
+            dialog = wait_dialog(focus="SysTreeView32" if key else None)
             if key:
                 qv.key(key)
             qv.screenshot(os.path.join(SHOTS, shot + ".png"))

@@ -3,10 +3,11 @@
 //   poke quit            posts the quit request
 //   poke state           prints "visible iconic zoomed left top width height"
 //   poke folder          prints the text of the folder box (UTF-8)
-//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y<TAB>x2<TAB>y2" of
-//                        the dialog box on screen (a message box or the
+//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y<TAB>x2<TAB>y2<TAB>focus"
+//                        of the dialog box on screen (a message box or the
 //                        folder dialog): the screen centres of its OK and
-//                        Cancel buttons (0 where there is none)
+//                        Cancel buttons (0 where there is none), and the
+//                        class of the control with the keyboard focus
 // Exit code 0 on success, 2 when the window (or message box) is not there.
 #include <windows.h>
 
@@ -69,7 +70,13 @@ int wmain(int argc, wchar_t** argv) {
             size_t used = std::wcslen(where);
             std::swprintf(where + used, 64 - used, L"\t%ld\t%ld", (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
         }
-        Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where);
+        // The class of the control that has the keyboard focus in the box's thread.
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        wchar_t focus[64] = L"-";
+        if (::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &thread) && thread.hwndFocus)
+            ::GetClassNameW(thread.hwndFocus, focus, 64);
+        Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where + L"\t" + focus);
         return 0;
     }
     HWND window = Installer();
