@@ -51,6 +51,9 @@ void CMainWnd::StartInstall() {
 
     m_beginPage->SetVisible(false);
     m_endPage->SetVisible(true);
+    // The sequence below runs on this thread without returning to the message
+    // loop: paint the progress page now rather than after the extraction.
+    ::UpdateWindow(m_hWnd);
 
     int32_t flags = 0;
     if (m_desktopShortcut) flags = INSTALL_FLAG_DESKTOP_SHORTCUT;

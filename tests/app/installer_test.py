@@ -224,14 +224,18 @@ def make_bundle(name, payload="ok.7z", with_7z=True, exe_name="Install.exe"):
 
 
 class Installer:
-    def __init__(self, exe=None, progress=None):
-        env_progress = os.environ.pop("QVTEST_PROGRESS", None)
+    def __init__(self, exe=None, progress=None, hold=False):
+        """`progress` and `hold` steer the stand-in helper (see test_helper.cpp)."""
+        saved = {name: os.environ.pop(name, None) for name in ("QVTEST_PROGRESS", "QVTEST_HOLD")}
         if progress is not None:
             os.environ["QVTEST_PROGRESS"] = progress
+        if hold:
+            os.environ["QVTEST_HOLD"] = "1"
         self.program = qv.Program(exe or os.path.join(DIST, "Install.exe"))
-        os.environ.pop("QVTEST_PROGRESS", None)
-        if env_progress is not None:
-            os.environ["QVTEST_PROGRESS"] = env_progress
+        for name, value in saved.items():
+            os.environ.pop(name, None)
+            if value is not None:
+                os.environ[name] = value
         try:
             self.window = qv.wait_window(TITLE, timeout=60)
             qv.wait_settled(self.window)
@@ -577,21 +581,25 @@ def test_install():
     finally:
         installer.close()
 
-    # A product folder is cleared first. The helper stays silent, so the
-    # progress page is driven from outside.
+    # A product folder is cleared first. The progress page shows while the
+    # helper still works on the installer's thread. The helper stays silent,
+    # so the progress page is driven from outside.
     product = os.path.join(WORK, "product", "QuiView")
     shutil.rmtree(os.path.dirname(product), ignore_errors=True)
     os.makedirs(product)
     with open(os.path.join(product, "stale.txt"), "w") as f:
         f.write("old")
-    installer = Installer(exe, progress="none")
+    installer = Installer(exe, progress="none", hold=True)
     try:
         installer.click("btn_custom")
         installer.wait_shot("progress-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
         type_folder(installer, wine_path(product))
         installer.click("btn_insts")
+        record = lambda: os.path.join(temp_payload_folder() or WORK, "setup_record.txt")  # noqa: E731
+        qv.wait_for(lambda: os.path.isfile(record()), 30, 0.2, "the hand-over to the helper")
         installer.wait_shot("progress-start", lambda p: background_of(p) == "ing1.png", "the progress page")
-        qv.wait_for(lambda: os.path.isfile(os.path.join(product, "DuiLib.dll")), 30, 0.2, "staging")
+        open(os.path.join(os.path.dirname(record()), "release"), "w").close()
+        check(os.path.isfile(os.path.join(product, "DuiLib.dll")), "no DuiLib.dll in the product folder")
         check(not os.path.exists(os.path.join(product, "stale.txt")), "the product folder was not cleared")
         inks = {}
         for value, page in ((0, "ing1.png"), (10, "ing1.png"), (49, "ing1.png"), (50, "ing2.png"),
