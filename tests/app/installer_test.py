@@ -356,11 +356,21 @@ def test_startup():
     try:
         check(settings() == [("channel", "30777"), ("version", "1.0.1")],
               "settings of the marked installer: %r" % settings())
-        # The quit message from outside ends it in any state, with 0.
-        check(poke("quit")[0] == 0, "quit message posted")
-        check(marked.wait_exit() == 0, "exit code after the quit message")
+        # A plain WM_CLOSE (as a task manager sends) ends the installer with 0
+        # instead of leaving an invisible process that holds the mutex.
+        check(poke("close")[0] == 0, "WM_CLOSE posted")
+        check(marked.wait_exit() == 0, "exit code after WM_CLOSE")
     finally:
         marked.close()
+
+    # The next installer starts, and replaces the earlier run's settings.
+    again = Installer()
+    try:
+        check(settings() == [("channel", "30100"), ("version", "1.0.1")], "settings of the next run: %r" % settings())
+        check(poke("quit")[0] == 0, "quit message posted")
+        check(again.wait_exit() == 0, "exit code after the quit message")
+    finally:
+        again.close()
 
 
 # --- window, options, links -------------------------------------------------

@@ -1,6 +1,7 @@
 // Reaches the running installer from outside, as another program would:
 //   poke progress N...   posts the progress message with each N, in order
 //   poke quit            posts the quit request
+//   poke close           posts WM_CLOSE, as a task manager's polite end does
 //   poke state           prints "visible iconic zoomed left top width height"
 //   poke folder          prints the text of the folder box (UTF-8)
 //   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y<TAB>x2<TAB>y2<TAB>focus"
@@ -85,6 +86,8 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 2; i < argc; ++i) ::PostMessageW(window, QV_WM_INSTALL_PROGRESS, 0, _wtoi(argv[i]));
     } else if (command == L"quit") {
         ::PostMessageW(window, QV_WM_INSTALL_QUIT, 0, 0);
+    } else if (command == L"close") {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (command == L"state") {
         RECT rc = {};
         ::GetWindowRect(window, &rc);
