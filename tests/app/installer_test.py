@@ -272,6 +272,12 @@ class Installer:
             check(False, "timed out waiting for " + what + " (see %s.png)" % name)
         return pictures[-1]
 
+    def toggle(self, name, checked, shot):
+        """Clicks a check box and waits for the picture of the new state."""
+        self.click(name)
+        return self.wait_shot(shot, lambda p: box_checked(p, name) == checked,
+                              "%s %s" % (name, "checked" if checked else "unchecked"))
+
     def wait_exit(self, timeout=60):
         try:
             return self.program.wait(timeout)
@@ -386,25 +392,19 @@ def test_window():
 
         # Each box toggles its picture; twice restores it.
         for name in ("chk_agree", "chk_join"):
-            installer.click(name)
-            installer.wait_shot("window-%s-off" % name, lambda p: not box_checked(p, name), name + " unchecked")
-            installer.click(name)
-            installer.wait_shot("window-%s-on" % name, lambda p: box_checked(p, name), name + " checked again")
+            installer.toggle(name, False, "window-%s-off" % name)
+            installer.toggle(name, True, "window-%s-on" % name)
 
         # Custom view: folder box with the default folder, shortcut box.
-        installer.click("chk_agree")  # agreement off, to be kept across the views
-        installer.wait_shot("window-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.toggle("chk_agree", False, "window-agree-off")  # to be kept across the views
         installer.click("btn_custom")
         custom = installer.wait_shot("window-custom-view", lambda p: shows_picture(p, "btn_ret", "return.png"),
                                      "the custom view")
         check(box_checked(custom, "chk_sc"), "shortcut box checked at start")
         check(poke("folder")[1] == installer.folder, "folder box text in the custom view")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-on", lambda p: box_checked(p, "chk_sc"), "shortcut checked again")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-off2", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.toggle("chk_sc", False, "window-custom-sc-off")
+        installer.toggle("chk_sc", True, "window-custom-sc-on")
+        installer.toggle("chk_sc", False, "window-custom-sc-off2")
         installer.click("btn_ret")
         back = installer.wait_shot("window-main-again", lambda p: shows_picture(p, "btn_inst", "instb.png"),
                                    "the main view again")
@@ -438,8 +438,7 @@ def test_window():
         installer.shot("window-folder-chosen")
         installer.click("btn_ret")
         installer.wait_shot("window-main-third", lambda p: shows_picture(p, "btn_inst", "instb.png"), "main view")
-        installer.click("chk_agree")
-        installer.wait_shot("window-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+        installer.toggle("chk_agree", True, "window-agree-on")
 
         # The agreement links start the registered browser with the address.
         browser_dir = os.path.join(WORK, "browser")
@@ -487,8 +486,7 @@ def test_window():
                         "click", "--repeat", "2", "--delay", "80", "1"], check=True)
         # Input is handled in order: once this later click has shown, the
         # double click has been handled too.
-        installer.click("chk_join")
-        installer.wait_shot("window-after-double-click", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        installer.toggle("chk_join", False, "window-after-double-click")
         state = poke("state")[1].split()
         check(state[2] == "0" and installer.geometry() == before, "double click changed the window: %r" % state)
 
@@ -530,15 +528,13 @@ def test_install():
         shutil.rmtree(payload)
     installer = Installer(exe)
     try:
-        installer.click("chk_agree")
-        installer.wait_shot("install-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.toggle("chk_agree", False, "install-agree-off")
         installer.click("btn_inst")
         answer_message_box("提示", "请先阅读并同意<<Quiview许可协议>>", "install-agreement-notice")
         still = installer.shot("install-after-notice")
         check(background_of(still) == "begin.png" and not box_checked(still, "chk_agree"),
               "the notice changed the page")
-        installer.click("chk_agree")
-        installer.wait_shot("install-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+        installer.toggle("chk_agree", True, "install-agree-on")
         installer.click("btn_inst")
         installer.wait_shot("install-finished", finished, "the finish page")
         payload = temp_payload_folder()
@@ -570,12 +566,10 @@ def test_install():
         f.write("mine")
     installer = Installer(exe)
     try:
-        installer.click("chk_join")
-        installer.wait_shot("install-join-off", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        installer.toggle("chk_join", False, "install-join-off")
         installer.click("btn_custom")
         installer.wait_shot("install-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
-        installer.click("chk_sc")
-        installer.wait_shot("install-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.toggle("chk_sc", False, "install-sc-off")
         typed = wine_path(own)
         type_folder(installer, typed)
         installer.shot("install-typed-folder")
