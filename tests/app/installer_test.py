@@ -686,7 +686,14 @@ def main():
         return 1
     os.makedirs(SHOTS, exist_ok=True)
     os.makedirs(WORK, exist_ok=True)
-    {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+    try:
+        {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+    finally:
+        # The payload folder would hold the stand-in helper library, which a
+        # later installation without its own ImgKit.dll would load.
+        folder = temp_payload_folder()
+        if group == "install" and folder:
+            shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
         print("%d check(s) failed" % len(FAILURES))
         return 1
