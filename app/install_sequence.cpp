@@ -30,7 +30,7 @@ void __cdecl ProgressThunk(void* context, int32_t value) {
 
 }  // namespace
 
-void CMainWnd::ReportStatus(int32_t value) { m_lastStatus = value; }
+void CMainWnd::ReportStatus(int32_t value) { m_lastStatus.store(value, std::memory_order_relaxed); }
 
 // Called by the helper library from any thread: only posts.
 void CMainWnd::ReportProgress(int32_t value) {
@@ -51,6 +51,9 @@ void CMainWnd::StartInstall() {
 
     m_beginPage->SetVisible(false);
     m_endPage->SetVisible(true);
+    // The sequence below runs on this thread without returning to the message
+    // loop: paint the progress page now rather than after the extraction.
+    ::UpdateWindow(m_hWnd);
 
     int32_t flags = 0;
     if (m_desktopShortcut) flags = INSTALL_FLAG_DESKTOP_SHORTCUT;

@@ -88,7 +88,13 @@ const wchar_t* CMainWnd::GetResourceID() const { return MAKEINTRESOURCEW(212); }
 
 void CMainWnd::OnFinalMessage(HWND hWnd) {
     WindowImplBase::OnFinalMessage(hWnd);
-    delete this;
+    // Without its window the installer has nothing left to show: end it
+    // rather than keep an invisible process that holds the single-instance
+    // mutex (a plain WM_CLOSE, as a task manager sends, destroys the window).
+    ::PostQuitMessage(0);
+    // A loaded helper library may still call back into this object from its
+    // own threads; then the object stays until the process ends.
+    if (!m_helperModule) delete this;
 }
 
 void CMainWnd::InitWindow() {

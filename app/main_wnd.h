@@ -4,6 +4,7 @@
 // actions behind every control.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -88,7 +89,8 @@ private:
     bool m_agreed = true;
     bool m_joinPlan = true;
     std::wstring m_installDir;
-    volatile int32_t m_lastStatus = 0;
+    // Written by the status callback, possibly from a thread of the helper.
+    std::atomic<int32_t> m_lastStatus{0};
     // The helper library stays loaded until the process ends: its work may go
     // on reporting from its own threads after SetupViewer has returned.
     HMODULE m_helperModule = nullptr;

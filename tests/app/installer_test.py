@@ -12,6 +12,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import qvdrive as qv  # noqa: E402
 
@@ -91,10 +92,8 @@ def skin(name):
 
 def expected_box(page, x, y, checked):
     """The check box picture (dest 0,5,14,19 of the control) drawn over the page background."""
-    source = "14,0" if checked else "0,0"
-    sx = source.split(",")[0]
     return Picture([skin(page), "-crop", "14x14+%d+%d" % (x, y + 5), "+repage",
-                    "(", skin("checkbox.png"), "-crop", "14x14+%s+0" % sx, "+repage", ")",
+                    "(", skin("checkbox.png"), "-crop", "14x14+%d+0" % (14 if checked else 0), "+repage", ")",
                     "-composite"]).region(0, 0, 14, 14)
 
 
@@ -126,10 +125,10 @@ def background_of(shot):
     return min(scores, key=scores.get)
 
 
-def shows_picture(shot, name, picture, sx=0):
-    """True when the control's rectangle shows the left (or given) part of its picture."""
+def shows_picture(shot, name, picture):
+    """True when the control's rectangle shows the left (normal) half of its picture."""
     x, y, w, h = CONTROLS[name]
-    expected = Picture([skin(picture), "-crop", "%dx%d+%d+0" % (w, h, sx), "+repage",
+    expected = Picture([skin(picture), "-crop", "%dx%d+0+0" % (w, h), "+repage",
                         "-background", "white", "-flatten"]).region(0, 0, w, h)
     return distance(shot.region(x, y, w, h), expected) < 20
 
@@ -146,8 +145,7 @@ def ink(shot, name, page):
 
 # --- the installer ----------------------------------------------------------
 
-def wine_path(path):
-    return qv.windows_path(path)
+wine_path = qv.windows_path
 
 
 def unix_path(win):
@@ -226,14 +224,18 @@ def make_bundle(name, payload="ok.7z", with_7z=True, exe_name="Install.exe"):
 
 
 class Installer:
-    def __init__(self, exe=None, progress=None):
-        env_progress = os.environ.pop("QVTEST_PROGRESS", None)
+    def __init__(self, exe=None, progress=None, hold=False):
+        """`progress` and `hold` steer the stand-in helper (see test_helper.cpp)."""
+        saved = {name: os.environ.pop(name, None) for name in ("QVTEST_PROGRESS", "QVTEST_HOLD")}
         if progress is not None:
             os.environ["QVTEST_PROGRESS"] = progress
+        if hold:
+            os.environ["QVTEST_HOLD"] = "1"
         self.program = qv.Program(exe or os.path.join(DIST, "Install.exe"))
-        os.environ.pop("QVTEST_PROGRESS", None)
-        if env_progress is not None:
-            os.environ["QVTEST_PROGRESS"] = env_progress
+        for name, value in saved.items():
+            os.environ.pop(name, None)
+            if value is not None:
+                os.environ[name] = value
         try:
             self.window = qv.wait_window(TITLE, timeout=60)
             qv.wait_settled(self.window)
@@ -251,7 +253,7 @@ class Installer:
         qv.click(self.window, x + w // 2, y + h // 2)
 
     def shot(self, name=None):
-        qv.subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)
+        subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)  # no hover state
         path = os.path.join(SHOTS, (name or "last") + ".png")
         qv.screenshot(path, self.window)
         return Picture([path])
@@ -270,6 +272,12 @@ class Installer:
             check(False, "timed out waiting for " + what + " (see %s.png)" % name)
         return pictures[-1]
 
+    def toggle(self, name, checked, shot):
+        """Clicks a check box and waits for the picture of the new state."""
+        self.click(name)
+        return self.wait_shot(shot, lambda p: box_checked(p, name) == checked,
+                              "%s %s" % (name, "checked" if checked else "unchecked"))
+
     def wait_exit(self, timeout=60):
         try:
             return self.program.wait(timeout)
@@ -281,24 +289,30 @@ class Installer:
         self.program.close()
 
 
-def wait_message_box(caption):
-    """Waits for a message box; returns (caption, text, ok_x, ok_y) with the
-    OK button's centre on the screen."""
+def wait_dialog(focus=None):
+    """Waits for a dialog box (message box or folder dialog), and for the
+    keyboard focus to be in a control of class `focus` if given; returns its
+    caption, text and the screen centres of its OK and Cancel buttons."""
     def found():
         rc, out = poke("msgbox")
-        return out.split("\t") if rc == 0 and out else None
+        parts = out.split("\t") if rc == 0 and out else None
+        return parts if parts and (focus is None or parts[6] == focus) else None
 
-    parts = qv.wait_for(found, 30, 0.3, "a message box")
-    return parts[0], parts[1], int(parts[2]), int(parts[3])
+    parts = qv.wait_for(found, 30, 0.3, "a dialog box")
+    return parts[0], parts[1], (int(parts[2]), int(parts[3])), (int(parts[4]), int(parts[5]))
+
+
+def press_dialog_button(centre):
+    subprocess.run(["xdotool", "mousemove", str(centre[0]), str(centre[1]), "click", "1"], check=True)
+    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the dialog box to close")
 
 
 def answer_message_box(caption, text, shot):
-    got_caption, got_text, x, y = wait_message_box(caption)
+    got_caption, got_text, ok, _ = wait_dialog()
     check(got_caption == caption, "message box caption %r, expected %r" % (got_caption, caption))
     check(got_text == text, "message box text %r, expected %r" % (got_text, text))
     qv.screenshot(os.path.join(SHOTS, shot + ".png"))
-    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
-    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the message box to close")
+    press_dialog_button(ok)
 
 
 def type_folder(installer, text):
@@ -348,11 +362,21 @@ def test_startup():
     try:
         check(settings() == [("channel", "30777"), ("version", "1.0.1")],
               "settings of the marked installer: %r" % settings())
-        # The quit message from outside ends it in any state, with 0.
-        check(poke("quit")[0] == 0, "quit message posted")
-        check(marked.wait_exit() == 0, "exit code after the quit message")
+        # A plain WM_CLOSE (as a task manager sends) ends the installer with 0
+        # instead of leaving an invisible process that holds the mutex.
+        check(poke("close")[0] == 0, "WM_CLOSE posted")
+        check(marked.wait_exit() == 0, "exit code after WM_CLOSE")
     finally:
         marked.close()
+
+    # The next installer starts, and replaces the earlier run's settings.
+    again = Installer()
+    try:
+        check(settings() == [("channel", "30100"), ("version", "1.0.1")], "settings of the next run: %r" % settings())
+        check(poke("quit")[0] == 0, "quit message posted")
+        check(again.wait_exit() == 0, "exit code after the quit message")
+    finally:
+        again.close()
 
 
 # --- window, options, links -------------------------------------------------
@@ -368,25 +392,19 @@ def test_window():
 
         # Each box toggles its picture; twice restores it.
         for name in ("chk_agree", "chk_join"):
-            installer.click(name)
-            installer.wait_shot("window-%s-off" % name, lambda p: not box_checked(p, name), name + " unchecked")
-            installer.click(name)
-            installer.wait_shot("window-%s-on" % name, lambda p: box_checked(p, name), name + " checked again")
+            installer.toggle(name, False, "window-%s-off" % name)
+            installer.toggle(name, True, "window-%s-on" % name)
 
         # Custom view: folder box with the default folder, shortcut box.
-        installer.click("chk_agree")  # agreement off, to be kept across the views
-        installer.wait_shot("window-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.toggle("chk_agree", False, "window-agree-off")  # to be kept across the views
         installer.click("btn_custom")
         custom = installer.wait_shot("window-custom-view", lambda p: shows_picture(p, "btn_ret", "return.png"),
                                      "the custom view")
         check(box_checked(custom, "chk_sc"), "shortcut box checked at start")
         check(poke("folder")[1] == installer.folder, "folder box text in the custom view")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-on", lambda p: box_checked(p, "chk_sc"), "shortcut checked again")
-        installer.click("chk_sc")
-        installer.wait_shot("window-custom-sc-off2", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.toggle("chk_sc", False, "window-custom-sc-off")
+        installer.toggle("chk_sc", True, "window-custom-sc-on")
+        installer.toggle("chk_sc", False, "window-custom-sc-off2")
         installer.click("btn_ret")
         back = installer.wait_shot("window-main-again", lambda p: shows_picture(p, "btn_inst", "instb.png"),
                                    "the main view again")
@@ -396,10 +414,31 @@ def test_window():
                                     "the custom view again")
         check(not box_checked(again, "chk_sc"), "shortcut box kept across views")
         check(poke("folder")[1] == installer.folder, "folder text kept across views")
+
+        # The folder dialog: cancelling keeps the folder, an item without a
+        # file-system path is refused, a folder gets the product name appended.
+        def browse(key, shot):
+            installer.click("btn_select")
+            dialog = wait_dialog(focus="SysTreeView32" if key else None)
+            if key:
+                qv.key(key)
+            qv.screenshot(os.path.join(SHOTS, shot + ".png"))
+            return dialog
+
+        press_dialog_button(browse(None, "window-folder-dialog")[3])
+        check(poke("folder")[1] == installer.folder, "cancelled dialog changed the folder")
+        press_dialog_button(browse("End", "window-folder-dialog-trash")[2])  # the last item: Trash
+        answer_message_box("选择文件夹", "您输入的文件夹无效。", "window-folder-invalid")
+        check(poke("folder")[1] == installer.folder, "invalid choice changed the folder")
+        press_dialog_button(browse("Home", "window-folder-dialog-desktop")[2])  # the first item: Desktop
+        chosen = qv.wait_for(lambda: poke("folder")[1] != installer.folder and poke("folder")[1], 20, 0.2,
+                             "the chosen folder")
+        check(chosen.lower().endswith("\\desktop\\quiview") and os.path.isdir(os.path.dirname(unix_path(chosen))),
+              "folder chosen in the dialog: %r" % chosen)
+        installer.shot("window-folder-chosen")
         installer.click("btn_ret")
         installer.wait_shot("window-main-third", lambda p: shows_picture(p, "btn_inst", "instb.png"), "main view")
-        installer.click("chk_agree")
-        installer.wait_shot("window-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+        installer.toggle("chk_agree", True, "window-agree-on")
 
         # The agreement links start the registered browser with the address.
         browser_dir = os.path.join(WORK, "browser")
@@ -447,8 +486,7 @@ def test_window():
                         "click", "--repeat", "2", "--delay", "80", "1"], check=True)
         # Input is handled in order: once this later click has shown, the
         # double click has been handled too.
-        installer.click("chk_join")
-        installer.wait_shot("window-after-double-click", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        installer.toggle("chk_join", False, "window-after-double-click")
         state = poke("state")[1].split()
         check(state[2] == "0" and installer.geometry() == before, "double click changed the window: %r" % state)
 
@@ -490,15 +528,13 @@ def test_install():
         shutil.rmtree(payload)
     installer = Installer(exe)
     try:
-        installer.click("chk_agree")
-        installer.wait_shot("install-agree-off", lambda p: not box_checked(p, "chk_agree"), "agree unchecked")
+        installer.toggle("chk_agree", False, "install-agree-off")
         installer.click("btn_inst")
         answer_message_box("提示", "请先阅读并同意<<Quiview许可协议>>", "install-agreement-notice")
         still = installer.shot("install-after-notice")
         check(background_of(still) == "begin.png" and not box_checked(still, "chk_agree"),
               "the notice changed the page")
-        installer.click("chk_agree")
-        installer.wait_shot("install-agree-on", lambda p: box_checked(p, "chk_agree"), "agree checked")
+        installer.toggle("chk_agree", True, "install-agree-on")
         installer.click("btn_inst")
         installer.wait_shot("install-finished", finished, "the finish page")
         payload = temp_payload_folder()
@@ -530,12 +566,10 @@ def test_install():
         f.write("mine")
     installer = Installer(exe)
     try:
-        installer.click("chk_join")
-        installer.wait_shot("install-join-off", lambda p: not box_checked(p, "chk_join"), "join unchecked")
+        installer.toggle("chk_join", False, "install-join-off")
         installer.click("btn_custom")
         installer.wait_shot("install-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
-        installer.click("chk_sc")
-        installer.wait_shot("install-sc-off", lambda p: not box_checked(p, "chk_sc"), "shortcut unchecked")
+        installer.toggle("chk_sc", False, "install-sc-off")
         typed = wine_path(own)
         type_folder(installer, typed)
         installer.shot("install-typed-folder")
@@ -551,21 +585,25 @@ def test_install():
     finally:
         installer.close()
 
-    # A product folder is cleared first. The helper stays silent, so the
-    # progress page is driven from outside.
+    # A product folder is cleared first. The progress page shows while the
+    # helper still works on the installer's thread. The helper stays silent,
+    # so the progress page is driven from outside.
     product = os.path.join(WORK, "product", "QuiView")
     shutil.rmtree(os.path.dirname(product), ignore_errors=True)
     os.makedirs(product)
     with open(os.path.join(product, "stale.txt"), "w") as f:
         f.write("old")
-    installer = Installer(exe, progress="none")
+    installer = Installer(exe, progress="none", hold=True)
     try:
         installer.click("btn_custom")
         installer.wait_shot("progress-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
         type_folder(installer, wine_path(product))
         installer.click("btn_insts")
+        record = lambda: os.path.join(temp_payload_folder() or WORK, "setup_record.txt")  # noqa: E731
+        qv.wait_for(lambda: os.path.isfile(record()), 30, 0.2, "the hand-over to the helper")
         installer.wait_shot("progress-start", lambda p: background_of(p) == "ing1.png", "the progress page")
-        qv.wait_for(lambda: os.path.isfile(os.path.join(product, "DuiLib.dll")), 30, 0.2, "staging")
+        open(os.path.join(os.path.dirname(record()), "release"), "w").close()
+        check(os.path.isfile(os.path.join(product, "DuiLib.dll")), "no DuiLib.dll in the product folder")
         check(not os.path.exists(os.path.join(product, "stale.txt")), "the product folder was not cleared")
         inks = {}
         for value, page in ((0, "ing1.png"), (10, "ing1.png"), (49, "ing1.png"), (50, "ing2.png"),
@@ -648,7 +686,14 @@ def main():
         return 1
     os.makedirs(SHOTS, exist_ok=True)
     os.makedirs(WORK, exist_ok=True)
-    {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+    try:
+        {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+    finally:
+        # The payload folder would hold the stand-in helper library, which a
+        # later installation without its own ImgKit.dll would load.
+        folder = temp_payload_folder()
+        if group == "install" and folder:
+            shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
         print("%d check(s) failed" % len(FAILURES))
         return 1

@@ -1,11 +1,14 @@
 // Reaches the running installer from outside, as another program would:
 //   poke progress N...   posts the progress message with each N, in order
 //   poke quit            posts the quit request
+//   poke close           posts WM_CLOSE, as a task manager's polite end does
 //   poke state           prints "visible iconic zoomed left top width height"
 //   poke folder          prints the text of the folder box (UTF-8)
-//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y" of the message
-//                        box on screen, x and y being the OK button's centre
-//                        on the screen
+//   poke msgbox          prints "caption<TAB>text<TAB>x<TAB>y<TAB>x2<TAB>y2<TAB>focus"
+//                        of the dialog box on screen (a message box or the
+//                        folder dialog): the screen centres of its OK and
+//                        Cancel buttons (0 where there is none), and the
+//                        class of the control with the keyboard focus
 // Exit code 0 on success, 2 when the window (or message box) is not there.
 #include <windows.h>
 
@@ -61,13 +64,20 @@ int wmain(int argc, wchar_t** argv) {
         HWND box = MessageBoxWindow();
         if (!box) return 2;
         HWND text = ::GetDlgItem(box, 0xFFFF);
-        HWND ok = ::GetDlgItem(box, IDOK);
-        if (!ok) ok = ::GetDlgItem(box, IDCANCEL);
-        RECT okRect = {};
-        if (ok) ::GetWindowRect(ok, &okRect);
-        wchar_t where[64];
-        std::swprintf(where, 64, L"\t%ld\t%ld", (okRect.left + okRect.right) / 2, (okRect.top + okRect.bottom) / 2);
-        Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where);
+        wchar_t where[64] = {};
+        for (int id : {IDOK, IDCANCEL}) {
+            RECT rc = {};
+            if (HWND button = ::GetDlgItem(box, id)) ::GetWindowRect(button, &rc);
+            size_t used = std::wcslen(where);
+            std::swprintf(where + used, 64 - used, L"\t%ld\t%ld", (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
+        }
+        // The class of the control that has the keyboard focus in the box's thread.
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        wchar_t focus[64] = L"-";
+        if (::GetGUIThreadInfo(::GetWindowThreadProcessId(box, nullptr), &thread) && thread.hwndFocus)
+            ::GetClassNameW(thread.hwndFocus, focus, 64);
+        Print(TextOf(box) + L"\t" + (text ? TextOf(text) : std::wstring()) + where + L"\t" + focus);
         return 0;
     }
     HWND window = Installer();
@@ -76,6 +86,8 @@ int wmain(int argc, wchar_t** argv) {
         for (int i = 2; i < argc; ++i) ::PostMessageW(window, QV_WM_INSTALL_PROGRESS, 0, _wtoi(argv[i]));
     } else if (command == L"quit") {
         ::PostMessageW(window, QV_WM_INSTALL_QUIT, 0, 0);
+    } else if (command == L"close") {
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
     } else if (command == L"state") {
         RECT rc = {};
         ::GetWindowRect(window, &rc);

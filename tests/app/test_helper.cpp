@@ -2,9 +2,11 @@
 // was handed to setup_record.txt in the payload folder (payload folder,
 // installation folder, flags, and whether DuiLib.dll and 7z.dll were already
 // in the installation folder), then reports status 0 and the progress values
-// of QVTEST_PROGRESS (default "30,50,100"; "none"
-// for no progress at all) from a thread of its own, as the
-// real helper does.
+// of QVTEST_PROGRESS (default "30,50,100"; "none" for no progress at all)
+// from a thread of its own, as the real helper does.
+// With QVTEST_HOLD set, the call itself first waits (up to a minute) for a
+// file "release" in the payload folder, keeping the installer's thread busy
+// as a long installation would.
 #include <windows.h>
 
 #include <cstdio>
@@ -53,6 +55,11 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
         DWORD written = 0;
         ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
         ::CloseHandle(file);
+    }
+
+    if (::GetEnvironmentVariableA("QVTEST_HOLD", nullptr, 0) > 0) {
+        const std::wstring release = std::wstring(payloadFolder) + L"\\release";
+        for (int i = 0; i < 600 && !FileExists(release); ++i) ::Sleep(100);
     }
 
     auto* report = new Report{status, progress, {}};
