@@ -30,7 +30,8 @@ qv_session_start() {
   fi
   # The wineserver and the Wine services it starts outlive the first program;
   # started here with no inherited output, they keep no pipe of ctest's open.
-  wineserver -p </dev/null >/dev/null 2>&1
+  # A wineserver already running for this prefix makes -p fail; that one serves.
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   wine cmd.exe /c exit </dev/null >/dev/null 2>&1 || true
 }
 

@@ -63,13 +63,13 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
     }
 
     auto* report = new Report{status, progress, {}};
-    char spec[256] = "30,50,100";
+    char steps[256] = "30,50,100";
     char given[256] = {};
     DWORD length = ::GetEnvironmentVariableA("QVTEST_PROGRESS", given, sizeof given);
-    if (length > 0 && length < sizeof given) std::memcpy(spec, given, length + 1);
+    if (length > 0 && length < sizeof given) std::memcpy(steps, given, length + 1);
     // "none": the helper reports no progress at all.
-    if (std::strcmp(spec, "none") == 0) spec[0] = '\0';
-    for (char* piece = std::strtok(spec, ","); piece; piece = std::strtok(nullptr, ","))
+    if (std::strcmp(steps, "none") == 0) steps[0] = '\0';
+    for (char* piece = std::strtok(steps, ","); piece; piece = std::strtok(nullptr, ","))
         report->values.push_back(std::atoi(piece));
     HANDLE thread = ::CreateThread(nullptr, 0, ReportThread, report, 0, nullptr);
     if (thread) ::CloseHandle(thread);
