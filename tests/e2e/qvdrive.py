@@ -1,8 +1,10 @@
 """Drives Windows programs running under Wine on an X display: starts them,
 finds their windows, clicks with real X input (xdotool), takes screenshots
 (ImageMagick) and reads pixels. Used by the end-to-end tests and the demo."""
+import ctypes
 import os
 import subprocess
+import threading
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -143,3 +145,98 @@ def pixel(path, x, y):
     line = out.splitlines()[1]
     rgb = line.split("(")[1].split(")")[0].split(",")[:3]
     return tuple(int(float(v)) for v in rgb)
+
+
+class _XImage(ctypes.Structure):
+    # The leading fields of Xlib's XImage, as far as the pixels need.
+    _fields_ = [("width", ctypes.c_int), ("height", ctypes.c_int), ("xoffset", ctypes.c_int),
+                ("format", ctypes.c_int), ("data", ctypes.POINTER(ctypes.c_ubyte)),
+                ("byte_order", ctypes.c_int), ("bitmap_unit", ctypes.c_int),
+                ("bitmap_bit_order", ctypes.c_int), ("bitmap_pad", ctypes.c_int),
+                ("depth", ctypes.c_int), ("bytes_per_line", ctypes.c_int),
+                ("bits_per_pixel", ctypes.c_int)]
+
+
+class Frame:
+    """One capture of a screen rectangle: 32-bit BGRX rows."""
+
+    def __init__(self, width, height, stride, data):
+        self.width, self.height, self.stride, self.data = width, height, stride, data
+
+    def pixel(self, x, y):
+        at = y * self.stride + x * 4
+        return self.data[at + 2], self.data[at + 1], self.data[at]
+
+    def save(self, path):
+        rgb = bytearray(self.width * self.height * 3)
+        for row in range(self.height):
+            line = self.data[row * self.stride:row * self.stride + self.width * 4]
+            out = row * self.width * 3
+            rgb[out:out + self.width * 3:3] = line[2::4]
+            rgb[out + 1:out + self.width * 3:3] = line[1::4]
+            rgb[out + 2:out + self.width * 3:3] = line[0::4]
+        header = b"P6 %d %d 255\n" % (self.width, self.height)
+        subprocess.run(["convert", "ppm:-", path], input=header + bytes(rgb), check=True)
+        return path
+
+
+class FrameGrabber:
+    """Captures one window's rectangle as fast as the X server answers, on a
+    thread of its own, and hands every frame to keep(frame), which returns
+    False to stop. For states too short-lived for one `import` run."""
+
+    def __init__(self, window, keep):
+        self.rect = geometry(window)
+        self.keep = keep
+        self.frames = 0
+        self.error = None
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.stopping = False
+        self.thread.start()
+
+    def _run(self):
+        try:
+            x11 = ctypes.CDLL("libX11.so.6")
+            x11.XOpenDisplay.restype = ctypes.c_void_p
+            x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+            x11.XDefaultRootWindow.restype = ctypes.c_ulong
+            x11.XDefaultRootWindow.argtypes = [ctypes.c_void_p]
+            x11.XGetImage.restype = ctypes.POINTER(_XImage)
+            x11.XGetImage.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_int,
+                                      ctypes.c_uint, ctypes.c_uint, ctypes.c_ulong, ctypes.c_int]
+            x11.XDestroyImage.argtypes = [ctypes.POINTER(_XImage)]
+            x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+            display = x11.XOpenDisplay(None)
+            if not display:
+                raise RuntimeError("cannot open the X display")
+            try:
+                root = x11.XDefaultRootWindow(display)
+                x, y, w, h = self.rect
+                all_planes, z_pixmap = 0xFFFFFFFF, 2
+                while not self.stopping:
+                    image = x11.XGetImage(display, root, x, y, w, h, all_planes, z_pixmap)
+                    if not image:
+                        raise RuntimeError("XGetImage failed")
+                    try:
+                        img = image.contents
+                        if img.bits_per_pixel != 32:
+                            raise RuntimeError("a %d-bit screen is not supported" % img.bits_per_pixel)
+                        data = ctypes.string_at(img.data, img.bytes_per_line * h)
+                        frame = Frame(w, h, img.bytes_per_line, data)
+                    finally:
+                        x11.XDestroyImage(image)
+                    self.frames += 1
+                    if not self.keep(frame):
+                        break
+            finally:
+                x11.XCloseDisplay(display)
+        except Exception as e:  # reported by stop()
+            self.error = e
+
+    def stop(self, timeout=120):
+        """Waits until keep() said stop (or the timeout), then ends the thread."""
+        self.thread.join(timeout)
+        self.stopping = True
+        self.thread.join()
+        if self.error:
+            raise self.error
