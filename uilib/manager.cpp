@@ -122,6 +122,12 @@ CControlUI* CALLBACK FindByName(CControlUI* c, LPVOID data) {
 
 CControlUI* CALLBACK FindAny(CControlUI* c, LPVOID) { return c; }
 
+// Posted to the window to place its shadow once the first frame is painted.
+UINT ShadowMessage() {
+    static const UINT message = RegisterWindowMessageW(L"UIShadowFollow");
+    return message;
+}
+
 CControlUI* CALLBACK CollectAll(CControlUI* c, LPVOID data) {
     static_cast<std::vector<CControlUI*>*>(data)->push_back(c);
     return NULL;
@@ -391,6 +397,11 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         }
     }
     POINT pt = {short(LOWORD(lParam)), short(HIWORD(lParam))};
+    if (uMsg == ShadowMessage()) {
+        if (d.showShadow) d.shadow.Follow(d.hwnd, this, d.shadowCorner);
+        lRes = 0;
+        return true;
+    }
     switch (uMsg) {
     case WM_ERASEBKGND:
         lRes = 1;
@@ -405,6 +416,9 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         if (!d.windowInitSent && d.root && IsWindowVisible(d.hwnd)) {
             d.windowInitSent = true;
             SendNotify(d.root, L"windowinit");
+            // The shadow (a layered window and the first picture decoded)
+            // comes after the first frame, so the window shows without waiting for it.
+            if (d.showShadow) PostMessageW(d.hwnd, ShadowMessage(), 0, 0);
         }
         lRes = 0;
         return true;
@@ -424,7 +438,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         if (d.showShadow) {
             if (uMsg == WM_SHOWWINDOW && !wParam) {
                 if (d.shadow.Handle()) ShowWindow(d.shadow.Handle(), SW_HIDE);
-            } else if (uMsg == WM_WINDOWPOSCHANGED) {
+            } else if (uMsg == WM_WINDOWPOSCHANGED && (d.shadow.Handle() || d.windowInitSent)) {
                 d.shadow.Follow(d.hwnd, this, d.shadowCorner);
             }
         }
