@@ -74,7 +74,7 @@ def main():
         print("demo:   " + line.replace("\t", " = "))
     print("demo: screenshots in %s:" % OUT)
     for name in sorted(os.listdir(OUT)):
-        if name.endswith(".png") and not name.startswith("probe"):
+        if name.endswith(".png"):
             print("demo:   " + name)
 
 
