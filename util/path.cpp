@@ -1,7 +1,6 @@
 #include "util/path.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlwapi.h>
 
 #include <cstdlib>
@@ -22,9 +21,132 @@ bool IsDotEntry(const wchar_t* name) {
     return ::lstrcmpiW(name, L".") == 0 || ::lstrcmpiW(name, L"..") == 0;
 }
 
+bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                  TRUE) == CSTR_EQUAL;
+}
+
 // Absolute, backslash-separated form without trailing separators, upper-cased
 // for comparison. Empty if the system cannot resolve the path.
 std::wstring ComparablePath(const std::wstring& path) {
+    std::wstring full = FullPath(path);
+    TrimEnd(full, L'\\');
+    if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+    return full;
+}
+
+// The root of an absolute path: "C:\" or "\\server\share\"; empty otherwise.
+std::wstring RootOf(const std::wstring& full) {
+    if (full.size() >= 3 && full[1] == L':' && full[2] == L'\\') return full.substr(0, 3);
+    if (full.compare(0, 2, L"\\\\") == 0) {
+        size_t server = full.find(L'\\', 2);
+        if (server == std::wstring::npos) return std::wstring();
+        size_t share = full.find(L'\\', server + 1);
+        return share == std::wstring::npos ? full + L"\\" : full.substr(0, share + 1);
+    }
+    return std::wstring();
+}
+
+using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// The path the system actually opened for `path` (links followed), in the
+// DOS form without the "\\?\" prefix; empty when it cannot be told (the
+// entry cannot be opened, or the system has no such query, as on XP).
+std::wstring OpenedPathOf(const std::wstring& path) {
+    static const auto query = reinterpret_cast<GetFinalPathNameByHandleWFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    if (!query) return std::wstring();
+    UniqueFile entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!entry) return std::wstring();
+    std::wstring opened(MAX_PATH, L'\0');
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        DWORD got = query(entry.get(), &opened[0], static_cast<DWORD>(opened.size()), 0);
+        if (got == 0) return std::wstring();
+        if (got < opened.size()) {
+            opened.resize(got);
+            if (opened.compare(0, 8, L"\\\\?\\UNC\\") == 0) {
+                opened = L"\\\\" + opened.substr(8);
+            } else if (opened.compare(0, 4, L"\\\\?\\") == 0) {
+                opened = opened.substr(4);
+            }
+            if (opened.size() > 3) TrimEnd(opened, L'\\');
+            return opened;
+        }
+        opened.assign(got + 1, L'\0');
+    }
+    return std::wstring();
+}
+
+// The full path with every short (8.3) name spelled out where the entry exists.
+std::wstring LongFullPath(const std::wstring& path) {
+    std::wstring full = FullPath(path);
+    if (full.empty()) return full;
+    DWORD size = ::GetLongPathNameW(full.c_str(), nullptr, 0);
+    if (size == 0) return full;
+    std::wstring longer(size, L'\0');
+    DWORD got = ::GetLongPathNameW(full.c_str(), &longer[0], size);
+    if (got == 0 || got >= size) return full;
+    longer.resize(got);
+    if (longer.size() > 3) TrimEnd(longer, L'\\');
+    return longer;
+}
+
+// True when the system opens the existing entry at `path` as another path: a
+// folder on the way, or the entry itself, leads elsewhere. A drive that is
+// itself another folder (subst, a mapped share) does not count: the path is
+// compared with what the system opens for its root.
+bool OpensElsewhere(const std::wstring& path) {
+    const std::wstring opened = OpenedPathOf(path);
+    if (opened.empty()) return false;
+    const std::wstring full = LongFullPath(path);
+    if (full.empty() || EqualNoCase(opened, full)) return false;
+    const std::wstring root = RootOf(full);
+    if (root.empty()) return true;
+    std::wstring openedRoot = OpenedPathOf(root);
+    if (openedRoot.empty()) return true;
+    TrimEnd(openedRoot, L'\\');
+    std::wstring rest = full.substr(root.size());
+    return !EqualNoCase(opened, rest.empty() ? openedRoot : openedRoot + L"\\" + rest) &&
+           !(rest.empty() && EqualNoCase(opened, openedRoot + L"\\"));
+}
+
+bool IsLinkEntry(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+    return OpensElsewhere(path);
+}
+
+// Deletes a folder tree below `folder` without following links; true when
+// everything went.
+bool DeleteTreeContents(const std::wstring& folder) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    bool all = true;
+    do {
+        if (IsDotEntry(data.cFileName)) continue;
+        const std::wstring entry = folder + L"\\" + data.cFileName;
+        if (IsLinkEntry(entry, data.dwFileAttributes)) {
+            all = false;  // left where it is
+            continue;
+        }
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            all = DeleteTreeContents(entry) && all;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                ::SetFileAttributesW(entry.c_str(), data.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            all = ::RemoveDirectoryW(entry.c_str()) && all;
+        } else {
+            all = DeleteFileForced(entry, true) && all;
+        }
+    } while (::FindNextFileW(find.get(), &data));
+    return all;
+}
+
+}  // namespace
+
+std::wstring FullPath(const std::wstring& path) {
+    if (path.empty()) return std::wstring();
     DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return std::wstring();
     std::wstring full(size, L'\0');
@@ -32,12 +154,10 @@ std::wstring ComparablePath(const std::wstring& path) {
     if (written == 0 || written >= size) return std::wstring();
     full.resize(written);
     ReplaceAll(full, L"/", L"\\");
-    TrimEnd(full, L'\\');
-    if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+    if (full.size() > 3) TrimEnd(full, L'\\');
     return full;
 }
 
-// True if `inner` is `outer` itself or lies somewhere below it.
 bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer) {
     std::wstring a = ComparablePath(inner), b = ComparablePath(outer);
     if (a.empty() || b.empty()) return false;
@@ -45,7 +165,48 @@ bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer) {
     return a.size() == b.size() || a[b.size()] == L'\\';
 }
 
-}  // namespace
+bool IsLink(const std::wstring& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    return IsLinkEntry(path, attributes);
+}
+
+bool PathHasLink(const std::wstring& path) {
+    const std::wstring full = FullPath(path);
+    if (full.empty()) return false;
+    PathList prefixes;
+    ListPathPrefixes(full, prefixes);
+    // Every existing level is checked for the link attribute; the deepest
+    // existing one also for where the system actually opens it, which covers
+    // every level above it.
+    std::wstring deepest;
+    for (const std::wstring& prefix : prefixes) {
+        if (prefix.size() <= 2) continue;  // "C:" or the start of a share name
+        const DWORD attributes = ::GetFileAttributesW(prefix.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) break;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+        deepest = prefix;
+    }
+    return !deepest.empty() && OpensElsewhere(deepest);
+}
+
+bool IsPlainFile(const std::wstring& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        return false;
+    {
+        UniqueFile file(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
+        if (info.nNumberOfLinks != 1 || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    }
+    return !OpensElsewhere(path);
+}
 
 std::wstring ModuleFolder() {
     try {
@@ -160,6 +321,7 @@ size_t ListEntries(const std::wstring& folder, PathList& entries, bool foldersOn
         if (IsDotEntry(data.cFileName)) continue;
         std::wstring full = folder + L"\\" + data.cFileName;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (IsLinkEntry(full, data.dwFileAttributes)) continue;  // never entered, never listed
             if (foldersOnly) entries.push_back(full);
             if (recursive) ListEntries(full, entries, foldersOnly, true);
         } else if (!foldersOnly) {
@@ -176,12 +338,14 @@ bool SameContent(const std::wstring& target, const std::wstring& source) {
 
 bool CopyPath(const std::wstring& source, const std::wstring& destination) {
     if (source.empty() || destination.empty() || !FileExists(source)) return false;
+    if (IsLink(source)) return false;
 
     const bool sourceIsFolder = IsDirectoryPath(source);
     if (sourceIsFolder) {
         if (FileExists(destination) && !IsDirectoryPath(destination)) return false;
         // A folder copied into itself would copy its own copy without end.
         if (IsSameOrInside(destination, source)) return false;
+        if (PathHasLink(destination)) return false;
         CreateDirectoryTree(destination);
     }
 
@@ -190,11 +354,16 @@ bool CopyPath(const std::wstring& source, const std::wstring& destination) {
     if (!SplitDirAndName(destination, destFolder, destName)) return false;
 
     if (!sourceIsFolder) {
+        // Only a plain file is copied: a link could hand out a file that the
+        // user may not read.
+        if (!IsPlainFile(source)) return false;
+        if (PathHasLink(destFolder)) return false;
         if (!CreateDirectoryTree(destFolder)) return false;
         std::wstring target = destFolder + (destName.empty() ? sourceName : destName);
-        if (FileExists(target) && SameContent(target, source)) return true;
-        DeleteFileForced(target, true);
-        return ::CopyFileW(source.c_str(), target.c_str(), FALSE) != FALSE;
+        if (IsPlainFile(target) && SameContent(target, source)) return true;
+        if (!DeleteFileForced(target, true)) return false;
+        // The copy never writes over an entry that appeared in the meantime.
+        return ::CopyFileW(source.c_str(), target.c_str(), TRUE) != FALSE;
     }
 
     PathList subfolders;
@@ -215,19 +384,23 @@ bool CopyPath(const std::wstring& source, const std::wstring& destination) {
 }
 
 bool DeleteFileForced(const std::wstring& path, bool force) {
-    if (path.empty() || !FileExists(path)) return true;
-    if (IsDirectoryPath(path)) return false;
+    if (path.empty()) return true;
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return !FileExists(path);
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    if (IsLinkEntry(path, attributes)) return false;
     if (::DeleteFileW(path.c_str())) return true;
     if (!force) return true;
 
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (::DeleteFileW(path.c_str())) return true;
     }
-    if (::DeleteFileW(path.c_str())) return true;
 
     // Still in use: move it aside so that its name is free, and let the system
-    // delete it at the next restart.
+    // delete it at the next restart. The aside name continues an earlier
+    // ".tmp" name instead of stacking a second one, so that a file moved
+    // aside again keeps one suffix (the names left behind stay recognisable).
     wchar_t tick[64] = {};
     ::wsprintfW(tick, L"%x", ::GetTickCount());
     std::wstring aside;
@@ -245,49 +418,23 @@ bool DeleteFolderContents(const std::wstring& folder) {
     std::wstring base = folder;
     Trim(base, L' ');
     if (base.empty() || !FileExists(base)) return false;
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW((base + L"\\*.*").c_str(), &data));
-    if (!find) return false;
-    do {
-        if (IsDotEntry(data.cFileName)) continue;
-        const std::wstring entry = base + L"\\" + data.cFileName;
-        DWORD attributes = ::GetFileAttributesW(entry.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-            ::SetFileAttributesW(entry.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            DeleteFolderContents(entry);
-            ::RemoveDirectoryW(entry.c_str());
-        } else {
-            DeleteFileForced(entry, true);
-        }
-    } while (::FindNextFileW(find.get(), &data));
-    return true;
+    if (IsLink(base)) return false;
+    return DeleteTreeContents(base);
 }
 
-bool ShellDelete(const std::wstring& path, bool allowUndo) {
-    std::wstring target = path;
-    Trim(target, L' ');
-    if (target.empty() || !FileExists(target)) return true;
-    std::wstring from = target;
-    from.push_back(L'\0');  // the shell takes a list ended by two NULs
-    SHFILEOPSTRUCTW op = {};
-    op.hwnd = nullptr;
-    op.wFunc = FO_DELETE;
-    op.pFrom = from.c_str();
-    op.pTo = nullptr;
-    op.fFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_NOERRORUI;
-    if (allowUndo) op.fFlags |= FOF_ALLOWUNDO;
-    op.lpszProgressTitle = nullptr;
-    return ::SHFileOperationW(&op) == 0;
-}
-
-bool DeletePath(const std::wstring& path, bool flag) {
+bool DeletePath(const std::wstring& path, bool force) {
     if (path.empty()) return true;
-    DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {  // also INVALID_FILE_ATTRIBUTES: a missing path
-        DeleteFolderContents(path);
-        return ShellDelete(path, flag);
+    std::wstring target = path;
+    if (target.size() > 3) {
+        TrimEnd(target, L'/');
+        TrimEnd(target, L'\\');
     }
-    return DeleteFileForced(path, flag);
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return !FileExists(target);
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return DeleteFileForced(target, force);
+    if (IsLinkEntry(target, attributes)) return false;  // a link in place of the folder stays
+    bool all = DeleteTreeContents(target);
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    return ::RemoveDirectoryW(target.c_str()) && all;
 }

@@ -56,9 +56,91 @@ unsigned long long LastWriteTime(const std::wstring& path) {
            data.ftLastWriteTime.dwLowDateTime;
 }
 
+namespace {
+
+// The host path of a Windows path under Wine; empty elsewhere.
+std::string HostPath(const std::wstring& path) {
+    using ToUnixFn = char*(__cdecl*)(const wchar_t*);
+    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return std::string();
+    char* unix = toUnix(path.c_str());
+    if (!unix) return std::string();
+    std::string result(unix);
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    return result;
+}
+
+std::wstring Quoted(const std::string& utf8) {
+    int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+    if (size > 1) ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], size);
+    return L"\"" + wide + L"\"";
+}
+
+}  // namespace
+
+int RunAndWait(const std::wstring& commandLine) {
+    std::wstring line = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+        return -1;
+    UniqueHandle process(info.hProcess);
+    UniqueHandle thread(info.hThread);
+    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+}
+
+bool MakeLink(const std::wstring& link, const std::wstring& target) {
+    const std::string hostLink = HostPath(link), hostTarget = HostPath(target);
+    if (!hostLink.empty() && !hostTarget.empty()) {
+        // Wine starts a host program without a process to wait for: the link
+        // is looked for until it shows.
+        RunAndWait(L"/bin/ln -s -- " + Quoted(hostTarget) + L" " + Quoted(hostLink));
+        for (int i = 0; i < 200 && ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+    } else {
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        DWORD flags = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            flags |= SYMBOLIC_LINK_FLAG_DIRECTORY;
+        ::CreateSymbolicLinkW(link.c_str(), target.c_str(), flags);
+    }
+    return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void RemoveLink(const std::wstring& link) {
+    const std::string hostLink = HostPath(link);
+    if (!hostLink.empty()) {
+        RunAndWait(L"/bin/rm -f -- " + Quoted(hostLink));
+        for (int i = 0; i < 200 && ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+        return;
+    }
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        ::RemoveDirectoryW(link.c_str());  // on Windows this removes the link itself
+    } else {
+        ::DeleteFileW(link.c_str());
+    }
+}
+
 void RemoveTree(const std::wstring& path) {
     DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
+    // Under Wine every Windows call reaches through a link; the host's own
+    // removal takes links as links.
+    const std::string host = HostPath(path);
+    if (!host.empty()) {
+        RunAndWait(L"/bin/rm -rf -- " + Quoted(host));
+        for (int i = 0; i < 400 && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+        return;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        RemoveLink(path);
+        return;
+    }
     ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         ::DeleteFileW(path.c_str());

@@ -337,5 +337,111 @@ TEST(PathDelete, FolderTreesGoEntirely) {
     WriteBytes(dir / L"single.txt", "s");
     EXPECT_TRUE(DeletePath(dir / L"single.txt", true));
     EXPECT_FALSE(Exists(dir / L"single.txt"));
-    EXPECT_TRUE(ShellDelete(L"  ", false));
+    EXPECT_FALSE(DeleteFolderContents(L"  "));
+}
+
+// --- links: a program of the user can put one wherever a folder or file is
+// expected; nothing here may reach through it.
+
+class PathLinks : public ::testing::Test {
+protected:
+    void SetUp() override {
+        victim = dir / L"victim";
+        CreateDirectoryTree(victim + L"\\deep");
+        WriteBytes(victim + L"\\keep.txt", "victim's");
+        WriteBytes(victim + L"\\deep\\keep2.txt", "victim's too");
+        WriteBytes(dir / L"victim.txt", "victim's file");
+    }
+    void ExpectVictimIntact() {
+        EXPECT_EQ(ReadBytes(victim + L"\\keep.txt"), "victim's");
+        EXPECT_EQ(ReadBytes(victim + L"\\deep\\keep2.txt"), "victim's too");
+        EXPECT_EQ(ReadBytes(dir / L"victim.txt"), "victim's file");
+    }
+    TempDir dir;
+    std::wstring victim;
+};
+
+TEST_F(PathLinks, AreRecognised) {
+    const std::wstring folderLink = dir / L"folder-link";
+    const std::wstring fileLink = dir / L"file-link.txt";
+    ASSERT_TRUE(qvtest::MakeLink(folderLink, victim));
+    ASSERT_TRUE(qvtest::MakeLink(fileLink, dir / L"victim.txt"));
+    WriteBytes(dir / L"plain.txt", "p");
+
+    EXPECT_TRUE(IsLink(folderLink));
+    EXPECT_TRUE(IsLink(fileLink));
+    EXPECT_FALSE(IsLink(victim));
+    EXPECT_FALSE(IsLink(dir / L"plain.txt"));
+    EXPECT_FALSE(IsLink(dir / L"missing"));
+
+    EXPECT_TRUE(PathHasLink(folderLink));
+    EXPECT_TRUE(PathHasLink(folderLink + L"\\deep\\keep2.txt"));
+    EXPECT_TRUE(PathHasLink(folderLink + L"\\not\\there\\yet"));
+    EXPECT_FALSE(PathHasLink(victim + L"\\deep\\keep2.txt"));
+    EXPECT_FALSE(PathHasLink(dir / L"not\\there"));
+
+    EXPECT_TRUE(IsPlainFile(dir / L"plain.txt"));
+    EXPECT_FALSE(IsPlainFile(fileLink));
+    EXPECT_FALSE(IsPlainFile(folderLink + L"\\keep.txt"));
+    EXPECT_FALSE(IsPlainFile(victim));
+    ASSERT_TRUE(::CreateHardLinkW((dir / L"second-name.txt").c_str(), (dir / L"plain.txt").c_str(), nullptr));
+    EXPECT_FALSE(IsPlainFile(dir / L"plain.txt"));
+}
+
+TEST_F(PathLinks, DeletingNeverReachesThrough) {
+    const std::wstring tree = dir / L"tree";
+    CreateDirectoryTree(tree + L"\\sub");
+    WriteBytes(tree + L"\\own.txt", "own");
+    WriteBytes(tree + L"\\sub\\own2.txt", "own");
+    ASSERT_TRUE(qvtest::MakeLink(tree + L"\\sub\\to-folder", victim));
+    ASSERT_TRUE(qvtest::MakeLink(tree + L"\\to-file.txt", dir / L"victim.txt"));
+
+    // The tree's own files go; the links stay, and so does the tree.
+    EXPECT_FALSE(DeletePath(tree, true));
+    EXPECT_FALSE(Exists(tree + L"\\own.txt"));
+    EXPECT_FALSE(Exists(tree + L"\\sub\\own2.txt"));
+    EXPECT_TRUE(Exists(tree + L"\\to-file.txt"));
+    ExpectVictimIntact();
+
+    // A link in place of the folder itself, or of a read-only file.
+    const std::wstring folderLink = dir / L"instead";
+    ASSERT_TRUE(qvtest::MakeLink(folderLink, victim));
+    EXPECT_FALSE(DeletePath(folderLink, true));
+    EXPECT_FALSE(DeleteFolderContents(folderLink));
+    ::SetFileAttributesW((dir / L"victim.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"ro-link.txt", dir / L"victim.txt"));
+    EXPECT_FALSE(DeletePath(dir / L"ro-link.txt", true));
+    EXPECT_FALSE(DeleteFileForced(dir / L"ro-link.txt", true));
+    EXPECT_NE(::GetFileAttributesW((dir / L"victim.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+    ::SetFileAttributesW((dir / L"victim.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    ExpectVictimIntact();
+}
+
+TEST_F(PathLinks, ListingAndCopyingNeverReachThrough) {
+    const std::wstring src = dir / L"src";
+    CreateDirectoryTree(src);
+    WriteBytes(src + L"\\own.txt", "own");
+    ASSERT_TRUE(qvtest::MakeLink(src + L"\\to-folder", victim));
+    ASSERT_TRUE(qvtest::MakeLink(src + L"\\to-file.txt", dir / L"victim.txt"));
+
+    PathList folders;
+    ListEntries(src, folders, true, true);
+    EXPECT_TRUE(folders.empty());
+
+    const std::wstring dst = dir / L"dst";
+    EXPECT_TRUE(CopyPath(src, dst));
+    EXPECT_EQ(ReadBytes(dst + L"\\own.txt"), "own");
+    EXPECT_FALSE(Exists(dst + L"\\to-folder"));
+    EXPECT_FALSE(Exists(dst + L"\\to-file.txt"));
+    EXPECT_FALSE(CopyPath(src + L"\\to-file.txt", dir / L"out.txt"));
+
+    // Nothing is written below a link or over one.
+    const std::wstring through = dir / L"through";
+    ASSERT_TRUE(qvtest::MakeLink(through, victim));
+    EXPECT_FALSE(CopyPath(src + L"\\own.txt", through + L"\\keep.txt"));
+    EXPECT_FALSE(CopyPath(src, through + L"\\copy"));
+    EXPECT_FALSE(Exists(victim + L"\\copy"));
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"target.txt", dir / L"victim.txt"));
+    EXPECT_FALSE(CopyPath(src + L"\\own.txt", dir / L"target.txt"));
+    ExpectVictimIntact();
 }
