@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/owned.h"
+#include "util/system_library.h"
 
 namespace {
 
@@ -156,9 +157,9 @@ std::wstring GetProcessUserName(DWORD processId) {
 }
 
 bool EnablePrivilege(const std::wstring& name) {
-    // LoadLibraryW hands out the loaded module with its count raised, so the
-    // release below is balanced either way.
-    UniqueModule advapi(::LoadLibraryW(L"advapi32.dll"));
+    // The load hands out the module with its count raised, so the release
+    // below is balanced either way.
+    UniqueModule advapi(LoadSystemLibrary(L"advapi32.dll"));
     if (!advapi) return false;
     auto openProcessToken = LookupProc<OpenProcessTokenFn>(advapi.get(), "OpenProcessToken");
     auto lookupPrivilegeValue = LookupProc<LookupPrivilegeValueWFn>(advapi.get(), "LookupPrivilegeValueW");
@@ -179,13 +180,13 @@ bool EnablePrivilege(const std::wstring& name) {
 HMODULE GetOrLoadModule(const std::wstring& name) {
     if (name.empty()) return nullptr;
     HMODULE module = ::GetModuleHandleW(name.c_str());
-    if (!module) module = ::LoadLibraryW(name.c_str());
+    if (!module) module = LoadSystemLibrary(name.c_str());
     return module;
 }
 
 std::wstring GetKnownFolderPath(const GUID& folderId) {
     try {
-        UniqueModule shell(::LoadLibraryW(L"Shell32.dll"));
+        UniqueModule shell(LoadSystemLibrary(L"shell32.dll"));
         auto getKnownFolderPath = LookupProc<SHGetKnownFolderPathFn>(shell.get(), "SHGetKnownFolderPath");
         if (!getKnownFolderPath) return std::wstring();
         Owned<CoTaskMemTraits> path;

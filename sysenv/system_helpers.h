@@ -47,7 +47,8 @@ std::wstring GetProcessUserName(DWORD processId);
 // Enables a privilege in this process's token. A privilege the account does
 // not hold still counts as success, as the system call succeeds.
 bool EnablePrivilege(const std::wstring& name);
-// The loaded module of that name, else the module loaded now; never released.
+// The loaded module of that name, else the system library of that name loaded
+// now from the system folder (never from beside the program); never released.
 HMODULE GetOrLoadModule(const std::wstring& name);
 // The path of a known folder; empty where the system has no known-folder service.
 std::wstring GetKnownFolderPath(const GUID& folderId);

@@ -29,11 +29,11 @@ const wchar_t kDisplayIconValue[] = L"DisplayIcon";
 const GUID kFolderLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
 const GUID kFolderLocalAppDataLow = {0xA520A1A4, 0x1780, 0x4FF6, {0xBD, 0x18, 0x16, 0x73, 0x43, 0xC5, 0xAF, 0x16}};
 
-const DWORD kEnvBufferBytes = 1024;
+const DWORD kEnvBufferChars = 1024;
 
 using WTSGetActiveConsoleSessionIdFn = DWORD(WINAPI*)();
 using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
-using ExpandEnvironmentStringsForUserAFn = BOOL(WINAPI*)(HANDLE, LPCSTR, LPSTR, DWORD);
+using ExpandEnvironmentStringsForUserWFn = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR, DWORD);
 
 bool IsXp() { return GetOsVersionClass() == OS_XP; }
 
@@ -43,9 +43,9 @@ bool CachedFolderValid(const std::wstring& folder) {
 
 // An expansion that still reads "%tmp%" found no such variable: it names no
 // folder, so it counts as failed.
-std::string ExpandedTemp(const char* buffer) {
-    std::string text(buffer, strnlen(buffer, kEnvBufferBytes));
-    if (::lstrcmpiA(text.c_str(), "%tmp%") == 0) return std::string();
+std::wstring ExpandedTemp(const wchar_t* buffer) {
+    std::wstring text(buffer, wcsnlen(buffer, kEnvBufferChars));
+    if (::lstrcmpiW(text.c_str(), L"%tmp%") == 0) return std::wstring();
     return text;
 }
 
@@ -149,7 +149,7 @@ std::wstring CUserFolders::TempFolder() {
         m_temp = ProfileFoldersForUser(m_userName, IsXp()).temp;
         return m_temp;
     }
-    m_temp = AnsiToWide(SessionUserTemp());
+    m_temp = SessionUserTemp();
     if (m_temp.empty()) {
         wchar_t buffer[MAX_PATH + 1] = {};
         if (::GetTempPathW(MAX_PATH, buffer) != 0) {
@@ -160,33 +160,33 @@ std::wstring CUserFolders::TempFolder() {
     return m_temp;
 }
 
-std::string SessionUserTemp() {
-    std::string result;
-    std::vector<char> buffer(kEnvBufferBytes + 1, '\0');
+std::wstring SessionUserTemp() {
+    std::wstring result;
+    std::vector<wchar_t> buffer(kEnvBufferChars + 1, L'\0');
     UniqueHandle token;
 
-    HMODULE kernel = GetOrLoadModule(L"Kernel32.dll");
-    HMODULE wts = kernel ? GetOrLoadModule(L"Wtsapi32.dll") : nullptr;
-    HMODULE userenv = wts ? GetOrLoadModule(L"Userenv.dll") : nullptr;
+    HMODULE kernel = GetOrLoadModule(L"kernel32.dll");
+    HMODULE wts = kernel ? GetOrLoadModule(L"wtsapi32.dll") : nullptr;
+    HMODULE userenv = wts ? GetOrLoadModule(L"userenv.dll") : nullptr;
     HMODULE advapi = userenv ? GetOrLoadModule(L"advapi32.dll") : nullptr;
     if (advapi) {
         auto consoleSession =
             LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
         auto queryUserToken = LookupProc<WTSQueryUserTokenFn>(wts, "WTSQueryUserToken");
         auto expandForUser =
-            LookupProc<ExpandEnvironmentStringsForUserAFn>(userenv, "ExpandEnvironmentStringsForUserA");
+            LookupProc<ExpandEnvironmentStringsForUserWFn>(userenv, "ExpandEnvironmentStringsForUserW");
         if (consoleSession && queryUserToken && expandForUser) {
             EnablePrivilege(L"SeTcbPrivilege");
             if (queryUserToken(consoleSession(), token.out()) &&
-                expandForUser(token.get(), "%tmp%", buffer.data(), kEnvBufferBytes))
+                expandForUser(token.get(), L"%tmp%", buffer.data(), kEnvBufferChars))
                 result = ExpandedTemp(buffer.data());
         }
     }
     if (result.empty()) {
-        std::fill(buffer.begin(), buffer.end(), '\0');
-        DWORD got = ::ExpandEnvironmentStringsA("%tmp%", buffer.data(), kEnvBufferBytes);
+        std::fill(buffer.begin(), buffer.end(), L'\0');
+        DWORD got = ::ExpandEnvironmentStringsW(L"%tmp%", buffer.data(), kEnvBufferChars);
         // A return above the buffer size asks for more room: nothing usable was written.
-        if (got != 0 && got <= kEnvBufferBytes) result = ExpandedTemp(buffer.data());
+        if (got != 0 && got <= kEnvBufferChars) result = ExpandedTemp(buffer.data());
     }
     return result;
 }

@@ -40,8 +40,9 @@ private:
 
 // The temporary folder of the active console session's user (reachable only
 // with the trusted-computing-base privilege), else of this process's own
-// environment; ANSI code page, empty when neither names a folder.
-std::string SessionUserTemp();
+// environment; read as UTF-16 so that any user name works; empty when neither
+// names a folder.
+std::wstring SessionUserTemp();
 // "DisplayIcon" of the product's uninstall entry: the per-user entry when it
 // can be read (even empty), else the machine entry, else empty.
 std::wstring InstalledIconPath();

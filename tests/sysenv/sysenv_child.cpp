@@ -11,6 +11,7 @@
 #include "sysenv/browser.h"
 #include "sysenv/system_helpers.h"
 #include "sysenv/user_folders.h"
+#include "sysenv/user_process.h"
 #include "util/text.h"
 
 namespace {
@@ -43,7 +44,20 @@ std::wstring Report() {
 
 }  // namespace
 
-// sysenv_child report <file> | cmdline <file> | cwd <file> | sleep <ms> | exit <code>
+// What the child's own token says of elevation, and whether it holds any
+// handle it could only have inherited (the test passes one's value along).
+std::wstring Rights(const wchar_t* inheritedHandle) {
+    std::wstring text = L"elevated=" + std::to_wstring(IsProcessElevated() ? 1 : 0) + L"\n";
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::wcstoul(inheritedHandle, nullptr, 10)));
+    DWORD flags = 0;
+    text += L"inherited=" + std::to_wstring(handle && ::GetHandleInformation(handle, &flags) ? 1 : 0) + L"\n";
+    wchar_t folder[MAX_PATH + 1] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    text += L"cwd=" + std::wstring(folder) + L"\n";
+    return text;
+}
+
+// sysenv_child report <file> | cmdline <file> | cwd <file> | sleep <ms> | exit <code> | rights <file> <handle>
 int main() {
     int argc = 0;
     wchar_t** argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
@@ -60,6 +74,7 @@ int main() {
         ::Sleep(static_cast<DWORD>(std::wcstoul(arg.c_str(), nullptr, 10)));
         return 0;
     }
+    if (mode == L"rights") return WriteText(arg, Rights(argc > 3 ? argv[3] : L"0")) ? 0 : 3;
     if (mode == L"exit") return static_cast<int>(std::wcstol(arg.c_str(), nullptr, 10));
     return 2;
 }

@@ -3,8 +3,10 @@
 #include <string>
 
 #include "sysenv/system_helpers.h"
+#include "sysenv/user_process.h"
 #include "sysenv_test_support.h"
 #include "test_support.h"
+#include "util/owned.h"
 
 namespace {
 
@@ -177,4 +179,33 @@ TEST(Processes, LongCommandLinesReachTheChildWhole) {
     DWORD processId = 0;
     EXPECT_FALSE(RunProcess(tooLong, L"", L"", false, false, true, 60000, nullptr, &processId));
     EXPECT_FALSE(qvtest::Exists(out));
+}
+
+// The installer runs elevated; what it starts for the user must not be.
+TEST(Processes, StartedForTheUserWithoutElevationOrHandles) {
+    ASSERT_TRUE(IsProcessElevated()) << "Wine gives every process an elevated token";
+    EXPECT_EQ(GetProcessRights(), ProcessRights::kElevated);
+
+    qvtest::TempDir dir;
+    const std::wstring out = dir / L"rights.txt";
+    // An inheritable handle the child must not receive.
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
+    ASSERT_TRUE(event);
+    const std::wstring handle = std::to_wstring(reinterpret_cast<ULONG_PTR>(event.get()));
+    ASSERT_TRUE(StartAsInteractiveUser(qvtest::ChildPath(), L"rights \"" + out + L"\" " + handle, dir.path()));
+    // The report is complete once its last line is there.
+    std::wstring report;
+    for (int i = 0; i < 600 && report.find(L"cwd=") == std::wstring::npos; ++i) {
+        ::Sleep(50);
+        try {
+            if (qvtest::Exists(out)) report = qvtest::ReadUtf8(out);
+        } catch (...) {
+        }
+    }
+    EXPECT_NE(report.find(L"elevated=0\n"), std::wstring::npos) << report;
+    EXPECT_NE(report.find(L"inherited=0\n"), std::wstring::npos) << report;
+    EXPECT_NE(report.find(L"cwd=" + dir.path() + L"\n"), std::wstring::npos) << report;
+
+    EXPECT_FALSE(StartAsInteractiveUser(dir / L"no-such-program.exe", L"", dir.path()));
 }

@@ -102,7 +102,16 @@ TEST(UserFolders, TempFolderComesFromTheEnvironment) {
     tmp.Set(dir.path().c_str());
     CUserFolders user(L"someone", false);
     EXPECT_EQ(user.TempFolder(), dir.path());
-    EXPECT_EQ(SessionUserTemp(), WideToUtf8(dir.path()));  // plain ASCII path
+    EXPECT_EQ(SessionUserTemp(), dir.path());
+
+    // A user name outside the ANSI code page (no single code page holds both
+    // scripts) reaches the installer whole.
+    const std::wstring wide = dir / L"\ud55c\uad6d\u4e2d\u6587 user";
+    ::CreateDirectoryW(wide.c_str(), nullptr);
+    tmp.Set(wide.c_str());
+    EXPECT_EQ(SessionUserTemp(), wide);
+    CUserFolders other(L"someone", false);
+    EXPECT_EQ(other.TempFolder(), wide);
 }
 
 TEST(UserFolders, TempFolderLosesBackslashesAtEitherEnd) {
@@ -112,7 +121,7 @@ TEST(UserFolders, TempFolderLosesBackslashesAtEitherEnd) {
     qvtest::EnvVarGuard tmp(L"TMP"), temp(L"TEMP");
     tmp.Set(nullptr);
     temp.Set((dir.path() + L"\\").c_str());
-    EXPECT_EQ(SessionUserTemp(), "") << "an unexpanded %tmp% is no folder";
+    EXPECT_EQ(SessionUserTemp(), L"") << "an unexpanded %tmp% is no folder";
     CUserFolders user(L"someone", false);
     EXPECT_EQ(user.TempFolder(), dir.path());
 

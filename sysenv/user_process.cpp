@@ -1,0 +1,252 @@
+#include "sysenv/user_process.h"
+
+#include <exdisp.h>
+#include <objbase.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shobjidl.h>
+
+#include <vector>
+
+#include "sysenv/system_helpers.h"
+#include "util/com_ptr.h"
+#include "util/owned.h"
+
+namespace {
+
+using WTSGetActiveConsoleSessionIdFn = DWORD(WINAPI*)();
+using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
+using CreateEnvironmentBlockFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
+using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(void*);
+
+struct BstrTraits {
+    using type = BSTR;
+    static type none() noexcept { return nullptr; }
+    static void close(type b) noexcept { ::SysFreeString(b); }
+};
+using UniqueBstr = Owned<BstrTraits>;
+
+// A VARIANT cleared when it goes.
+class Variant {
+public:
+    Variant() { ::VariantInit(&value_); }
+    explicit Variant(const std::wstring& text) : Variant() {
+        value_.vt = VT_BSTR;
+        value_.bstrVal = ::SysAllocString(text.c_str());
+    }
+    explicit Variant(long number) : Variant() {
+        value_.vt = VT_I4;
+        value_.lVal = number;
+    }
+    ~Variant() { ::VariantClear(&value_); }
+    Variant(const Variant&) = delete;
+    Variant& operator=(const Variant&) = delete;
+    VARIANT* get() { return &value_; }
+    VARIANT& operator*() { return value_; }
+
+private:
+    VARIANT value_;
+};
+
+// An environment block of a user's token, released when it goes.
+class UserEnvironment {
+public:
+    explicit UserEnvironment(HANDLE token) {
+        HMODULE userenv = GetOrLoadModule(L"userenv.dll");
+        auto create = LookupProc<CreateEnvironmentBlockFn>(userenv, "CreateEnvironmentBlock");
+        destroy_ = LookupProc<DestroyEnvironmentBlockFn>(userenv, "DestroyEnvironmentBlock");
+        if (create && destroy_ && !create(&block_, token, FALSE)) block_ = nullptr;
+    }
+    ~UserEnvironment() {
+        if (block_ && destroy_) destroy_(block_);
+    }
+    UserEnvironment(const UserEnvironment&) = delete;
+    UserEnvironment& operator=(const UserEnvironment&) = delete;
+    void* get() const { return block_; }
+
+private:
+    void* block_ = nullptr;
+    DestroyEnvironmentBlockFn destroy_ = nullptr;
+};
+
+UniqueHandle OwnToken() {
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, token.out())) return UniqueHandle();
+    return token;
+}
+
+bool IsSystemToken(HANDLE token) {
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    if (size == 0) return false;
+    std::vector<BYTE> info(size);
+    if (!::GetTokenInformation(token, TokenUser, info.data(), size, &size)) return false;
+    return ::IsWellKnownSid(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, WinLocalSystemSid) != FALSE;
+}
+
+// TokenElevationTypeDefault/Full/Limited; 0 where the system has no elevation.
+int ElevationType(HANDLE token) {
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size)) return 0;
+    return static_cast<int>(type);
+}
+
+// The limited twin of an elevated token as a primary token; empty when the
+// system gives none that can start a process.
+UniqueHandle LimitedTwin(HANDLE token) {
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) return UniqueHandle();
+    UniqueHandle twin(linked.LinkedToken);
+    UniqueHandle primary;
+    if (!::DuplicateTokenEx(twin.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                            primary.out()))
+        return UniqueHandle();
+    return primary;
+}
+
+std::wstring CommandLine(const std::wstring& program, const std::wstring& arguments) {
+    std::wstring line = L"\"" + program + L"\"";
+    if (!arguments.empty()) line += L" " + arguments;
+    return line;
+}
+
+bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstring& arguments,
+                    const std::wstring& folder) {
+    std::wstring line = CommandLine(program, arguments);
+    UserEnvironment environment(token);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    wchar_t desktop[] = L"winsta0\\default";
+    startup.lpDesktop = desktop;
+    PROCESS_INFORMATION info = {};
+    const DWORD flags = environment.get() ? CREATE_UNICODE_ENVIRONMENT : 0;
+    if (!::CreateProcessAsUserW(token, program.c_str(), &line[0], nullptr, nullptr, FALSE, flags,
+                                environment.get(), folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return false;
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+
+bool StartDirectly(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+    std::wstring line = CommandLine(program, arguments);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return false;
+    UniqueHandle process(info.hProcess), thread(info.hThread);
+    return true;
+}
+
+// The automation object of the desktop shell's folder view; empty when there
+// is no desktop shell (none runs, or it does not answer).
+ComPtr<IShellDispatch2> DesktopShell() {
+    ComPtr<IShellWindows> windows;
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                  windows.outVoid())))
+        return ComPtr<IShellDispatch2>();
+    Variant location(static_cast<long>(0));  // CSIDL_DESKTOP
+    Variant empty;
+    long window = 0;
+    ComPtr<IDispatch> found;
+    if (windows->FindWindowSW(location.get(), empty.get(), SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, found.out()) !=
+            S_OK ||
+        !found)
+        return ComPtr<IShellDispatch2>();
+    ComPtr<IServiceProvider> provider;
+    ComPtr<IShellBrowser> browser;
+    ComPtr<IShellView> view;
+    ComPtr<IDispatch> background;
+    ComPtr<IShellFolderViewDual> folderView;
+    ComPtr<IDispatch> application;
+    ComPtr<IShellDispatch2> shell;
+    if (FAILED(found->QueryInterface(IID_IServiceProvider, provider.outVoid())) ||
+        FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.outVoid())) ||
+        FAILED(browser->QueryActiveShellView(view.out())) ||
+        FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.outVoid())) ||
+        FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.outVoid())) ||
+        FAILED(folderView->get_Application(application.out())) ||
+        FAILED(application->QueryInterface(IID_IShellDispatch2, shell.outVoid())))
+        return ComPtr<IShellDispatch2>();
+    return shell;
+}
+
+// Asks the desktop shell (which runs unelevated as the user) to start the
+// program, so that it runs as the shell does.
+bool StartThroughShell(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+    if (!::GetShellWindow()) return false;
+    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool started = false;
+    if (ComPtr<IShellDispatch2> shell = DesktopShell()) {
+        UniqueBstr file(::SysAllocString(program.c_str()));
+        Variant args(arguments), directory(folder), operation(std::wstring(L"open")),
+            show(static_cast<long>(SW_SHOWNORMAL));
+        started = file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *show));
+    }
+    if (SUCCEEDED(com)) ::CoUninitialize();
+    return started;
+}
+
+bool StartForConsoleUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+    HMODULE kernel = GetOrLoadModule(L"kernel32.dll");
+    HMODULE wts = GetOrLoadModule(L"wtsapi32.dll");
+    auto consoleSession = LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
+    auto queryUserToken = LookupProc<WTSQueryUserTokenFn>(wts, "WTSQueryUserToken");
+    if (!consoleSession || !queryUserToken) return false;
+    EnablePrivilege(L"SeTcbPrivilege");
+    UniqueHandle user;
+    if (!queryUserToken(consoleSession(), user.out())) return false;
+    // The session's token may itself be an elevated administrator's.
+    if (ElevationType(user.get()) == TokenElevationTypeFull) {
+        UniqueHandle twin = LimitedTwin(user.get());
+        if (!twin) return false;
+        return StartWithToken(twin.get(), program, arguments, folder);
+    }
+    return StartWithToken(user.get(), program, arguments, folder);
+}
+
+}  // namespace
+
+ProcessRights GetProcessRights() {
+    UniqueHandle token = OwnToken();
+    if (!token) return ProcessRights::kOrdinary;
+    if (IsSystemToken(token.get())) return ProcessRights::kSystem;
+    switch (ElevationType(token.get())) {
+        case TokenElevationTypeFull: return ProcessRights::kElevated;
+        case TokenElevationTypeDefault: return IsProcessElevated() ? ProcessRights::kFullAdmin : ProcessRights::kOrdinary;
+        default: return ProcessRights::kOrdinary;
+    }
+}
+
+bool IsProcessElevated() {
+    UniqueHandle token = OwnToken();
+    if (!token) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof elevation, &size)) return false;
+    return elevation.TokenIsElevated != 0;
+}
+
+bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+    try {
+        switch (GetProcessRights()) {
+            case ProcessRights::kOrdinary:
+            case ProcessRights::kFullAdmin:
+                return StartDirectly(program, arguments, folder);
+            case ProcessRights::kSystem:
+                return StartForConsoleUser(program, arguments, folder);
+            case ProcessRights::kElevated: {
+                if (StartThroughShell(program, arguments, folder)) return true;
+                UniqueHandle own = OwnToken();
+                UniqueHandle twin = own ? LimitedTwin(own.get()) : UniqueHandle();
+                return twin && StartWithToken(twin.get(), program, arguments, folder);
+            }
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
