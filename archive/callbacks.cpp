@@ -47,6 +47,49 @@ bool IsParentComponent(const std::wstring& path, size_t begin, size_t end) {
     return dots >= 2;
 }
 
+// Characters no file name may hold. A colon would name a stream of another
+// file; the rest are refused by the file system or mean something to it.
+bool IsForbiddenNameCharacter(wchar_t c) {
+    return c < 0x20 || c == L':' || c == L'*' || c == L'?' || c == L'"' || c == L'<' || c == L'>' || c == L'|';
+}
+
+// A name the system takes as a device whatever folder it is in: the part
+// before the first dot, with trailing spaces, is a device name.
+bool IsDeviceName(const std::wstring& path, size_t begin, size_t end) {
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    size_t stem = begin;
+    while (stem < end && path[stem] != L'.') ++stem;
+    while (stem > begin && path[stem - 1] == L' ') --stem;
+    const std::wstring name = path.substr(begin, stem - begin);
+    auto same = [&name](const wchar_t* device) {
+        return ::CompareStringOrdinal(name.c_str(), static_cast<int>(name.size()), device, -1, TRUE) == CSTR_EQUAL;
+    };
+    for (const wchar_t* device : kDevices)
+        if (same(device)) return true;
+    if (name.size() == 4) {
+        const wchar_t digit = name[3];
+        // The system also takes the superscript digits one to three as port numbers.
+        const bool number = (digit >= L'1' && digit <= L'9') || digit == 0x00B9 || digit == 0x00B2 || digit == 0x00B3;
+        const std::wstring head = name.substr(0, 3);
+        auto port = [&head](const wchar_t* prefix) {
+            return ::CompareStringOrdinal(head.c_str(), 3, prefix, 3, TRUE) == CSTR_EQUAL;
+        };
+        if (number && (port(L"COM") || port(L"LPT"))) return true;
+    }
+    return false;
+}
+
+// A component the system would store under another name or not as a file:
+// trailing dots and spaces are dropped by the system, devices are no files.
+bool IsStorableComponent(const std::wstring& path, size_t begin, size_t end) {
+    if (begin == end) return true;  // doubled separators collapse
+    if (end - begin == 1 && path[begin] == L'.') return true;  // "this folder"
+    for (size_t i = begin; i < end; ++i)
+        if (IsForbiddenNameCharacter(path[i])) return false;
+    if (path[end - 1] == L'.' || path[end - 1] == L' ') return false;
+    return !IsDeviceName(path, begin, end);
+}
+
 // Last system error as an HRESULT: the value itself when it is 0 or negative,
 // otherwise a Win32-facility HRESULT of its low 16 bits.
 HRESULT LastErrorAsHresult() {
@@ -91,6 +134,7 @@ bool IsContainedItemPath(const std::wstring& itemPath) {
         size_t end = begin;
         while (end < itemPath.size() && !IsSeparator(itemPath[end])) ++end;
         if (IsParentComponent(itemPath, begin, end)) return false;
+        if (!IsStorableComponent(itemPath, begin, end)) return false;
         begin = end + 1;
     }
     return true;
@@ -202,18 +246,28 @@ HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
             return E_FAIL;
         }
     }
+    item_ = ExtractedItem();
     {
         ScopedPropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidSize, value);
         if (hr != S_OK) return hr;
         switch ((*value).vt) {
-        case VT_EMPTY:
-        case VT_UI1:
-        case VT_UI2:
-        case VT_UI4:
-        case VT_UI8:
-            break;
-        default:
+        case VT_EMPTY: break;
+        case VT_UI1: item_.size = (*value).bVal; break;
+        case VT_UI2: item_.size = (*value).uiVal; break;
+        case VT_UI4: item_.size = (*value).ulVal; break;
+        case VT_UI8: item_.size = (*value).uhVal.QuadPart; break;
+        default: return E_FAIL;
+        }
+    }
+    {
+        ScopedPropVariant value;
+        HRESULT hr = ReadProperty(archive_.get(), index, kpidCRC, value);
+        if (hr != S_OK) return hr;
+        if ((*value).vt == VT_UI4) {
+            item_.hasCrc = true;
+            item_.crc = (*value).ulVal;
+        } else if ((*value).vt != VT_EMPTY) {
             return E_FAIL;
         }
     }
@@ -247,8 +301,11 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
         if (!IsContainedItemPath(itemPath_)) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
 
         itemTarget_ = JoinItemTarget(destination_, itemPath_);
+        item_.path = itemPath_;
+        item_.isFolder = isFolder_;
         if (isFolder_) {
             ::SHCreateDirectoryExW(nullptr, itemTarget_.c_str(), nullptr);
+            items_.push_back(item_);
             return S_OK;
         }
 
@@ -286,6 +343,13 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 opera
     if (operationResult != kOpOk && firstFailure_ == S_OK)
         firstFailure_ = OperationResultAsHresult(operationResult);
     if (itemTarget_.empty()) return S_OK;
+    if (operationResult == kOpOk && !isFolder_) {
+        try {
+            items_.push_back(item_);
+        } catch (const std::bad_alloc&) {
+            if (firstFailure_ == S_OK) firstFailure_ = E_OUTOFMEMORY;
+        }
+    }
     if (hasModificationTime_) {
         UniqueFile file(::CreateFileW(itemTarget_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -2,13 +2,27 @@
 // The callbacks the archive handler calls while it opens an archive and while
 // it extracts it: the extract callback decides where each item goes, creates
 // its folders and file, and restores its modification time and attributes.
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "archive/com_object.h"
 #include "archive/interfaces.h"
 #include "util/com_ptr.h"
 
 namespace SevenZip {
+
+// One item that an extraction wrote: its path below the destination as the
+// archive names it, whether it is a folder, and for a file its size and the
+// archive's checksum of its content (CRC-32), when the archive has one.
+struct ExtractedItem {
+    std::wstring path;
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    bool hasCrc = false;
+    std::uint32_t crc = 0;
+};
+
 namespace intl {
 
 // Answers progress with "go on" and every password request with "abort".
@@ -51,6 +65,9 @@ public:
 
     // The first item result other than success, as an HRESULT; S_OK when every item succeeded.
     HRESULT FirstFailure() const { return firstFailure_; }
+    // Every item written so far, in the archive's order: folders when they
+    // were created, files once their content was complete and intact.
+    const std::vector<ExtractedItem>& Items() const { return items_; }
 
     virtual ~ArchiveExtractCallback();
 
@@ -67,6 +84,8 @@ private:
     DWORD attributes_ = 0;
     bool hasModificationTime_ = false;
     FILETIME modificationTime_ = {};
+    ExtractedItem item_;
+    std::vector<ExtractedItem> items_;
     HRESULT firstFailure_ = S_OK;
     LiveObjectToken live_;
 };
@@ -76,9 +95,13 @@ private:
 std::wstring JoinItemTarget(const std::wstring& folder, const std::wstring& itemPath);
 // Text up to and including the last backslash or slash; empty without either.
 std::wstring ParentFolderOf(const std::wstring& path);
-// False for an item path that could leave the destination folder: one with a
-// drive, a leading separator, or a ".." component. A stream name ("a:b") stays
-// inside the destination and is accepted.
+// False for an item path that could leave the destination folder or that
+// Windows would not store under the name the archive gives: one with a
+// drive, a leading separator or a ".." component; a component that names a
+// device (CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, with or without an
+// extension), ends in a dot or a space, or holds a character no file name may
+// hold (a colon, which would name a hidden stream, wildcards, control
+// characters).
 bool IsContainedItemPath(const std::wstring& itemPath);
 
 }  // namespace intl

@@ -38,6 +38,7 @@ enum ItemPropertyId : PROPID {
     kpidSize = 7,
     kpidAttrib = 9,
     kpidMTime = 12,
+    kpidCRC = 19,
 };
 
 // What the handler asks the extract callback to do with an item.

@@ -89,6 +89,7 @@ SevenZipExtractor::SevenZipExtractor(const SevenZipModule& module, std::wstring 
     : module_(module), archivePath_(std::move(archivePath)) {}
 
 void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
+    items_.clear();
     // Declared in the reverse of the release order: extract callback, open
     // callback, stream wrapper, handler, and last the archive file.
     ComPtr<IStream> file;
@@ -122,6 +123,7 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     // A damaged item does not stop the handler, but the archive was not extracted intact.
     hr = extractCallback->FirstFailure();
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
+    items_ = extractCallback->Items();
 }
 
 }  // namespace SevenZip

@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "archive/callbacks.h"
 #include "archive/interfaces.h"
 
 namespace SevenZip {
@@ -69,10 +71,13 @@ public:
     virtual ~SevenZipExtractor() = default;
     // Extracts every item of the archive into the folder.
     virtual void ExtractTo(const std::wstring& destination);
+    // What the last ExtractTo wrote, in the archive's order.
+    const std::vector<ExtractedItem>& ExtractedItems() const { return items_; }
 
     ArchiveFormat Format() const { return format_; }
 
 private:
+    std::vector<ExtractedItem> items_;
     const SevenZipModule& module_;
     std::wstring archivePath_;
     ArchiveFormat format_ = ArchiveFormat::SevenZip;

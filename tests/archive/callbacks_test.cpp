@@ -182,11 +182,17 @@ TEST_F(CallbackTest, BadPropertiesAndPathsFailTheItemAndWriteNothing) {
 }
 
 TEST(ItemPaths, Containment) {
-    for (const wchar_t* safe :
-         {L"a\\b/c.txt", L"..a", L"a..", L"a\\.\\b", L"a\\b..c\\d", L"", L"名字\\文件", L"a\\b:stream"})
+    for (const wchar_t* safe : {L"a\\b/c.txt", L"..a", L"a\\.\\b", L"a\\b..c\\d", L"", L"名字\\文件", L"a\\\\b",
+                                L"CONSOLE", L"nul1", L"COM0", L"COM10", L"lpt", L"x.y", L"con-tent.txt", L"AUXILIARY"})
         EXPECT_TRUE(IsContainedItemPath(safe)) << WideToUtf8(safe);
     for (const wchar_t* unsafe : {L"..", L"../x", L"a\\..\\..\\x", L"a\\..", L"\\x", L"/x", L"\\\\server\\x",
                                   L"C:\\x", L"C:x", L"z:", L"...\\x", L".. \\x"})
+        EXPECT_FALSE(IsContainedItemPath(unsafe)) << WideToUtf8(unsafe);
+    // Names the system would not store as given: devices (any case, any
+    // extension, in any folder), trailing dots or spaces, streams, wildcards.
+    for (const wchar_t* unsafe : {L"CON", L"prn.txt", L"a\\Aux", L"NUL.tar.gz", L"nul .txt", L"COM1", L"com9.log",
+                                  L"LPT1", L"lpt5\\x", L"COM\u00b9", L"CONIN$", L"a..", L"x.", L"y ", L"d.\\f",
+                                  L"a\\b:stream", L"a:b", L"w*.txt", L"q?", L"p|q", L"t\tab", L"<x>"})
         EXPECT_FALSE(IsContainedItemPath(unsafe)) << WideToUtf8(unsafe);
 }
 

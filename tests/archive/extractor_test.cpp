@@ -1,10 +1,13 @@
 // The extractor against the genuine 7z.dll, on archives made by 7z.exe at test time.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "archive/sevenzip.h"
 #include "archive/com_object.h"
 #include "archive_maker.h"
 #include "test_support.h"
+#include "util/crc32.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -97,6 +100,30 @@ TEST_F(ExtractorTest, RestoresEveryByteNameTimeAndAttribute) {
     EXPECT_NE(qvtest::LastWriteTime(dest / L"docs"), kFolderTime);  // folder times are not restored
 }
 
+// The extractor tells what it wrote: every item with its kind, size and the
+// archive's checksum, which matches the bytes on disk.
+TEST_F(ExtractorTest, ReportsEveryItemItWrote) {
+    qvtest::TempDir dest;
+    SevenZipModule module;
+    module.Load(LibraryPath());
+    SevenZipExtractor extractor(module, Path(L"main.7z"));
+    extractor.ExtractTo(dest.path());
+    std::vector<std::wstring> listed;
+    for (const ExtractedItem& item : extractor.ExtractedItems()) {
+        SCOPED_TRACE(WideToUtf8(item.path));
+        listed.push_back(item.path + (item.isFolder ? L"\\" : L""));
+        if (item.isFolder) continue;
+        const std::string bytes = qvtest::ReadBytes(dest / item.path);
+        EXPECT_EQ(item.size, bytes.size());
+        EXPECT_TRUE(item.hasCrc || bytes.empty());
+        if (item.hasCrc) {
+            EXPECT_EQ(item.crc, Crc32Update(0, bytes.data(), bytes.size()));
+        }
+    }
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, qvtest::ListTree(dest.path()));
+}
+
 TEST_F(ExtractorTest, ExtractingAgainReplacesReadOnlyFiles) {
     qvtest::TempDir dest;
     EXPECT_EQ(ExtractMessage(Path(L"main.7z"), dest.path()), L"");
@@ -159,8 +186,11 @@ TEST_F(ExtractorTest, RefusesItemsOutsideTheDestination) {
     ::CreateDirectoryW(base.c_str(), nullptr);
     qvtest::WriteBytes(base + L"\\good.txt", "good");
     qvtest::RunSevenZip(L"a -t7z good.7z good.txt", base);
+    // Names that leave the folder, name a device, would be stored under
+    // another name (trailing dot or space) or as a hidden stream.
     const std::wstring names[] = {L"..\\parent.txt", L"sub\\..\\..\\middle.txt", outside + L"\\drive.txt",
-                                  outside.substr(2) + L"\\rooted.txt"};
+                                  outside.substr(2) + L"\\rooted.txt", L"NUL", L"sub\\AUX.txt", L"COM1",
+                                  L"lpt9.log", L"x.", L"sub\\y ", L"a:b"};
     for (const std::wstring& name : names) {
         SCOPED_TRACE(WideToUtf8(name));
         ASSERT_TRUE(::CopyFileW((base + L"\\good.7z").c_str(), (base + L"\\evil.7z").c_str(), FALSE));

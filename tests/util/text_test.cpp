@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "util/crc32.h"
 #include "util/text.h"
 
 using Pieces = std::vector<std::wstring>;
@@ -110,4 +111,16 @@ TEST(TextSplit, BackspaceTrimmingAndAppendOnlyList) {
     Pieces noDelimiter;
     Split(L"a b", L"", noDelimiter, false);
     EXPECT_EQ(noDelimiter, (Pieces{L"a b"}));
+}
+
+// Known values of the standard check string and of pieces fed one by one.
+TEST(Checksum, Crc32KnownValuesAndPieces) {
+    EXPECT_EQ(Crc32Update(0, "", 0), 0u);
+    EXPECT_EQ(Crc32Update(0, "123456789", 9), 0xCBF43926u);
+    const std::string text = "The quick brown fox jumps over the lazy dog";
+    EXPECT_EQ(Crc32Update(0, text.data(), text.size()), 0x414FA339u);
+    for (size_t split : {size_t(1), size_t(7), size_t(8), size_t(9), size_t(40)}) {
+        std::uint32_t crc = Crc32Update(0, text.data(), split);
+        EXPECT_EQ(Crc32Update(crc, text.data() + split, text.size() - split), 0x414FA339u) << split;
+    }
 }
