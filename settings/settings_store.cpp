@@ -27,12 +27,18 @@ bool HasNul(const std::string& text) { return text.find('\0') != std::string::np
 
 }  // namespace
 
-CSettingsStore::CSettingsStore() { Init(DataFolder(), kTableAndKeyText); }
+CSettingsStore::CSettingsStore(Access access) : m_access(access) { Init(DataFolder(), kTableAndKeyText); }
 
-CSettingsStore::CSettingsStore(const std::wstring& folder, const std::string& keyText) { Init(folder, keyText); }
+CSettingsStore::CSettingsStore(const std::wstring& folder, const std::string& keyText, Access access)
+    : m_access(access) {
+    Init(folder, keyText);
+}
 
 void CSettingsStore::Init(const std::wstring& folder, const std::string& keyText) {
-    if (folder.empty() || !::PathFileExistsW(folder.c_str())) CreateDirectoryTree(folder);
+    m_file = folder + L"\\config.dat";
+    if (m_access == Access::kReadWrite && !PathHasLink(folder) &&
+        (folder.empty() || !::PathFileExistsW(folder.c_str())))
+        CreateDirectoryTree(folder);
     m_path = WideToUtf8(folder) + "\\config.dat";
     m_keyText = keyText;
     m_tableName = kTableAndKeyText;
@@ -46,7 +52,23 @@ CSettingsStore::~CSettingsStore() {
     }
 }
 
+// The file and its journal are the store's own plain files (or not there
+// yet), in a folder that no link leads to.
+bool CSettingsStore::MayOpen() const {
+    if (PathHasLink(m_file)) return false;
+    if (FileExists(m_file) && !IsPlainFile(m_file)) return false;
+    if (m_access == Access::kReadOnly) return FileExists(m_file);
+    const std::wstring journal = m_file + L"-journal";
+    return !FileExists(journal) || IsPlainFile(journal);
+}
+
 bool CSettingsStore::EnsureTable() {
+    if (!MayOpen()) return false;
+    if (m_access == Access::kReadOnly) {
+        if (m_db.OpenReadOnly(m_path, m_keyText) != SQLITE_OK) return false;
+        m_ready = true;
+        return true;
+    }
     m_db.Open(m_path, m_keyText);
     QueryRows rows;
     const int rc =
@@ -71,6 +93,7 @@ bool CSettingsStore::GetValue(const std::string& key, std::string& value) {
 }
 
 bool CSettingsStore::SetValue(const std::string& key, const std::string& value) {
+    if (m_access == Access::kReadOnly) return false;
     if (!m_ready && !EnsureTable()) return false;
     if (HasNul(key) || HasNul(value)) return false;
     std::string current;
@@ -83,6 +106,7 @@ bool CSettingsStore::SetValue(const std::string& key, const std::string& value) 
 }
 
 bool CSettingsStore::UpdateValue(const std::string& key, const std::string& value) {
+    if (m_access == Access::kReadOnly) return false;
     if (!m_ready && !EnsureTable()) return false;
     if (HasNul(key) || HasNul(value)) return false;
     return m_db.Exec("UPDATE " + m_tableName + " SET value = " + Quoted(value) + " WHERE key = " + Quoted(key)) ==
@@ -102,3 +126,9 @@ void SetUid(const std::string& value) { SetSetting("uid", value); }
 void SetVersion(const std::string& value) { SetSetting("version", value); }
 void SetChannel(const std::string& value) { SetSetting("channel", value); }
 void SetJoin(const std::string& value) { SetSetting("join", value); }
+
+bool SettingReadsBack(const std::string& key, const std::string& value) {
+    CSettingsStore store(CSettingsStore::Access::kReadOnly);
+    std::string stored;
+    return store.GetValue(key, stored) && stored == value;
+}

@@ -6,18 +6,26 @@
 
 #include "settings/sqlite_db.h"
 
+// The installer writes the store elevated in a folder the user can write, so
+// it never opens one that a link would send elsewhere: a data folder that is
+// (or lies below) a link, or a config.dat or journal that is a link, makes
+// every operation fail instead.
 class CSettingsStore {
 public:
+    enum class Access { kReadWrite, kReadOnly };
+
     // The store in the data folder (DataFolder() + "\config.dat").
-    CSettingsStore();
+    explicit CSettingsStore(Access access = Access::kReadWrite);
     // A store in `folder` keyed with `keyText` (empty: a plain database).
-    CSettingsStore(const std::wstring& folder, const std::string& keyText);
+    // Read-only, the folder and file are never created and nothing is written.
+    CSettingsStore(const std::wstring& folder, const std::string& keyText, Access access = Access::kReadWrite);
     virtual ~CSettingsStore();
     CSettingsStore(const CSettingsStore&) = delete;
     CSettingsStore& operator=(const CSettingsStore&) = delete;
 
-    // Opens the database and makes sure the table exists. False only when
-    // the table was missing and could not be created.
+    // Opens the database and makes sure the table exists. False when the
+    // table was missing and could not be created, or the file may not be
+    // opened (reached through a link; read-only and missing).
     bool EnsureTable();
     // True when the key holds the value afterwards. An equal value is not
     // written again. Texts with a NUL byte cannot be stored and give false.
@@ -32,7 +40,10 @@ public:
 
 private:
     void Init(const std::wstring& folder, const std::string& keyText);
+    bool MayOpen() const;
 
+    Access m_access = Access::kReadWrite;
+    std::wstring m_file;
     bool m_ready = false;
     std::string m_keyText;
     std::string m_path;
@@ -45,3 +56,5 @@ void SetUid(const std::string& value);
 void SetVersion(const std::string& value);
 void SetChannel(const std::string& value);
 void SetJoin(const std::string& value);
+// True when the data folder's config.dat holds exactly this value for the key.
+bool SettingReadsBack(const std::string& key, const std::string& value);

@@ -18,11 +18,20 @@ int CSqliteDb::Open(const std::string& path, const std::string& keyText) {
     m_path = path;
     Close();
     // A failed open may still hand out a handle; it is kept so that it is closed.
-    const int rc = sqlite3_open(path.c_str(), &m_db);
-    if (rc != SQLITE_OK || keyText.empty()) return rc;
+    return Key(sqlite3_open(path.c_str(), &m_db), keyText);
+}
+
+int CSqliteDb::OpenReadOnly(const std::string& path, const std::string& keyText) {
+    m_path = path;
+    Close();
+    return Key(sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr), keyText);
+}
+
+int CSqliteDb::Key(int openResult, const std::string& keyText) {
+    if (openResult != SQLITE_OK || keyText.empty()) return openResult;
     const std::wstring wide = AnsiToWide(keyText);
     sqlite3_key(m_db, wide.data(), static_cast<int>(wide.size() * 2));
-    return rc;
+    return openResult;
 }
 
 int CSqliteDb::Exec(const std::string& statement) {

@@ -37,6 +37,8 @@ public:
     // the UTF-16LE bytes of that text (taken through the ANSI code page).
     // Returns the result code of the open.
     int Open(const std::string& path, const std::string& keyText);
+    // The same for reading only: the file is never created or changed.
+    int OpenReadOnly(const std::string& path, const std::string& keyText);
     // Prepares and steps the statement once; SQLITE_DONE (101) is success.
     int Exec(const std::string& statement);
     // Runs the statement(s) and collects every row; SQLITE_OK (0) is success.
@@ -47,6 +49,8 @@ public:
     const std::string& Path() const { return m_path; }
 
 private:
+    int Key(int openResult, const std::string& keyText);
+
     sqlite3* m_db = nullptr;
     std::string m_path;
 };

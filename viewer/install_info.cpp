@@ -7,9 +7,8 @@
 
 InstallInfo ReadInstallInfo() {
     InstallInfo info;
-    // Only read: a viewer started without an installation must not create the file.
-    if (!FileExists(DataFolder() + L"\\config.dat")) return info;
-    CSettingsStore store;
+    // Only read: the viewer never creates or changes the installer's file.
+    CSettingsStore store(CSettingsStore::Access::kReadOnly);
     std::string value;
     if (store.GetValue("version", value)) info.version = Utf8ToWide(value);
     if (store.GetValue("channel", value)) info.channel = Utf8ToWide(value);

@@ -10,6 +10,7 @@
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"
 #include "test_support.h"
+#include "util/text.h"
 
 using namespace reftest;
 
@@ -114,7 +115,65 @@ TEST(SettingsStoreTest, SettersWriteTheDataFolder) {
     std::string output;
     EXPECT_EQ(ConfigDump(file, output), 0);
     EXPECT_EQ(output, "channel\t30100\r\nversion\t1.0.1\r\njoin\t0\r\nuid\t0123456789abcdef0123456789abcdef\r\n");
+    EXPECT_TRUE(SettingReadsBack("uid", "0123456789abcdef0123456789abcdef"));
+    EXPECT_FALSE(SettingReadsBack("join", "1"));
+    EXPECT_FALSE(SettingReadsBack("missing", ""));
     ::DeleteFileW(file.c_str());
+    EXPECT_FALSE(SettingReadsBack("channel", "30100"));
+}
+
+// What only reads the settings (the viewer) never creates or changes them.
+TEST(SettingsStoreTest, ReadOnlyStoreCreatesAndChangesNothing) {
+    qvtest::TempDir dir;
+    const std::wstring folder = dir / L"data";
+    std::string value;
+    CSettingsStore missing(folder, "kestova", CSettingsStore::Access::kReadOnly);
+    EXPECT_FALSE(missing.GetValue("channel", value));
+    EXPECT_FALSE(missing.SetValue("channel", "1"));
+    EXPECT_FALSE(qvtest::Exists(folder));
+
+    ASSERT_TRUE(CSettingsStore(folder, "kestova").SetValue("channel", "30100"));
+    const std::string bytes = qvtest::ReadBytes(folder + L"\\config.dat");
+    const unsigned long long written = qvtest::LastWriteTime(folder + L"\\config.dat");
+    ::SetFileAttributesW((folder + L"\\config.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    {
+        CSettingsStore reader(folder, "kestova", CSettingsStore::Access::kReadOnly);
+        EXPECT_TRUE(reader.GetValue("channel", value));
+        EXPECT_EQ(value, "30100");
+        EXPECT_FALSE(reader.SetValue("channel", "30999"));
+        EXPECT_FALSE(reader.UpdateValue("channel", "30999"));
+        EXPECT_FALSE(reader.SetValue("version", "9"));
+    }
+    EXPECT_EQ(qvtest::ReadBytes(folder + L"\\config.dat"), bytes);
+    EXPECT_EQ(qvtest::LastWriteTime(folder + L"\\config.dat"), written);
+    EXPECT_FALSE(qvtest::Exists(folder + L"\\config.dat-journal"));
+    ::SetFileAttributesW((folder + L"\\config.dat").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// The installer writes the store elevated in a folder of the user's: a link
+// there must not send the file (or its journal) anywhere else.
+TEST(SettingsStoreTest, NeverWritesThroughALink) {
+    qvtest::TempDir dir;
+    const std::wstring victim = dir / L"victim";
+    ::CreateDirectoryW(victim.c_str(), nullptr);
+    qvtest::WriteBytes(victim + L"\\precious.txt", "precious");
+
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"linked-folder", victim));
+    EXPECT_FALSE(CSettingsStore(dir / L"linked-folder", "kestova").SetValue("channel", "30100"));
+    EXPECT_FALSE(CSettingsStore(dir / L"linked-folder\\sub", "kestova").SetValue("channel", "30100"));
+    EXPECT_FALSE(qvtest::Exists(victim + L"\\config.dat"));
+    EXPECT_FALSE(qvtest::Exists(victim + L"\\sub"));
+
+    for (const wchar_t* name : {L"config.dat", L"config.dat-journal"}) {
+        SCOPED_TRACE(WideToUtf8(name));
+        const std::wstring folder = dir / (std::wstring(L"data-") + name);
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        ASSERT_TRUE(qvtest::MakeLink(folder + L"\\" + name, victim + L"\\precious.txt"));
+        EXPECT_FALSE(CSettingsStore(folder, "kestova").SetValue("channel", "30100"));
+        std::string value;
+        EXPECT_FALSE(CSettingsStore(folder, "kestova", CSettingsStore::Access::kReadOnly).GetValue("channel", value));
+    }
+    EXPECT_EQ(qvtest::ReadBytes(victim + L"\\precious.txt"), "precious");
 }
 
 TEST(ConfigDumpTest, ReportsUnreadableFiles) {
