@@ -6,11 +6,16 @@
 #include <new>
 
 #include "app/main_wnd.h"
+#include "install/install_sequence.h"
 #include "util/owned.h"
+#include "util/system_library.h"
 
 namespace {
 
 const wchar_t kInstanceMutex[] = L"QVEW_Inst_MUTEX";
+// How long the end of the installer waits for a helper still at work before
+// its private folder is removed.
+const DWORD kHelperGraceMs = 30000;
 
 // COM for the UI thread, released on the way out.
 class ComScope {
@@ -37,18 +42,27 @@ void RunInstaller(HINSTANCE instance) {
     ComScope com;
     if (!com.Ok()) return;
 
+    // The session lives until the process ends: a helper library may call
+    // back from its own threads at any time after the hand-over.
+    CInstallSession* session = new (std::nothrow) CInstallSession();
+    if (!session) return;
     // The window object lives until the process ends (it deletes itself only
-    // if its window is destroyed, including a failed creation).
-    CMainWnd* window = new (std::nothrow) CMainWnd();
+    // if its window is destroyed before a hand-over, including a failed creation).
+    CMainWnd* window = new (std::nothrow) CMainWnd(*session);
     if (!window) return;
-    if (!window->Create(nullptr, kInstallerTitle, 0x81, 0, 0, 0, 800, 572)) return;
-    window->PrepareWindow();
-    CPaintManagerUI::MessageLoop();
+    if (window->Create(nullptr, kInstallerTitle, 0x81, 0, 0, 0, 800, 572)) {
+        window->PrepareWindow();
+        CPaintManagerUI::MessageLoop();
+    }
+    // The private folder goes once the helper no longer reads from it.
+    session->Finish(kHelperGraceMs);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
+    // Before anything else can load a library by name.
+    HardenLibrarySearch();
     try {
         RunInstaller(instance);
     } catch (...) {

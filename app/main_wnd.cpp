@@ -15,13 +15,12 @@
 #include "sysenv/browser.h"
 #include "sysenv/system_helpers.h"
 #include "sysenv/user_folders.h"
+#include "sysenv/user_process.h"
 #include "util/owned.h"
 #include "util/path.h"
 #include "util/text.h"
 
 const wchar_t kInstallerTitle[] = L"Quiview安装";
-const char kDefaultChannel[] = "30100";
-const char kProductVersion[] = "1.0.1";
 const wchar_t kWebHost[] = L"www.quiview.com";
 
 const wchar_t kCheckedImage[] = L"file='checkbox.png' source='14,0,28,14' dest='0,5,14,19'";
@@ -76,7 +75,7 @@ bool IsExistingFolderEntry(const std::wstring& path) {
 
 }  // namespace
 
-CMainWnd::CMainWnd() = default;
+CMainWnd::CMainWnd(CInstallSession& session) : m_session(session) {}
 CMainWnd::~CMainWnd() = default;
 
 const wchar_t* CMainWnd::GetWindowClassName() const { return QV_INSTALLER_WINDOW_CLASS; }
@@ -92,9 +91,10 @@ void CMainWnd::OnFinalMessage(HWND hWnd) {
     // rather than keep an invisible process that holds the single-instance
     // mutex (a plain WM_CLOSE, as a task manager sends, destroys the window).
     ::PostQuitMessage(0);
-    // A loaded helper library may still call back into this object from its
-    // own threads; then the object stays until the process ends.
-    if (!m_helperModule) delete this;
+    // A helper library that was handed the installation may still call back
+    // into this object from its own threads; then the object stays until the
+    // process ends.
+    if (!m_session.HandedOver()) delete this;
 }
 
 void CMainWnd::InitWindow() {
@@ -111,8 +111,10 @@ void CMainWnd::PrepareWindow() {
     std::string channel = WideToUtf8(detector.Channel());
     if (channel.empty()) channel = kDefaultChannel;
 
-    // Every run starts from an empty settings store.
-    DeletePath(DataFolder() + L"\\" + kSettingsFile, false);
+    // Every run starts from an empty settings store. Only a file of that name
+    // goes (read-only too); a folder or a link of that name stays, and the
+    // store then refuses to write through it.
+    DeleteFileForced(DataFolder() + L"\\" + kSettingsFile, true);
     SetChannel(channel);
     SetVersion(kProductVersion);
 
@@ -365,9 +367,13 @@ void CMainWnd::OpenWebPage(const wchar_t* path) {
 void CMainWnd::OpenAgreementPage() { OpenWebPage(L"/protocol.html"); }
 void CMainWnd::OpenExperiencePage() { OpenWebPage(L"/userexperience.html"); }
 
+// The viewer this run installed, started for the user without the
+// installer's elevation and handles. Its folder is the one the installation
+// went to, never what the registry (which any program of the user can
+// change) says now.
 void CMainWnd::LaunchViewer() {
-    std::wstring viewer = InstallFolder() + L"\\" + kViewerFile;
-    // Quoted, so that a folder with spaces never lets the system try a
-    // shorter prefix such as "C:\Program.exe" first.
-    RunProcess(L"\"" + viewer + L"\"", std::wstring(), std::wstring(), false, true, false, 0);
+    if (!m_session.Completed()) return;
+    std::wstring folder = m_session.InstallFolder();
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    StartAsInteractiveUser(folder + L"\\" + kViewerFile, std::wstring(), folder);
 }

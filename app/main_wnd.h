@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "install/install_sequence.h"
 #include "install/setup_viewer_api.h"
 #include "uilib/uilib.h"
 
@@ -17,8 +18,6 @@ constexpr UINT WM_INSTALL_QUIT = QV_WM_INSTALL_QUIT;          // ends the instal
 
 // Fixed values of the installer.
 extern const wchar_t kInstallerTitle[];
-extern const char kDefaultChannel[];
-extern const char kProductVersion[];
 extern const wchar_t kWebHost[];
 
 // The two pictures of a check box (foreground image of the chk_ buttons).
@@ -27,7 +26,8 @@ extern const wchar_t kUncheckedImage[];
 
 class CMainWnd : public WindowImplBase {
 public:
-    CMainWnd();
+    // The session runs the installation; it must outlive the window object.
+    explicit CMainWnd(CInstallSession& session);
     ~CMainWnd() override;
 
     // Hides the window, records the channel and version in a fresh settings
@@ -61,7 +61,8 @@ public:
     void OpenExperiencePage();
     void LaunchViewer();
 
-    // The install sequence and the two callbacks it hands to the helper.
+    // The window's part of an installation (agreement notice, page switch,
+    // messages); the sequence itself runs in the install session.
     void StartInstall();
     void ReportStatus(int32_t value);
     void ReportProgress(int32_t value);
@@ -91,7 +92,5 @@ private:
     std::wstring m_installDir;
     // Written by the status callback, possibly from a thread of the helper.
     std::atomic<int32_t> m_lastStatus{0};
-    // The helper library stays loaded until the process ends: its work may go
-    // on reporting from its own threads after SetupViewer has returned.
-    HMODULE m_helperModule = nullptr;
+    CInstallSession& m_session;
 };

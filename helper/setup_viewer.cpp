@@ -9,8 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "install/payload_items.h"
 #include "install/setup_viewer_api.h"
 #include "util/com_ptr.h"
+#include "util/crc32.h"
 #include "util/owned.h"
 #include "util/path.h"
 
@@ -21,8 +23,9 @@ const wchar_t kViewerExe[] = L"ImgShell.exe";
 const wchar_t kVersion[] = L"1.0.1";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
 
-// Files of the payload folder that belong to the installation, not to the viewer.
-const wchar_t* const kNotInstalled[] = {L"payload.7z", L"ImgKit.dll"};
+// The helper itself is part of the payload but not of the installation.
+const wchar_t kHelperName[] = L"ImgKit.dll";
+const DWORD kCopyChunk = 1 << 20;
 
 struct Job {
     std::wstring payloadFolder;
@@ -40,46 +43,32 @@ struct Job {
 };
 
 struct PlannedFile {
+    PayloadItem item;
     std::wstring source;
     std::wstring target;
-    unsigned long long size;
 };
 
-// Reports the share of bytes copied as a rising percentage in [0, 95]; the
-// last five points are for the shortcut and the uninstall entry.
+// Reports the share of bytes copied as whole percents in [0, 95], each one
+// passed on the way (so that a page reacting to one value, such as 50, sees
+// it whatever the sizes), never falling back and never beyond 95; the last
+// points are for the shortcut and the uninstall entry.
 class ByteProgress {
 public:
     ByteProgress(const Job& job, unsigned long long total) : job_(job), total_(total) {}
     void Advance(unsigned long long copiedInAll) {
-        int percent = total_ == 0 ? 95 : static_cast<int>(copiedInAll * 95 / total_);
-        if (percent > last_) {
-            last_ = percent;
-            job_.Progress(percent);
-        }
+        if (copiedInAll > total_) copiedInAll = total_;
+        const int percent = total_ == 0 ? 95 : static_cast<int>(copiedInAll * 95 / total_);
+        while (last_ < percent) job_.Progress(++last_);
     }
 
 private:
     const Job& job_;
     unsigned long long total_;
-    int last_ = -1;
+    int last_ = 0;
 };
 
-struct CopyState {
-    ByteProgress* progress;
-    unsigned long long doneBefore;  // bytes of the files copied before this one
-};
-
-DWORD CALLBACK CopyProgressRoutine(LARGE_INTEGER, LARGE_INTEGER transferred, LARGE_INTEGER, LARGE_INTEGER, DWORD,
-                                   DWORD, HANDLE, HANDLE, LPVOID data) {
-    auto* state = static_cast<CopyState*>(data);
-    state->progress->Advance(state->doneBefore + static_cast<unsigned long long>(transferred.QuadPart));
-    return PROGRESS_CONTINUE;
-}
-
-bool IsInstalled(const std::wstring& relative) {
-    for (const wchar_t* name : kNotInstalled)
-        if (::lstrcmpiW(relative.c_str(), name) == 0) return false;
-    return true;
+bool IsHelperItself(const PayloadItem& item) {
+    return !item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, kHelperName, -1, TRUE) == CSTR_EQUAL;
 }
 
 std::wstring WithoutTrailingSeparators(std::wstring path) {
@@ -87,37 +76,62 @@ std::wstring WithoutTrailingSeparators(std::wstring path) {
     return path;
 }
 
-std::vector<PlannedFile> PlanCopy(const Job& job) {
-    std::vector<PlannedFile> plan;
-    PathList files;
-    ListEntries(job.payloadFolder, files, false, true);
-    for (const std::wstring& source : files) {
-        const std::wstring relative = source.substr(job.payloadFolder.size() + 1);
-        if (!IsInstalled(relative)) continue;
-        WIN32_FILE_ATTRIBUTE_DATA data;
-        if (!::GetFileAttributesExW(source.c_str(), GetFileExInfoStandard, &data)) continue;
-        const unsigned long long size =
-            (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        plan.push_back({source, job.installFolder + L"\\" + relative, size});
+// Copies one planned file by its own loop, checking the bytes against the
+// archive's size and checksum as they pass: what lands in the installation
+// folder is exactly what the archive holds, whatever happened to the
+// extracted file since. The target is always a new file of its own.
+bool CopyChecked(const PlannedFile& file, std::vector<char>& buffer, ByteProgress& progress,
+                 unsigned long long doneBefore) {
+    if (!IsPlainFile(file.source) || PathHasLink(file.source)) return false;
+    UniqueFile in(::CreateFileW(file.source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return false;
+    // A target in use (a running viewer) is moved aside for deletion at restart;
+    // a link in its place is never written through.
+    if (!DeleteFileForced(file.target, true) || FileExists(file.target)) return false;
+    UniqueFile out(::CreateFileW(file.target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                 nullptr));
+    if (!out) return false;
+    std::uint32_t crc = 0;
+    unsigned long long copied = 0;
+    bool ok = true;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+            ok = false;
+            break;
+        }
+        if (got == 0) break;
+        copied += got;
+        if (copied > file.item.size) {  // grown since the extraction: not the archive's file
+            ok = false;
+            break;
+        }
+        crc = Crc32Update(crc, buffer.data(), got);
+        DWORD written = 0;
+        if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got) {
+            ok = false;
+            break;
+        }
+        progress.Advance(doneBefore + copied);
     }
-    return plan;
-}
-
-bool CopyPlanned(const std::vector<PlannedFile>& plan, ByteProgress& progress) {
-    unsigned long long total = 0;
-    bool allCopied = true;
-    for (const PlannedFile& file : plan) {
-        std::wstring folder, name;
-        if (SplitDirAndName(file.target, folder, name)) CreateDirectoryTree(folder);
-        // A target in use (a running viewer) is moved aside for deletion at restart.
-        DeleteFileForced(file.target, true);
-        CopyState state{&progress, total};
-        if (!::CopyFileExW(file.source.c_str(), file.target.c_str(), CopyProgressRoutine, &state, nullptr, 0))
-            allCopied = false;
-        total += file.size;
-        progress.Advance(total);
+    ok = ok && copied == file.item.size && (!file.item.hasCrc || crc == file.item.crc);
+    if (ok) {
+        FILETIME created, accessed, modified;
+        if (::GetFileTime(in.get(), &created, &accessed, &modified))
+            ::SetFileTime(out.get(), nullptr, nullptr, &modified);
+        ok = ::FlushFileBuffers(out.get()) != FALSE;
     }
-    return allCopied;
+    out.reset();
+    if (!ok) {
+        ::DeleteFileW(file.target.c_str());
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesW(file.source.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        ::SetFileAttributesW(file.target.c_str(),
+                             attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    return true;
 }
 
 bool CreateDesktopShortcut(const std::wstring& viewer, const std::wstring& folder) {
@@ -179,19 +193,46 @@ void FailInstallation(const Job& job, int32_t status) {
 
 void RunInstallation(const Job& job) {
     job.Progress(0);
-    std::vector<PlannedFile> plan = PlanCopy(job);
+    // Exactly the items the installer extracted, never anything else that
+    // may lie in the payload folder.
+    std::vector<PayloadItem> items;
+    if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items))
+        return FailInstallation(job, QV_SETUP_NO_PAYLOAD);
+    std::vector<PlannedFile> plan;
+    std::vector<std::wstring> folders;
     bool hasViewer = false;
     unsigned long long total = 0;
-    for (const PlannedFile& file : plan) {
-        total += file.size;
-        std::wstring folder, name;
-        if (SplitDirAndName(file.source, folder, name) && ::lstrcmpiW(name.c_str(), kViewerExe) == 0) hasViewer = true;
+    for (const PayloadItem& item : items) {
+        if (IsHelperItself(item)) continue;
+        const std::wstring target = job.installFolder + L"\\" + item.path;
+        if (item.isFolder) {
+            folders.push_back(target);
+            continue;
+        }
+        plan.push_back({item, job.payloadFolder + L"\\" + item.path, target});
+        total += item.size;
+        if (::CompareStringOrdinal(item.path.c_str(), -1, kViewerExe, -1, TRUE) == CSTR_EQUAL) hasViewer = true;
     }
     if (!hasViewer) return FailInstallation(job, QV_SETUP_NO_PAYLOAD);
-    if (!CreateDirectoryTree(job.installFolder)) return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
+    // Nothing is written through a link: not into a folder that one leads
+    // to, not below one.
+    if (PathHasLink(job.installFolder) || !CreateDirectoryTree(job.installFolder))
+        return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
 
+    for (const std::wstring& folder : folders)
+        if (PathHasLink(folder) || !CreateDirectoryTree(folder))
+            return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
     ByteProgress progress(job, total);
-    if (!CopyPlanned(plan, progress)) return FailInstallation(job, QV_SETUP_COPY_FAILED);
+    std::vector<char> buffer(kCopyChunk);
+    unsigned long long done = 0;
+    for (const PlannedFile& file : plan) {
+        std::wstring folder, name;
+        if (!SplitDirAndName(file.target, folder, name) || PathHasLink(folder) || !CreateDirectoryTree(folder))
+            return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
+        if (!CopyChecked(file, buffer, progress, done)) return FailInstallation(job, QV_SETUP_COPY_FAILED);
+        done += file.item.size;
+        progress.Advance(done);
+    }
 
     const std::wstring viewer = job.installFolder + L"\\" + kViewerExe;
     if (job.flags & INSTALL_FLAG_DESKTOP_SHORTCUT) {
@@ -199,8 +240,9 @@ void RunInstallation(const Job& job) {
         if (!CreateDesktopShortcut(viewer, job.installFolder)) job.Status(QV_SETUP_SHORTCUT_FAILED);
         if (SUCCEEDED(com)) ::CoUninitialize();
     }
-    job.Progress(97);
+    for (int percent = 96; percent <= 97; ++percent) job.Progress(percent);
     if (!WriteUninstallEntry(viewer, job.installFolder)) job.Status(QV_SETUP_REGISTRY_FAILED);
+    for (int percent = 98; percent <= 99; ++percent) job.Progress(percent);
     job.Status(QV_SETUP_OK);
     job.Progress(100);
 }
@@ -232,6 +274,5 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
         job.release();  // the thread owns it now
         return;
     }
-    job->Status(QV_SETUP_THREAD_FAILED);
     RunInstallation(*job);  // no thread to be had: install on the caller's
 }

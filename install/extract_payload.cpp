@@ -4,8 +4,13 @@
 #include "util/path.h"
 
 int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archivePath) {
+    return ExtractPayload(payloadFolder, archivePath, ModuleFolder(), nullptr);
+}
+
+int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archivePath,
+                   const std::wstring& libraryFolder, std::vector<PayloadItem>* items) {
     try {
-        std::wstring library = ModuleFolder() + L"\\7z.dll";
+        std::wstring library = libraryFolder + L"\\7z.dll";
         if (!FileExists(library)) return kPayloadLibraryMissing;
         if (!CreateDirectoryTree(payloadFolder)) return kPayloadFolderFailed;
 
@@ -14,6 +19,11 @@ int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archiv
         {
             SevenZip::SevenZipExtractor extractor(module, archivePath);
             extractor.ExtractTo(payloadFolder);
+            if (items) {
+                items->clear();
+                for (const SevenZip::ExtractedItem& item : extractor.ExtractedItems())
+                    items->push_back({item.path, item.isFolder, item.size, item.hasCrc, item.crc});
+            }
         }
         module.Free();
         return kPayloadExtracted;

@@ -2,6 +2,9 @@
 // Unpacks the payload archive into the payload folder with the 7z.dll that
 // lies beside the running installer.
 #include <string>
+#include <vector>
+
+#include "install/payload_items.h"
 
 enum ExtractPayloadResult : int {
     kPayloadExtracted = 0,        // the archive was extracted into the payload folder
@@ -12,3 +15,7 @@ enum ExtractPayloadResult : int {
 
 // Never throws; the result is one of ExtractPayloadResult.
 int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archivePath);
+// The same with the 7z.dll of `libraryFolder`; on success `items` receives
+// every item the extraction wrote (when given).
+int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archivePath,
+                   const std::wstring& libraryFolder, std::vector<PayloadItem>* items);

@@ -30,7 +30,12 @@ typedef struct QvIntCallback {
     void* context;
 } QvIntCallback;
 
-/* Status codes the helper reports through the status callback. */
+/* The list of the payload's items (see install/payload_items.h), in the
+ * parent folder of the payload folder. The helper installs exactly these. */
+#define QV_PAYLOAD_ITEM_LIST L"items.lst"
+
+/* Status codes reported through the status callback: by the helper, and by
+ * the installer itself for what fails before the hand-over. */
 enum QvSetupStatus {
     QV_SETUP_OK = 0,
     QV_SETUP_BAD_ARGUMENTS = 1,
@@ -39,8 +44,15 @@ enum QvSetupStatus {
     QV_SETUP_COPY_FAILED = 4,
     QV_SETUP_SHORTCUT_FAILED = 5,
     QV_SETUP_REGISTRY_FAILED = 6,
-    QV_SETUP_THREAD_FAILED = 7
+    QV_SETUP_THREAD_FAILED = 7,
+    QV_SETUP_SETTINGS_FAILED = 8,  /* the installer could not store its settings */
+    QV_SETUP_PAYLOAD_CHANGED = 9   /* an extracted file is not what the archive holds */
 };
+
+/* The helper's work is over once it reports 100 or a status other than a
+ * warning (a shortcut or an uninstall entry that could not be made). */
+#define QV_SETUP_STATUS_IS_FINAL(code) \
+    ((code) != QV_SETUP_SHORTCUT_FAILED && (code) != QV_SETUP_REGISTRY_FAILED)
 
 /* The entry point, exported as "SetupViewer". Progress is reported in percent
  * through `progress`, rising and ending with 100 when the installation is

@@ -58,24 +58,4 @@ void SetWriteTime(const std::wstring& path, unsigned long long time) {
     if (!file || !::SetFileTime(file.get(), nullptr, nullptr, &value)) throw std::runtime_error("cannot set time");
 }
 
-static void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data));
-    if (!find) return;
-    do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-        out.push_back(relative + name + (folder ? L"\\" : L""));
-        if (folder) ListInto(root, out.back(), out);
-    } while (::FindNextFileW(find.get(), &data));
-}
-
-std::vector<std::wstring> ListTree(const std::wstring& root) {
-    std::vector<std::wstring> out;
-    ListInto(root, L"", out);
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 }  // namespace qvtest

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 namespace qvtest {
 
 // Runs a command line in a folder and waits for it; returns the exit code.
@@ -17,7 +19,5 @@ std::string TextBytes(size_t size, unsigned seed);
 std::string RandomBytes(size_t size, unsigned seed);
 // Sets the last-write time (a FILETIME value) of a file or folder.
 void SetWriteTime(const std::wstring& path, unsigned long long time);
-// Relative paths of everything below `root`, sorted; folders end with a backslash.
-std::vector<std::wstring> ListTree(const std::wstring& root);
 
 }  // namespace qvtest

@@ -7,8 +7,10 @@
 #include <mutex>
 #include <vector>
 
+#include "install/payload_items.h"
 #include "install/setup_viewer_api.h"
 #include "test_support.h"
+#include "util/crc32.h"
 #include "util/owned.h"
 #include "util/path.h"
 
@@ -43,12 +45,15 @@ struct Reports {
     }
 };
 
+// The real ImgKit.dll, loaded once and never released: as in the installer,
+// its threads may still run after they reported.
 class Helper {
 public:
-    Helper() : module_(::LoadLibraryW((ModuleFolder() + L"\\ImgKit.dll").c_str())) {
-        if (module_)
+    Helper() {
+        static HMODULE module = ::LoadLibraryW((ModuleFolder() + L"\\ImgKit.dll").c_str());
+        if (module)
             entry_ = reinterpret_cast<SetupViewerFn>(
-                reinterpret_cast<void*>(::GetProcAddress(module_.get(), QV_SETUP_VIEWER_EXPORT)));
+                reinterpret_cast<void*>(::GetProcAddress(module, QV_SETUP_VIEWER_EXPORT)));
     }
     bool loaded() const { return entry_ != nullptr; }
     void Run(const std::wstring& payload, const std::wstring& install, int flags, Reports& reports) {
@@ -57,7 +62,6 @@ public:
     }
 
 private:
-    UniqueModule module_;
     SetupViewerFn entry_ = nullptr;
 };
 
@@ -89,23 +93,39 @@ struct CleanUserState {
     }
 };
 
-void MakePayload(const std::wstring& payload) {
-    CreateDirectoryTree(payload + L"\\samples");
-    WriteBytes(payload + L"\\ImgShell.exe", std::string(300000, 'v'));
-    WriteBytes(payload + L"\\samples\\welcome.png", std::string(700000, 'p'));
-    WriteBytes(payload + L"\\readme.txt", "hello");
-    WriteBytes(payload + L"\\payload.7z", "staged archive");
-    ::CopyFileW((ModuleFolder() + L"\\ImgKit.dll").c_str(), (payload + L"\\ImgKit.dll").c_str(), FALSE);
+PayloadItem FileItem(const std::wstring& payload, const std::wstring& relative) {
+    const std::string bytes = ReadBytes(payload + L"\\" + relative);
+    return PayloadItem{relative, false, bytes.size(), true, Crc32Update(0, bytes.data(), bytes.size())};
 }
 
-// Waits for the helper's message box, reads its text and presses OK.
+// A payload folder as the installer leaves it: the extracted files and,
+// beside the folder, the list of what the extraction wrote.
+void MakePayload(const std::wstring& payload, bool withViewer = true) {
+    CreateDirectoryTree(payload + L"\\samples");
+    CreateDirectoryTree(payload + L"\\empty\\inner");
+    if (withViewer) WriteBytes(payload + L"\\ImgShell.exe", std::string(300000, 'v'));
+    WriteBytes(payload + L"\\samples\\welcome.png", std::string(700000, 'p'));
+    WriteBytes(payload + L"\\readme.txt", "hello");
+    ::CopyFileW((ModuleFolder() + L"\\ImgKit.dll").c_str(), (payload + L"\\ImgKit.dll").c_str(), FALSE);
+    std::vector<PayloadItem> items;
+    for (const wchar_t* name : {L"ImgKit.dll", L"ImgShell.exe", L"readme.txt"})
+        if (withViewer || std::wstring(name) != L"ImgShell.exe") items.push_back(FileItem(payload, name));
+    items.push_back(PayloadItem{L"samples", true, 0, false, 0});
+    items.push_back(FileItem(payload, L"samples\\welcome.png"));
+    items.push_back(PayloadItem{L"empty\\inner", true, 0, false, 0});
+    ::DeleteFileW(PayloadItemListPath(payload).c_str());
+    ASSERT_TRUE(WritePayloadItems(PayloadItemListPath(payload), items));
+}
+
+// Waits for the helper's message box, reads its text, presses OK and waits
+// until the box is gone (so that the next one found is a new one).
 std::wstring DismissMessageBox() {
     for (int i = 0; i < 600; ++i) {
         HWND box = ::FindWindowW(L"#32770", L"Quiview");
-        if (box) {
-            wchar_t text[256] = {};
-            ::GetDlgItemTextW(box, 0xFFFF, text, 256);
+        wchar_t text[256] = {};
+        if (box && ::GetDlgItemTextW(box, 0xFFFF, text, 256) > 0) {
             ::PostMessageW(box, WM_COMMAND, IDOK, 0);
+            for (int j = 0; j < 600 && ::IsWindow(box); ++j) ::Sleep(20);
             return text;
         }
         ::Sleep(50);
@@ -130,13 +150,14 @@ TEST(SetupViewer, InstallsTheViewerWithProgressShortcutAndEntry) {
     EXPECT_EQ(ReadBytes(install + L"\\ImgShell.exe"), std::string(300000, 'v'));
     EXPECT_EQ(ReadBytes(install + L"\\samples\\welcome.png"), std::string(700000, 'p'));
     EXPECT_EQ(ReadBytes(install + L"\\readme.txt"), "hello");
-    EXPECT_FALSE(Exists(install + L"\\payload.7z"));
+    EXPECT_TRUE(qvtest::IsFolder(install + L"\\empty\\inner"));
     EXPECT_FALSE(Exists(install + L"\\ImgKit.dll"));
 
+    // Every whole percent once, in order, up to 100.
     std::lock_guard<std::mutex> guard(reports.lock);
-    ASSERT_FALSE(reports.progress.empty());
-    EXPECT_EQ(reports.progress.back(), 100);
-    for (size_t i = 1; i < reports.progress.size(); ++i) EXPECT_GT(reports.progress[i], reports.progress[i - 1]);
+    std::vector<int> every;
+    for (int i = 0; i <= 100; ++i) every.push_back(i);
+    EXPECT_EQ(reports.progress, every);
     // Reported from the helper's own thread.
     EXPECT_NE(reports.progressThreads.back(), ::GetCurrentThreadId());
     EXPECT_EQ(reports.status, (std::vector<int>{QV_SETUP_OK}));
@@ -175,8 +196,8 @@ TEST(SetupViewer, PayloadWithoutViewerIsReportedToTheUser) {
     CleanUserState clean;
     TempDir dir;
     const std::wstring payload = dir / L"payload";
-    CreateDirectoryTree(payload);
-    WriteBytes(payload + L"\\readme.txt", "no viewer here");
+    MakePayload(payload, false);
+    WriteBytes(payload + L"\\ImgShell.exe", "found in the folder, but not an item of the archive");
     Helper helper;
     Reports reports;
     helper.Run(payload, dir / L"Quiview", INSTALL_FLAG_DESKTOP_SHORTCUT, reports);
@@ -189,6 +210,70 @@ TEST(SetupViewer, PayloadWithoutViewerIsReportedToTheUser) {
     EXPECT_FALSE(Exists(dir / L"Quiview\\readme.txt"));
     EXPECT_FALSE(Exists(DesktopShortcut()));
     EXPECT_EQ(UninstallValue(L"DisplayIcon"), L"<missing>");
+}
+
+// Only the archive's items are installed, exactly as the archive holds them;
+// nothing goes through a link.
+TEST(SetupViewer, InstallsExactlyTheListedItemsAndNothingThroughALink) {
+    CleanUserState clean;
+    TempDir dir;
+    const std::wstring payload = dir / L"payload";
+    MakePayload(payload);
+    WriteBytes(payload + L"\\planted.dll", "left there by someone else");
+    CreateDirectoryTree(payload + L"\\planted-folder");
+    WriteBytes(payload + L"\\planted-folder\\x.txt", "x");
+    Helper helper;
+    {
+        Reports reports;
+        helper.Run(payload, dir / L"Quiview", 0, reports);
+        ASSERT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
+        EXPECT_TRUE(Exists(dir / L"Quiview\\ImgShell.exe"));
+        EXPECT_FALSE(Exists(dir / L"Quiview\\planted.dll"));
+        EXPECT_FALSE(Exists(dir / L"Quiview\\planted-folder"));
+    }
+
+    // An extracted file changed afterwards (here: cut short, as a killed
+    // earlier run leaves it) is not installed.
+    WriteBytes(payload + L"\\samples\\welcome.png", std::string(1000, 'p'));
+    {
+        Reports reports;
+        helper.Run(payload, dir / L"Second", 0, reports);
+        EXPECT_EQ(DismissMessageBox(), L"\u5b89\u88c5\u5931\u8d25");
+        ASSERT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
+        std::lock_guard<std::mutex> guard(reports.lock);
+        EXPECT_EQ(reports.status, (std::vector<int>{QV_SETUP_COPY_FAILED}));
+        EXPECT_FALSE(Exists(dir / L"Second\\samples\\welcome.png"));
+    }
+
+    // An installation folder that is a link: nothing lands where it leads.
+    MakePayload(payload);
+    const std::wstring victim = dir / L"victim";
+    CreateDirectoryTree(victim);
+    WriteBytes(victim + L"\\ImgShell.exe", "the victim's own");
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"Linked", victim));
+    for (const std::wstring& target : {dir / L"Linked", dir / L"Linked\\Quiview"}) {
+        Reports reports;
+        helper.Run(payload, target, 0, reports);
+        EXPECT_EQ(DismissMessageBox(), L"\u5b89\u88c5\u5931\u8d25");
+        ASSERT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
+        std::lock_guard<std::mutex> guard(reports.lock);
+        EXPECT_EQ(reports.status, (std::vector<int>{QV_SETUP_CANNOT_CREATE_FOLDER}));
+    }
+    EXPECT_EQ(qvtest::ListTree(victim), std::vector<std::wstring>{L"ImgShell.exe"});
+    EXPECT_EQ(ReadBytes(victim + L"\\ImgShell.exe"), "the victim's own");
+
+    // A payload file replaced by a link to a file elsewhere is not copied.
+    MakePayload(payload);
+    ::DeleteFileW((payload + L"\\readme.txt").c_str());
+    WriteBytes(dir / L"secret.txt", "hello");
+    ASSERT_TRUE(qvtest::MakeLink(payload + L"\\readme.txt", dir / L"secret.txt"));
+    {
+        Reports reports;
+        helper.Run(payload, dir / L"Third", 0, reports);
+        EXPECT_EQ(DismissMessageBox(), L"\u5b89\u88c5\u5931\u8d25");
+        ASSERT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
+        EXPECT_FALSE(Exists(dir / L"Third\\readme.txt"));
+    }
 }
 
 TEST(SetupViewer, MissingArgumentsAreRefused) {

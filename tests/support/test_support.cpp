@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "util/owned.h"
@@ -48,6 +49,31 @@ std::string ReadBytes(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+static void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((root + L"\\" + relative + L"*").c_str(), &data));
+    if (!find) return;
+    do {
+        std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        out.push_back(relative + name + (folder ? L"\\" : L""));
+        if (folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListInto(root, out.back(), out);
+    } while (::FindNextFileW(find.get(), &data));
+}
+
+std::vector<std::wstring> ListTree(const std::wstring& root) {
+    std::vector<std::wstring> out;
+    ListInto(root, L"", out);
+    std::sort(out.begin(), out.end());
+    return out;
+}
 
 unsigned long long LastWriteTime(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;

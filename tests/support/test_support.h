@@ -2,6 +2,7 @@
 // Helpers shared by the test programs: a temporary folder that removes itself,
 // and small file helpers that work on real files in the Wine prefix.
 #include <string>
+#include <vector>
 
 namespace qvtest {
 
@@ -23,6 +24,10 @@ private:
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
+bool IsFolder(const std::wstring& path);
+// Relative paths of everything below `root`, sorted; folders end with a
+// backslash. Links to folders are listed, never entered.
+std::vector<std::wstring> ListTree(const std::wstring& root);
 // Last-write time as a 64-bit FILETIME value (0 if the file cannot be read).
 unsigned long long LastWriteTime(const std::wstring& path);
 // Removes a whole tree without using the code under test. Links inside are

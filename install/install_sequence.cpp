@@ -1,0 +1,190 @@
+#include "install/install_sequence.h"
+
+#include <cwchar>
+#include <iterator>
+
+#include "identity/machine_id.h"
+#include "install/extract_payload.h"
+#include "install/install_folder.h"
+#include "settings/settings_store.h"
+#include "sysenv/user_folders.h"
+#include "util/crc32.h"
+#include "util/path.h"
+#include "util/system_library.h"
+
+const char kDefaultChannel[] = "30100";
+const char kProductVersion[] = "1.0.1";
+
+namespace {
+
+const wchar_t kPrivatePrefix[] = L"Quiview-1.0.1-";
+const wchar_t kPayloadSubfolder[] = L"\\payload";
+const wchar_t kHelperName[] = L"ImgKit.dll";
+
+void Report(const QvIntCallback& callback, int32_t value) {
+    if (callback.invoke) callback.invoke(callback.context, value);
+}
+
+// Records the four settings and reads them back: a store that cannot be
+// written (a read-only or locked file, a link in the data folder) is caught
+// here instead of leaving an installation without its settings.
+bool RecordSettings(const InstallOptions& options) {
+    const std::string join = options.joinPlan ? "1" : "0";
+    const std::string uid = GetMachineId();
+    SetJoin(join);
+    SetUid(uid);
+    SetChannel(kDefaultChannel);
+    SetVersion(kProductVersion);
+    return SettingReadsBack("join", join) && SettingReadsBack("uid", uid) &&
+           SettingReadsBack("channel", kDefaultChannel) && SettingReadsBack("version", kProductVersion);
+}
+
+// The content of an open file matches the archive's statement of it.
+bool MatchesItem(HANDLE file, const PayloadItem& item) {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != item.size) return false;
+    if (!item.hasCrc) return false;
+    std::vector<char> buffer(1 << 16);
+    std::uint32_t crc = 0;
+    DWORD got = 0;
+    while (::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+        crc = Crc32Update(crc, buffer.data(), got);
+    return crc == item.crc;
+}
+
+const PayloadItem* FindTopLevelFile(const std::vector<PayloadItem>& items, const wchar_t* name) {
+    for (const PayloadItem& item : items)
+        if (!item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL)
+            return &item;
+    return nullptr;
+}
+
+}  // namespace
+
+int32_t InstallFlags(const InstallOptions& options) {
+    int32_t flags = 0;
+    if (options.desktopShortcut) flags = INSTALL_FLAG_DESKTOP_SHORTCUT;
+    if (options.joinPlan) flags |= INSTALL_FLAG_JOIN_PLAN;
+    return flags;
+}
+
+CInstallSession::CInstallSession() : over_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+CInstallSession::~CInstallSession() {
+    Finish(0);
+    if (reporter_) ::CloseHandle(reporter_);
+    if (over_) ::CloseHandle(over_);
+}
+
+void __cdecl CInstallSession::RelayStatus(void* context, int32_t value) {
+    auto* session = static_cast<CInstallSession*>(context);
+    Report(session->status_, value);
+    if (QV_SETUP_STATUS_IS_FINAL(value)) session->MarkOver();
+}
+
+void __cdecl CInstallSession::RelayProgress(void* context, int32_t value) {
+    auto* session = static_cast<CInstallSession*>(context);
+    if (value >= 100) session->completed_ = true;
+    Report(session->progress_, value);
+    if (value >= 100) session->MarkOver();
+}
+
+// Remembers the thread that reported the end, so that the library is
+// released only once that thread is gone.
+void CInstallSession::MarkOver() {
+    if (!over_ || ::WaitForSingleObject(over_, 0) == WAIT_OBJECT_0) return;
+    if (::GetCurrentThreadId() != callerThread_)
+        reporter_ = ::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId());
+    ::SetEvent(over_);
+}
+
+bool CInstallSession::HelperThreadsDone(DWORD timeoutMs) {
+    if (!handedOver_.load()) return true;
+    if (!over_ || ::WaitForSingleObject(over_, timeoutMs) != WAIT_OBJECT_0) return false;
+    return !reporter_ || ::WaitForSingleObject(reporter_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+bool CInstallSession::WorkOver() const {
+    return !handedOver_.load() || !over_ || ::WaitForSingleObject(over_, 0) == WAIT_OBJECT_0;
+}
+
+void CInstallSession::Finish(DWORD timeoutMs) {
+    if (HelperThreadsDone(timeoutMs) && helper_) {
+        ::FreeLibrary(helper_);
+        helper_ = nullptr;
+    }
+    private_.Remove();
+}
+
+int CInstallSession::Run(const InstallOptions& options, const std::wstring& bundleFolder, QvIntCallback status,
+                         QvIntCallback progress) {
+    status_ = status;
+    progress_ = progress;
+    if (!RecordSettings(options)) {
+        Report(status_, QV_SETUP_SETTINGS_FAILED);
+        return kInstallSettingsFailed;
+    }
+    const int prepared = Prepare(options, bundleFolder);
+    if (prepared != kInstallHandedOver) return prepared;
+    return HandOver(options);
+}
+
+// Stages and extracts everything into the private folder.
+int CInstallSession::Prepare(const InstallOptions& options, const std::wstring& bundleFolder) {
+    installFolder_ = options.installFolder;
+    if (!private_.Create(CUserFolders::Instance().TempFolder(), kPrivatePrefix)) return kInstallExtractFailed;
+    payloadFolder_ = private_.Path() + kPayloadSubfolder;
+
+    // Only the product's own folder is cleared; a folder of the user's (a
+    // drive, Documents, ...) keeps its content and receives the files.
+    if (IsProductFolder(installFolder_)) DeletePath(installFolder_, true);
+    const std::wstring sourceArchive = bundleFolder + L"\\payload.7z";
+    CopyPath(bundleFolder + L"\\DuiLib.dll", installFolder_ + L"\\DuiLib.dll");
+    CopyPath(bundleFolder + L"\\7z.dll", installFolder_ + L"\\7z.dll");
+    CopyPath(sourceArchive, private_.Path() + L"\\payload.7z");
+
+    if (ExtractPayload(payloadFolder_, sourceArchive, bundleFolder, &items_) != kPayloadExtracted)
+        return kInstallExtractFailed;
+    if (!WritePayloadItems(PayloadItemListPath(payloadFolder_), items_)) return kInstallExtractFailed;
+    return kInstallHandedOver;
+}
+
+// Loads the helper library the archive holds (and nothing else that may lie
+// there by now) and calls its entry point.
+int CInstallSession::HandOver(const InstallOptions& options) {
+    const PayloadItem* item = FindTopLevelFile(items_, kHelperName);
+    if (!item) return kInstallHelperFailed;
+    const std::wstring helperPath = payloadFolder_ + L"\\" + kHelperName;
+    {
+        // Held open without write or delete sharing from the check until the
+        // library is mapped: nobody can change or replace it in between.
+        UniqueFile held(::CreateFileW(helperPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!held || !IsPlainFile(helperPath) || !MatchesItem(held.get(), *item)) {
+            Report(status_, QV_SETUP_PAYLOAD_CHANGED);
+            return kInstallHelperFailed;
+        }
+        helper_ = LoadLibraryFromPath(helperPath.c_str());
+    }
+    if (!helper_) {
+        wchar_t diagnostic[600];
+        std::swprintf(diagnostic, std::size(diagnostic), L"GetModule Last error: %lu and %ls", ::GetLastError(),
+                      helperPath.c_str());
+        ::OutputDebugStringW(diagnostic);
+        return kInstallHelperFailed;
+    }
+    auto setupViewer = reinterpret_cast<SetupViewerFn>(
+        reinterpret_cast<void*>(::GetProcAddress(helper_, QV_SETUP_VIEWER_EXPORT)));
+    if (!setupViewer) {
+        wchar_t diagnostic[64];
+        std::swprintf(diagnostic, std::size(diagnostic), L"GetProcAddress Last error: %lu", ::GetLastError());
+        ::OutputDebugStringW(diagnostic);
+        return kInstallEntryMissing;
+    }
+    handedOver_ = true;
+    callerThread_ = ::GetCurrentThreadId();
+    const QvIntCallback status = {&RelayStatus, this};
+    const QvIntCallback progress = {&RelayProgress, this};
+    setupViewer(payloadFolder_.c_str(), installFolder_.c_str(), InstallFlags(options), status, progress);
+    return kInstallHandedOver;
+}
