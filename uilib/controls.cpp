@@ -6,6 +6,7 @@
 
 #include "uilib/attributes.h"
 #include "uilib/uimanager.h"
+#include "util/system_library.h"
 
 using uilib::ParseBool;
 using uilib::ParseColor;
@@ -910,8 +911,9 @@ void CRichEditUI::SetLimitText(int chars) {
 
 void CRichEditUI::DoInit() {
     if (m_hEdit || !m_pManager || !m_pManager->GetPaintWindow()) return;
-    static HMODULE lib = ::LoadLibraryW(L"msftedit.dll");
-    static HMODULE lib20 = lib ? NULL : ::LoadLibraryW(L"riched20.dll");
+    // From the system folder only: never a copy planted beside the program.
+    static HMODULE lib = LoadSystemLibrary(L"msftedit.dll");
+    static HMODULE lib20 = lib ? NULL : LoadSystemLibrary(L"riched20.dll");
     const wchar_t* cls = lib ? L"RICHEDIT50W" : (lib20 ? L"RichEdit20W" : NULL);
     if (!cls) return;
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS;

@@ -1,46 +1,19 @@
 #include "uilib/picture.h"
 
-#include <objidl.h>
-#if defined(_MSC_VER)
-// The compiler's GDI+ headers use min and max, which NOMINMAX takes away.
-#include <algorithm>
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#endif
-#include <gdiplus.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <cwctype>
-#include <mutex>
 
 #include "util/com_ptr.h"
+#include "util/gdiplus_api.h"
 
 namespace uilib {
 namespace {
 
-// GDI+ is started on first use (never from DllMain) and kept for the process.
-bool EnsureGdiplus() {
-    static std::once_flag once;
-    static bool ok = false;
-    std::call_once(once, [] {
-        Gdiplus::GdiplusStartupInput input;
-        input.GdiplusVersion = 1;
-        input.DebugEventCallback = nullptr;
-        input.SuppressBackgroundThread = FALSE;
-        input.SuppressExternalCodecs = FALSE;
-        ULONG_PTR token = 0;
-        ok = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
-    });
-    return ok;
-}
-
 struct GpBitmapTraits {
     using type = Gdiplus::GpBitmap*;
     static type none() noexcept { return nullptr; }
-    static void close(type b) noexcept { Gdiplus::DllExports::GdipDisposeImage(b); }
+    static void close(type b) noexcept { GpImageTraits::close(b); }
 };
 
 }  // namespace
@@ -64,7 +37,8 @@ HBITMAP CreateDib32(int width, int height, unsigned char** bits) {
 
 bool DecodePicture(const void* data, size_t size, Picture& out) {
     using namespace Gdiplus;
-    if (!data || size == 0 || !EnsureGdiplus()) return false;
+    const GdiplusApi* gdiplus = GetGdiplus();
+    if (!data || size == 0 || !gdiplus) return false;
     HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, size);
     if (!mem) return false;
     void* p = GlobalLock(mem);
@@ -76,10 +50,10 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
         return false;
     }
     Owned<GpBitmapTraits> bitmap;
-    if (DllExports::GdipCreateBitmapFromStream(stream.get(), bitmap.out()) != Ok) return false;
+    if (gdiplus->CreateBitmapFromStream(stream.get(), bitmap.out()) != Ok) return false;
     UINT w = 0, h = 0;
-    DllExports::GdipGetImageWidth(bitmap.get(), &w);
-    DllExports::GdipGetImageHeight(bitmap.get(), &h);
+    gdiplus->GetImageWidth(bitmap.get(), &w);
+    gdiplus->GetImageHeight(bitmap.get(), &h);
     if (w == 0 || h == 0 || w > 16384 || h > 16384) return false;
 
     unsigned char* bits = nullptr;
@@ -94,10 +68,10 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     locked.Scan0 = bits;
     locked.Reserved = 0;
     // Decode straight into the DIB's rows as premultiplied BGRA.
-    if (DllExports::GdipBitmapLockBits(bitmap.get(), &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
+    if (gdiplus->BitmapLockBits(bitmap.get(), &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
                                        PixelFormat32bppPARGB, &locked) != Ok)
         return false;
-    DllExports::GdipBitmapUnlockBits(bitmap.get(), &locked);
+    gdiplus->BitmapUnlockBits(bitmap.get(), &locked);
     GdiFlush();
     out.bitmap = std::move(dib);
     out.bits = bits;
@@ -208,7 +182,8 @@ namespace {
 void BlendPart(HDC hdc, HDC src, const RECT& d, const RECT& s, int fade) {
     if (d.right <= d.left || d.bottom <= d.top || s.right <= s.left || s.bottom <= s.top) return;
     BLENDFUNCTION bf = {AC_SRC_OVER, 0, BYTE(fade), AC_SRC_ALPHA};
-    AlphaBlend(hdc, d.left, d.top, d.right - d.left, d.bottom - d.top, src, s.left, s.top, s.right - s.left,
+    // The system's own blend in gdi32 (msimg32's AlphaBlend only forwards to it).
+    GdiAlphaBlend(hdc, d.left, d.top, d.right - d.left, d.bottom - d.top, src, s.left, s.top, s.right - s.left,
                s.bottom - s.top, bf);
 }
 

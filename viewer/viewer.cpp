@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include <gdiplus.h>
-
 #include "util/com_ptr.h"
+#include "util/gdiplus_api.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "util/system_library.h"
 #include "viewer/install_info.h"
 
 namespace {
@@ -25,7 +25,9 @@ const wchar_t kWindowClass[] = L"QuiviewImgShell";
 const wchar_t kWelcomePicture[] = L"welcome.png";
 
 struct ViewerState {
-    std::unique_ptr<Gdiplus::Image> image;
+    UniqueGpImage image;
+    UINT imageWidth = 0;
+    UINT imageHeight = 0;
     std::wstring imagePath;
     InstallInfo info;
 };
@@ -45,30 +47,37 @@ void UpdateTitle(HWND window, const ViewerState& state) {
 
 // Decodes a picture from a copy of the file's bytes, so that the file itself
 // is not held open while it is shown (it can be replaced, moved or deleted).
-std::unique_ptr<Gdiplus::Image> LoadPicture(const std::wstring& path) {
+UniqueGpImage LoadPicture(const std::wstring& path) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart <= 0 || size.QuadPart > (512LL << 20))
-        return nullptr;
+        return UniqueGpImage();
     std::unique_ptr<BYTE[]> bytes(new (std::nothrow) BYTE[static_cast<size_t>(size.QuadPart)]);
     DWORD got = 0;
     if (!bytes || !::ReadFile(file.get(), bytes.get(), static_cast<DWORD>(size.QuadPart), &got, nullptr) ||
         got != size.QuadPart)
-        return nullptr;
+        return UniqueGpImage();
+    const GdiplusApi* gdiplus = GetGdiplus();
     ComPtr<IStream> stream(::SHCreateMemStream(bytes.get(), got));
-    if (!stream) return nullptr;
+    if (!stream || !gdiplus) return UniqueGpImage();
     // GDI+ reads the stream for as long as the picture lives; the picture
     // holds its own reference to it.
-    return std::unique_ptr<Gdiplus::Image>(Gdiplus::Image::FromStream(stream.get()));
+    UniqueGpImage image;
+    if (gdiplus->LoadImageFromStream(stream.get(), image.out()) != Gdiplus::Ok) return UniqueGpImage();
+    return image;
 }
 
 // Loads a picture; false (and the current one kept) when it cannot be decoded.
 bool OpenPicture(HWND window, ViewerState& state, const std::wstring& path, bool isWelcome) {
-    std::unique_ptr<Gdiplus::Image> image(LoadPicture(path));
-    if (!image || image->GetLastStatus() != Gdiplus::Ok || image->GetWidth() == 0 || image->GetHeight() == 0)
+    UniqueGpImage image = LoadPicture(path);
+    UINT width = 0, height = 0;
+    if (!image || GetGdiplus()->GetImageWidth(image.get(), &width) != Gdiplus::Ok ||
+        GetGdiplus()->GetImageHeight(image.get(), &height) != Gdiplus::Ok || width == 0 || height == 0)
         return false;
     state.image = std::move(image);
+    state.imageWidth = width;
+    state.imageHeight = height;
     state.imagePath = isWelcome ? std::wstring() : path;
     UpdateTitle(window, state);
     ::InvalidateRect(window, nullptr, FALSE);
@@ -104,16 +113,18 @@ void Paint(HWND window, const ViewerState& state) {
         HDC memory = ::CreateCompatibleDC(dc);
         HBITMAP bitmap = ::CreateCompatibleBitmap(dc, width, height);
         HGDIOBJ old = ::SelectObject(memory, bitmap);
-        {
-            Gdiplus::Graphics g(memory);
-            g.Clear(Gdiplus::Color(255, 32, 33, 36));
+        const GdiplusApi* gdiplus = GetGdiplus();
+        UniqueGpGraphics g;
+        if (gdiplus && gdiplus->CreateFromHDC(memory, g.out()) == Gdiplus::Ok) {
+            gdiplus->GraphicsClear(g.get(), 0xFF202124);
             if (state.image) {
-                const FitRect fit = FitPicture(state.image->GetWidth(), state.image->GetHeight(), width, height);
-                g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-                g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-                g.DrawImage(state.image.get(), Gdiplus::Rect(fit.x, fit.y, fit.width, fit.height));
+                const FitRect fit = FitPicture(state.imageWidth, state.imageHeight, width, height);
+                gdiplus->SetInterpolationMode(g.get(), Gdiplus::InterpolationModeHighQualityBicubic);
+                gdiplus->SetPixelOffsetMode(g.get(), Gdiplus::PixelOffsetModeHalf);
+                gdiplus->DrawImageRectI(g.get(), state.image.get(), fit.x, fit.y, fit.width, fit.height);
             }
         }
+        g.reset();
         ::BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
         ::SelectObject(memory, old);
         ::DeleteObject(bitmap);
@@ -167,13 +178,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+    // Before anything else can load a library by name.
+    HardenLibrarySearch();
     // A viewer is there to be seen: a launcher that asks for a hidden start
     // (as the installer's "try it now" does) still gets a normal window.
     if (show == SW_HIDE) show = SW_SHOWNORMAL;
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    Gdiplus::GdiplusStartupInput gdiplusInput;
-    ULONG_PTR gdiplusToken = 0;
-    Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
     int exitCode = 0;
     {
         ViewerState state;
@@ -213,7 +223,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
             exitCode = static_cast<int>(msg.wParam);
         }
     }
-    Gdiplus::GdiplusShutdown(gdiplusToken);
     ::CoUninitialize();
     return exitCode;
 }
