@@ -5,6 +5,7 @@ the files it writes and small stand-in programs. Usage:
 Screenshots of every state are left in build/app-shots/."""
 import glob
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -511,9 +512,15 @@ def read_record(payload_folder):
     return open(path, encoding="utf-8").read().splitlines()
 
 
+def private_folders():
+    """The installers' private folders in the user's temporary folder."""
+    return glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp", "Quiview-1.0.1-*"))
+
+
 def temp_payload_folder():
-    found = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp", "Quiview", "1.0.1"))
-    return found[0] if found else None
+    """The payload folder of the running installation (the newest private folder's)."""
+    found = sorted(private_folders(), key=os.path.getmtime)
+    return os.path.join(found[-1], "payload") if found else None
 
 
 def finished(picture):
@@ -523,9 +530,8 @@ def finished(picture):
 def test_install():
     # Default install, first refused without the agreement.
     exe = make_bundle("bundle")
-    payload = temp_payload_folder()
-    if payload:
-        shutil.rmtree(payload)
+    for folder in private_folders():
+        shutil.rmtree(folder)
     installer = Installer(exe)
     try:
         installer.toggle("chk_agree", False, "install-agree-off")
@@ -541,9 +547,12 @@ def test_install():
         check(payload is not None, "no payload folder")
         record = read_record(payload_folder=wine_path(payload)) if payload else []
         check(record[1:4] == [installer.folder, "12", "11"], "helper was handed %r" % record)
-        check(record[0].lower().endswith("\\temp\\quiview\\1.0.1"), "payload folder %r" % record[0])
-        for name in ("payload.7z", "ImgKit.dll", "readme.txt"):
+        check(re.search(r"\\temp\\quiview-1\.0\.1-[0-9a-f]{16}\\payload$", record[0].lower()) is not None,
+              "payload folder %r" % record[0])
+        for name in ("ImgKit.dll", "readme.txt"):
             check(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
+        for name in ("payload.7z", "items.lst"):
+            check(os.path.isfile(os.path.join(os.path.dirname(payload), name)), "private folder lacks " + name)
         install_dir = unix_path(installer.folder)
         for name in ("DuiLib.dll", "7z.dll"):
             check(os.path.isfile(os.path.join(install_dir, name)), "installation folder lacks " + name)
@@ -554,6 +563,7 @@ def test_install():
         check(len(uid) == 32 and all(c in "0123456789abcdef" for c in uid), "uid %r" % uid)
         installer.click("btn_use")
         check(installer.wait_exit() == 0, "exit code after btn_use")
+        check(private_folders() == [], "private folder left behind: %r" % private_folders())
     finally:
         installer.close()
 
@@ -575,7 +585,7 @@ def test_install():
         installer.shot("install-typed-folder")
         installer.click("btn_insts")
         installer.wait_shot("install-finished-typed", finished, "the finish page")
-        record = read_record(wine_path(temp_payload_folder()))
+        record = read_record(wine_path(temp_payload_folder())) if temp_payload_folder() else []
         check(record[1:4] == [typed, "0", "11"], "helper was handed %r" % record)
         check(open(os.path.join(own, "sentinel.txt")).read() == "mine", "the user's file was lost")
         check(os.path.isfile(os.path.join(own, "DuiLib.dll")), "no DuiLib.dll in the typed folder")
@@ -634,26 +644,37 @@ def test_install():
     finally:
         installer.close()
 
-    # 立即体验 starts the viewer once, quoted, from the installed folder, and ends.
+    # 立即体验 starts the viewer this run installed (its folder kept in memory,
+    # whatever the registry says by then), quoted, without elevation, and ends.
     launch = os.path.join(WORK, "launch")
     shutil.rmtree(launch, ignore_errors=True)
     viewer_dir = os.path.join(launch, "with space", "Quiview")
+    planted_dir = os.path.join(launch, "planted")
     os.makedirs(viewer_dir)
-    shutil.copy(RECORDER, os.path.join(viewer_dir, "ImgShell.exe"))
+    os.makedirs(planted_dir)
     shutil.copy(RECORDER, os.path.join(launch, "with.exe"))  # what an unquoted path would start
+    shutil.copy(RECORDER, os.path.join(planted_dir, "ImgShell.exe"))  # what the registry will name
     saved_icon = reg_read(UNINSTALL_KEY, "DisplayIcon")
     installer = Installer(exe)
     try:
-        installer.click("btn_inst")
+        installer.click("btn_custom")
+        installer.wait_shot("launch-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
+        type_folder(installer, wine_path(viewer_dir))
+        installer.click("btn_insts")
         installer.wait_shot("launch-finished", finished, "the finish page")
-        reg_write(UNINSTALL_KEY, "DisplayIcon", wine_path(os.path.join(viewer_dir, "ImgShell.exe")))
+        # The stand-in helper installs nothing: the viewer is put in place here.
+        shutil.copy(RECORDER, os.path.join(viewer_dir, "ImgShell.exe"))
+        reg_write(UNINSTALL_KEY, "DisplayIcon", wine_path(os.path.join(planted_dir, "ImgShell.exe")))
         installer.click("btn_expe")
         check(installer.wait_exit() == 0, "exit code after btn_expe")
         record = os.path.join(viewer_dir, "record.log")
         lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
                             30, 0.2, "the viewer to start")
         check(len(lines) == 1 and lines[0].startswith("ImgShell.exe\t\""), "viewer starts: %r" % lines)
+        elevation = open(os.path.join(viewer_dir, "elevation.log")).read()
+        check(elevation == "0", "the viewer runs elevated: %r" % elevation)
         check(not os.path.exists(os.path.join(launch, "record.log")), "the planted with.exe ran")
+        check(not os.path.exists(os.path.join(planted_dir, "record.log")), "the registry's program ran")
     finally:
         installer.close()
         reg_restore(UNINSTALL_KEY, "DisplayIcon", saved_icon)
@@ -667,14 +688,12 @@ def test_install():
              ("no-entry", dict(payload="noentry.7z"), "安装失败"),
              ("no-helper", dict(payload="nohelper.7z"), "安装失败")]
     for name, bundle, text in cases:
-        folder = temp_payload_folder()
-        if folder:
-            shutil.rmtree(folder)  # no helper library left by an earlier run
         installer = Installer(make_bundle("fail-" + name, **bundle))
         try:
             installer.click("btn_inst")
             answer_message_box("Quiview", text, "failure-" + name)
             check(installer.wait_exit() == 0, "exit code after the failure " + name)
+            check(private_folders() == [], "private folder left after the failure " + name)
         finally:
             installer.close()
 
@@ -689,10 +708,8 @@ def main():
     try:
         {"startup": test_startup, "window": test_window, "install": test_install}[group]()
     finally:
-        # The payload folder would hold the stand-in helper library, which a
-        # later installation without its own ImgKit.dll would load.
-        folder = temp_payload_folder()
-        if group == "install" and folder:
+        # A private folder left by a run that was cut short.
+        for folder in private_folders() if group == "install" else []:
             shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
         print("%d check(s) failed" % len(FAILURES))

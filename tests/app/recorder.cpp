@@ -1,7 +1,8 @@
 // Stands in for a program the installer starts (the web browser, the
 // installed viewer, a program planted beside a path with spaces): appends
-// "<own file name><TAB><command line>" to record.log in its own folder and
-// ends. Shows nothing.
+// "<own file name><TAB><command line>" to record.log in its own folder,
+// writes whether its token is elevated ("1" or "0") to elevation.log there,
+// and ends. Shows nothing.
 #include <windows.h>
 
 #include <string>
@@ -9,18 +10,37 @@
 #include "util/path.h"
 #include "util/text.h"
 
+namespace {
+
+bool Append(const std::wstring& path, const std::string& text, DWORD disposition) {
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(file);
+    return true;
+}
+
+bool Elevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool ok = ::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    ::CloseHandle(token);
+    return ok && elevation.TokenIsElevated;
+}
+
+}  // namespace
+
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int) {
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring name = self;
     name = name.substr(name.find_last_of(L'\\') + 1);
     std::string line = WideToUtf8(name + L"\t" + ::GetCommandLineW()) + "\n";
-    std::wstring log = ModuleFolder() + L"\\record.log";
-    HANDLE file = ::CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 1;
-    DWORD written = 0;
-    ::WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return 0;
+    // The elevation first: once record.log shows, both are there.
+    Append(ModuleFolder() + L"\\elevation.log", Elevated() ? "1" : "0", CREATE_ALWAYS);
+    return Append(ModuleFolder() + L"\\record.log", line, OPEN_ALWAYS) ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 and typing, and checked through what it leaves behind: the installed files, the
 settings file (read with configdump), the shortcut, the uninstall entry and the
 messages the user sees."""
+import glob
 import os
 import shutil
 import subprocess
@@ -35,6 +36,7 @@ AT = {
     "btn_ret": (556, 420),
     "btn_expe": (191, 381),
     "btn_use": (410, 381),
+    "btn_close": (589, 15),
 }
 
 
@@ -104,6 +106,24 @@ class Installer:
         self.program.close()
 
 
+def reg_value(key, name):
+    """A registry value's text, or None when it is missing."""
+    out = q.run(["wine", "reg", "query", key, "/v", name], check=False).stdout.decode("utf-8", "replace")
+    for line in out.splitlines():
+        parts = line.split(None, 2)
+        if len(parts) >= 2 and parts[0] == name and parts[1].startswith("REG_"):
+            return parts[2].strip() if len(parts) == 3 else ""
+    return None
+
+
+def reg_set(key, name, value):
+    """Sets a text value, or removes it for None."""
+    if value is None:
+        q.run(["wine", "reg", "delete", key, "/v", name, "/f"], check=False)
+    else:
+        q.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], check=False)
+
+
 def message_box(caption):
     """Text of the message box with this caption, dismissed with a real click on OK."""
     out = q.run(["wine", QVWHERE, "msgbox", caption], check=False).stdout.decode("utf-8")
@@ -114,7 +134,10 @@ def message_box(caption):
     return values.get("text")
 
 
-class InstallerTest(unittest.TestCase):
+class InstallerFixture(unittest.TestCase):
+    """What every installer test needs: where things are, a clean user state
+    before and after, bundles, payloads and the installer's traces."""
+
     @classmethod
     def setUpClass(cls):
         os.makedirs(SHOTS, exist_ok=True)
@@ -124,7 +147,6 @@ class InstallerTest(unittest.TestCase):
         cls.default_install = info["install"]
         cls.temp = unix(info["temp"])
         cls.desktop = unix(info["desktop"])
-        cls.payload = os.path.join(cls.temp, "Quiview", "1.0.1")
 
     def setUp(self):
         self.scratch = tempfile.mkdtemp(prefix="qve2e-")
@@ -140,12 +162,17 @@ class InstallerTest(unittest.TestCase):
         for path in (os.path.join(self.data, "config.dat"), os.path.join(self.desktop, "Quiview.lnk")):
             if os.path.exists(path):
                 os.remove(path)
-        shutil.rmtree(os.path.join(self.temp, "Quiview"), ignore_errors=True)
+        for folder in self.private_folders():
+            shutil.rmtree(folder, ignore_errors=True)
         shutil.rmtree(unix(self.default_install), ignore_errors=True)
         subprocess.run(["wine", "reg", "delete", UNINSTALL_KEY, "/f"], env=q.wine_env(),
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     # --- helpers -----------------------------------------------------------
+    def private_folders(self):
+        """The installers' private folders in the user's temporary folder."""
+        return sorted(glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*")))
+
     def bundle(self, without=(), payload=None):
         """A copy of the shipped folder, optionally without some files or with another payload."""
         folder = tempfile.mkdtemp(prefix="下载 bundle ", dir=self.scratch)
@@ -176,13 +203,7 @@ class InstallerTest(unittest.TestCase):
         return dict(line.split("\t", 1) for line in out.splitlines() if "\t" in line)
 
     def uninstall_value(self, name):
-        out = q.run(["wine", "reg", "query", UNINSTALL_KEY, "/v", name], check=False).stdout.decode(
-            "utf-8", "replace")
-        for line in out.splitlines():
-            parts = line.split(None, 2)
-            if len(parts) == 3 and parts[0] == name:
-                return parts[2].strip()
-        return None
+        return reg_value(UNINSTALL_KEY, name)
 
     def assert_installed_in(self, win_folder):
         folder = unix(win_folder)
@@ -190,7 +211,19 @@ class InstallerTest(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name + " in " + folder)
         self.assertFalse(os.path.exists(os.path.join(folder, "ImgKit.dll")))
 
-    # --- tests -------------------------------------------------------------
+    def failed_install(self, bundle, text):
+        app = Installer(bundle)
+        try:
+            app.click("btn_inst")
+            q.wait_for(lambda: app.looks_like("ing1.png", 300, 60) or app.looks_like("ing2.png", 300, 60),
+                       60, 0.2, "progress page")
+            self.assertEqual(message_box("Quiview"), text)
+            self.assertEqual(app.exit_code(), 0)
+        finally:
+            app.close()
+
+
+class InstallerTest(InstallerFixture):
     def test_default_install_then_try_it(self):
         app = Installer(self.bundle())
         try:
@@ -199,8 +232,12 @@ class InstallerTest(unittest.TestCase):
             app.wait_finished()
             app.shot("04-finish-page")
             self.assert_installed_in(self.default_install)
-            for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png", "payload.7z"):
-                self.assertTrue(os.path.isfile(os.path.join(self.payload, name)), name)
+            # The payload was extracted into a private folder of this run,
+            # which goes when the installer ends.
+            private = self.private_folders()
+            self.assertEqual(len(private), 1)
+            for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
+                self.assertTrue(os.path.isfile(os.path.join(private[0], "payload", name)), name)
             self.assertEqual(self.settings(),
                              {"channel": "30100", "version": "1.0.1", "join": "1", "uid": self.uid})
             self.assertTrue(os.path.isfile(os.path.join(self.desktop, "Quiview.lnk")))
@@ -208,6 +245,7 @@ class InstallerTest(unittest.TestCase):
 
             app.click("btn_expe")
             self.assertEqual(app.exit_code(), 0)
+            self.assertEqual(self.private_folders(), [])
             viewer = q.wait_window("Quiview 看图 1.0.1 · 渠道 30100", 60)
             q.wait_settled(viewer)
             q.screenshot(os.path.join(SHOTS, "05-viewer.png"), viewer)
@@ -248,17 +286,6 @@ class InstallerTest(unittest.TestCase):
             app.click("btn_inst")
             app.wait_finished()
             self.assert_installed_in(self.default_install)
-        finally:
-            app.close()
-
-    def failed_install(self, bundle, text):
-        app = Installer(bundle)
-        try:
-            app.click("btn_inst")
-            q.wait_for(lambda: app.looks_like("ing1.png", 300, 60) or app.looks_like("ing2.png", 300, 60),
-                       60, 0.2, "progress page")
-            self.assertEqual(message_box("Quiview"), text)
-            self.assertEqual(app.exit_code(), 0)
         finally:
             app.close()
 
@@ -306,8 +333,8 @@ class InstallerTest(unittest.TestCase):
         subprocess.run(["7zz", "a", "-bd", "-bso0", archive, "evil.txt"], cwd=stage, check=True)
         subprocess.run(["7zz", "rn", "-bd", "-bso0", archive, "evil.txt", "../escaped.txt"], check=True)
         self.failed_install(self.bundle(payload=archive), "解压失败")
-        self.assertFalse(os.path.exists(os.path.join(self.temp, "Quiview", "escaped.txt")))
-        self.assertFalse(os.path.exists(os.path.join(self.payload, "..", "escaped.txt")))
+        self.assertEqual(glob.glob(os.path.join(self.temp, "**", "escaped.txt"), recursive=True), [])
+        self.assertEqual(self.private_folders(), [])
 
     def test_reinstall_while_the_viewer_runs(self):
         first = Installer(self.bundle())

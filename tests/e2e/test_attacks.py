@@ -1,0 +1,312 @@
+#!/usr/bin/env python3
+"""The elevated installer against a program of the same user without
+elevation: every folder, file and registry value such a program can write is
+input. Each case plants what such a program could (a link where a folder or
+file is expected, a library beside the installer, a swapped library during
+extraction, files in the payload folder, a settings file that cannot be
+written, unusual folder and item names) before or during a real installation,
+and checks that the victim's content survives and nothing planted runs.
+Under Wine a host symbolic link inside drive_c stands for a junction."""
+import glob
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import qvdrive as q  # noqa: E402
+import test_install as t  # noqa: E402
+
+MARKER = os.path.join(t.TOOLS, "marker.dll")
+OBJDUMP = shutil.which("i686-w64-mingw32-objdump")
+# Libraries the system maps from its own folder whatever the search order.
+KNOWN_DLLS = {"advapi32.dll", "comdlg32.dll", "gdi32.dll", "kernel32.dll", "msvcrt.dll", "ole32.dll",
+              "oleaut32.dll", "shell32.dll", "shlwapi.dll", "user32.dll"}
+
+
+def make_victim(folder):
+    os.makedirs(os.path.join(folder, "deep"), exist_ok=True)
+    for name, text in (("keep.txt", "the victim's"), (os.path.join("deep", "keep2.txt"), "the victim's too")):
+        with open(os.path.join(folder, name), "w") as f:
+            f.write(text)
+
+
+def victim_intact(folder):
+    try:
+        with open(os.path.join(folder, "keep.txt")) as a, open(os.path.join(folder, "deep", "keep2.txt")) as b:
+            return a.read() == "the victim's" and b.read() == "the victim's too"
+    except OSError:
+        return False
+
+
+class Watcher:
+    """Watches the temporary folder from outside the installer (as a program
+    of the user would) and acts once `ready(payload_folder)` holds."""
+
+    def __init__(self, temp, ready, act=lambda payload: None):
+        self.temp, self.ready, self.act = temp, ready, act
+        self.done = threading.Event()
+        self.acted = False
+        self.thread = threading.Thread(target=self._run, daemon=True)
+        self.thread.start()
+
+    def _run(self):
+        deadline = time.monotonic() + 120
+        while not self.done.is_set() and time.monotonic() < deadline:
+            for private in glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*")):
+                payload = os.path.join(private, "payload")
+                try:
+                    if self.ready(payload):
+                        self.act(payload)
+                        self.acted = True
+                        return
+                except OSError:
+                    pass
+            time.sleep(0.001)
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
+
+
+class AttackTest(t.InstallerFixture):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.data_dir = tempfile.mkdtemp(prefix="qvattack-")
+        cls.markers = os.path.join(cls.data_dir, "markers")
+        os.makedirs(cls.markers)
+        os.environ["QV_MARKER_DIR"] = q.windows_path(cls.markers)
+        cls.win_temp = t.where()["temp"]
+
+    @classmethod
+    def tearDownClass(cls):
+        os.environ.pop("QV_MARKER_DIR", None)
+        shutil.rmtree(cls.data_dir, ignore_errors=True)
+
+    def setUp(self):
+        super().setUp()
+        for name in os.listdir(self.markers):
+            os.remove(os.path.join(self.markers, name))
+
+    def loaded_markers(self):
+        return sorted(os.listdir(self.markers))
+
+    def install(self, bundle):
+        app = t.Installer(bundle)
+        try:
+            app.click("btn_inst")
+            app.wait_finished()
+            app.click("btn_use")
+            self.assertEqual(app.exit_code(), 0)
+        finally:
+            app.close()
+
+    def slow_payload(self):
+        """ImgKit.dll first, then 256 MiB of zeros that take a while to write
+        out, then the viewer: room for a watcher to act during extraction."""
+        archive = os.path.join(self.data_dir, "slow.7z")
+        if not os.path.exists(archive):
+            stage = tempfile.mkdtemp(dir=self.data_dir)
+            for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
+                shutil.copy(os.path.join(q.BUILD, "payload-stage", name), stage)
+            with open(os.path.join(stage, "zeros.bin"), "wb") as f:
+                f.truncate(256 << 20)
+            run = ["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=1", archive]
+            subprocess.run(run + ["ImgKit.dll"], cwd=stage, check=True)
+            subprocess.run(run + ["zeros.bin", "ImgShell.exe", "welcome.png"], cwd=stage, check=True)
+            shutil.rmtree(stage)
+        return archive
+
+    # --- links ---------------------------------------------------------------
+    def test_links_in_the_data_and_installation_folders(self):
+        victim = os.path.join(self.data_dir, "victim")
+        make_victim(victim)
+        config = os.path.join(self.data, "config.dat")
+        with self.subTest("config.dat is a link: start-up must not empty what it leads to"):
+            os.makedirs(self.data, exist_ok=True)
+            os.symlink(victim, config)
+            try:
+                app = t.Installer(self.bundle())
+                try:
+                    app.click("btn_close")
+                    self.assertEqual(app.exit_code(), 0)
+                finally:
+                    app.close()
+                self.assertTrue(victim_intact(victim))
+            finally:
+                os.remove(config)
+
+        product = t.unix(self.default_install)
+        with self.subTest("the installation folder is a link: nothing is written where it leads"):
+            shutil.rmtree(product, ignore_errors=True)
+            os.symlink(victim, product)
+            try:
+                self.failed_install(self.bundle(), "安装失败")
+                self.assertTrue(victim_intact(victim))
+                self.assertEqual(sorted(os.listdir(victim)), ["deep", "keep.txt"])
+            finally:
+                os.remove(product)
+
+        with self.subTest("a link inside the installation folder is neither emptied nor removed"):
+            os.makedirs(product, exist_ok=True)
+            os.symlink(victim, os.path.join(product, "shortcut-to-victim"))
+            self.install(self.bundle())
+            self.assertTrue(victim_intact(victim))
+            self.assert_installed_in(self.default_install)
+            self.assertTrue(os.path.islink(os.path.join(product, "shortcut-to-victim")))
+            os.remove(os.path.join(product, "shortcut-to-victim"))
+
+    # --- what lies in or appears in the payload folder ------------------------
+    def test_swapped_or_planted_payload_files_are_never_used(self):
+        with self.subTest("ImgKit.dll swapped while the rest is still being extracted"):
+            swap = os.path.join(self.data_dir, "ImgKit-swap.dll")
+            shutil.copy(MARKER, swap)
+            size = os.path.getsize(os.path.join(q.BUILD, "payload-stage", "ImgKit.dll"))
+
+            def written(payload):
+                helper = os.path.join(payload, "ImgKit.dll")
+                return os.path.getsize(helper) == size and not os.path.exists(os.path.join(payload, "ImgShell.exe"))
+
+            def replace(payload):
+                staged = os.path.join(payload, "swap.tmp")
+                shutil.copy(swap, staged)
+                os.replace(staged, os.path.join(payload, "ImgKit.dll"))
+
+            watcher = Watcher(self.temp, written, replace)
+            try:
+                self.failed_install(self.bundle(payload=self.slow_payload()), "安装失败")
+            finally:
+                watcher.stop()
+            self.assertTrue(watcher.acted, "the watcher never saw ImgKit.dll written in time")
+            self.assertEqual(self.loaded_markers(), [])
+            self.assertFalse(os.path.exists(os.path.join(t.unix(self.default_install), "ImgShell.exe")))
+
+        with self.subTest("files planted in the payload folder during extraction are not installed"):
+            def any_file(payload):
+                return os.path.isdir(payload)
+
+            def plant(payload):
+                with open(os.path.join(payload, "planted.exe"), "w") as f:
+                    f.write("planted")
+                os.makedirs(os.path.join(payload, "planted-folder"), exist_ok=True)
+
+            watcher = Watcher(self.temp, any_file, plant)
+            try:
+                self.install(self.bundle(payload=self.slow_payload()))
+            finally:
+                watcher.stop()
+            self.assertTrue(watcher.acted)
+            installed = t.unix(self.default_install)
+            self.assertEqual(sorted(os.listdir(installed)),
+                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "welcome.png", "zeros.bin"])
+
+        with self.subTest("an old fixed payload folder with planted files is ignored"):
+            old = os.path.join(self.temp, "Quiview", "1.0.1")
+            os.makedirs(old, exist_ok=True)
+            shutil.copy(MARKER, os.path.join(old, "ImgKit.dll"))
+            with open(os.path.join(old, "ImgShell.exe"), "w") as f:
+                f.write("cut short by a killed run")
+            try:
+                self.install(self.bundle())
+                self.assertEqual(self.loaded_markers(), [])
+                with open(os.path.join(q.BUILD, "payload-stage", "ImgShell.exe"), "rb") as a, \
+                        open(os.path.join(t.unix(self.default_install), "ImgShell.exe"), "rb") as b:
+                    self.assertEqual(a.read(), b.read())
+            finally:
+                shutil.rmtree(os.path.join(self.temp, "Quiview"), ignore_errors=True)
+
+    # --- libraries beside the installer ----------------------------------------
+    def test_libraries_planted_beside_the_installer_are_not_loaded(self):
+        bundle = self.bundle()
+        for name in ("msftedit.dll", "Userenv.dll", "wtsapi32.dll", "gdiplus.dll", "msimg32.dll", "riched20.dll"):
+            shutil.copy(MARKER, os.path.join(bundle, name))
+        self.install(bundle)
+        self.assertEqual(self.loaded_markers(), [])
+        # Libraries imported by name are the system's protected ones only.
+        for binary in (os.path.join(t.DIST, "Install.exe"), os.path.join(t.DIST, "DuiLib.dll"),
+                       os.path.join(q.BUILD, "payload-stage", "ImgShell.exe"),
+                       os.path.join(q.BUILD, "payload-stage", "ImgKit.dll")):
+            out = subprocess.run([OBJDUMP, "-p", binary], stdout=subprocess.PIPE, check=True).stdout.decode()
+            imports = {line.split()[-1].lower() for line in out.splitlines() if "DLL Name:" in line}
+            self.assertLessEqual(imports - {"duilib.dll"}, KNOWN_DLLS, binary)
+
+    # --- settings ---------------------------------------------------------------
+    def test_settings_file_left_behind_or_unwritable(self):
+        config = os.path.join(self.data, "config.dat")
+        with self.subTest("a read-only settings file is replaced at start-up"):
+            os.makedirs(self.data, exist_ok=True)
+            with open(config, "wb") as f:
+                f.write(b"left behind" * 100)
+            os.chmod(config, 0o444)
+            subprocess.run(["wine", "attrib", "+r", q.windows_path(config)], env=q.wine_env(),
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            self.install(self.bundle())
+            self.assertEqual(self.settings(), {"channel": "30100", "version": "1.0.1", "join": "1", "uid": self.uid})
+
+        with self.subTest("a settings file that cannot be written stops the installation with a message"):
+            os.remove(config)
+            shutil.rmtree(t.unix(self.default_install), ignore_errors=True)
+            os.makedirs(config)  # a folder where the file should be
+            try:
+                self.failed_install(self.bundle(), "无法写入设置文件，安装已取消。")
+                self.assertFalse(os.path.exists(os.path.join(t.unix(self.default_install), "ImgShell.exe")))
+                self.assertEqual(self.private_folders(), [])
+            finally:
+                shutil.rmtree(config)
+
+        with self.subTest("the viewer reads the settings and never creates them"):
+            self.install(self.bundle())
+            os.remove(config)
+            viewer = q.Program(os.path.join(t.unix(self.default_install), "ImgShell.exe"))
+            try:
+                q.wait_window("Quiview 看图", 60)
+            finally:
+                viewer.close()
+            self.assertFalse(os.path.exists(config))
+
+    # --- names ------------------------------------------------------------------
+    def test_archive_item_naming_a_device_is_refused(self):
+        stage = tempfile.mkdtemp(dir=self.scratch)
+        shutil.copy(os.path.join(q.BUILD, "payload-stage", "ImgKit.dll"), stage)
+        with open(os.path.join(stage, "aux.txt"), "w") as f:
+            f.write("to the device")
+        archive = os.path.join(self.scratch, "device.7z")
+        subprocess.run(["7zz", "a", "-bd", "-bso0", archive, "ImgKit.dll", "aux.txt"], cwd=stage, check=True)
+        subprocess.run(["7zz", "rn", "-bd", "-bso0", archive, "aux.txt", "AUX.txt"], check=True)
+        self.failed_install(self.bundle(payload=archive), "解压失败")
+        self.assertEqual(self.private_folders(), [])
+
+    def test_temporary_folder_outside_the_ansi_code_page(self):
+        # A user name outside the ANSI code page gives such a temporary folder:
+        # the user's environment (as the installer reads it for the console
+        # user) names it.
+        name = "한국 中文 темп"
+        folder = os.path.join(self.temp, name)
+        os.makedirs(folder, exist_ok=True)
+        key = r"HKCU\Environment"
+        saved = {name: t.reg_value(key, name) for name in ("TMP", "TEMP")}
+        watcher = Watcher(folder, os.path.isdir)
+        try:
+            for variable in ("TMP", "TEMP"):
+                t.reg_set(key, variable, self.win_temp + "\\" + name)
+            self.install(self.bundle())
+        finally:
+            watcher.stop()
+            for name, value in saved.items():
+                t.reg_set(key, name, value)
+        self.assertTrue(watcher.acted, "the installer did not extract into that folder")
+        self.assert_installed_in(self.default_install)
+        self.assertEqual(os.listdir(folder), [])
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    result = unittest.main(verbosity=2, exit=False).result
+    failed = len(result.failures) + len(result.errors)
+    print("%d passed, %d failed" % (result.testsRun - failed, failed))
+    sys.exit(1 if failed else 0)
