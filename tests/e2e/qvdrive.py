@@ -15,7 +15,7 @@ def wine_env():
     env = dict(os.environ)
     env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
     env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml="
+    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
     env["WINEARCH"] = "win32"
     return env
 
