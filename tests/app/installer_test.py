@@ -1019,7 +1019,16 @@ def test_dpi():
                            "(", skin("checkbox@1.5x.png"), "-crop", "21x21+21+0", "+repage", ")",
                            "-composite"]).region(0, 0, 21, 21)
             check(distance(shot.region(45, 446, 21, 21), box) < 8, "the checked box of the 1.5x drawing")
-            default_action("btn_custom", "custom view at 144 DPI")
+            # Hit tests in pixels: the caption strip is 120 high, the controls
+            # answer where they are drawn.
+            x0, y0 = installer.geometry()[:2]
+            qv.drag(installer.window, 450, 100, 490, 130)
+            moved = qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0) and installer.geometry(), 20, 0.2,
+                                "the window to move by the caption strip")
+            check(moved[:2] == (x0 + 40, y0 + 30), "moved from %r to %r" % ((x0, y0), moved[:2]))
+            qv.wait_settled(installer.window)
+            x, y, w, h = CONTROLS["btn_custom"]
+            qv.click(installer.window, scaled(2 * x + w, 3) // 2, scaled(2 * y + h, 3) // 2)
             check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view at 144 DPI", scale2=3)
             installer.shot("dpi144-custom-view")
             default_action("btn_insts", "install at 144 DPI")
