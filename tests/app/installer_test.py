@@ -910,9 +910,13 @@ def test_keyboard():
     installer = Installer(exe)
     try:
         browser, record = use_test_browser(saved)
+        recorder = EventRecorder("keyboard")
         activate(installer)
         qv.key("Tab", "Tab", "Tab")
         wait_focus("chk_agree", "Tab to the agreement box")
+        events = recorder.stop()
+        focus = [("focus", ACC_NAMES[n]) for n in ("btn_min", "btn_close", "chk_agree")]
+        check([e for e in events if e[0] == "focus"] == focus, "focus events %r" % events)
         mark = installer.shot("keyboard-focus-mark")
         check(distance([mark.at(27, 301)], [(0xF2, 0x7A, 0x2E)]) < 10, "no focus mark: %r" % (mark.at(27, 301),))
         qv.key("space")
