@@ -112,86 +112,46 @@ protected:
     std::vector<std::wstring> clicks;
 };
 
-TEST_F(AccessTest, FirstPageNamesRolesStatesPlacesAndActions) {
+// Names, roles and places per page are checked from another process in
+// tests/app; here the finer points of states, actions and child ids.
+TEST_F(AccessTest, StatesActionsAndIdsThatOutliveAView) {
     EXPECT_EQ(Name(CHILDID_SELF), L"安装选项");
     EXPECT_EQ(Role(CHILDID_SELF), ROLE_SYSTEM_CLIENT);
-    struct Expect {
-        const wchar_t* name;
-        LONG role;
-        LONG states;
-        RECT layout;
-        const wchar_t* action;
-    } expected[] = {
-        {L"最小化", ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE, {564, 10, 574, 20}, L"按下"},
-        {L"关闭", ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE, {584, 10, 594, 20}, L"按下"},
-        {L"已阅读并接受《Quiview协议》", ROLE_SYSTEM_CHECKBUTTON, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_CHECKED,
-         {30, 292, 160, 311}, L"清除"},
-        {L"《Quiview协议》", ROLE_SYSTEM_LINK, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED, {138, 292, 283, 311},
-         L"跳转"},
-        {L"参加《Quiview用户体验改善计划》", ROLE_SYSTEM_CHECKBUTTON, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_CHECKED,
-         {328, 292, 384, 311}, L"清除"},
-        {L"《Quiview用户体验改善计划》", ROLE_SYSTEM_LINK, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED,
-         {372, 292, 602, 311}, L"跳转"},
-        {L"自定义安装", ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE, {490, 415, 610, 434}, L"按下"},
-        {L"立即安装", ROLE_SYSTEM_PUSHBUTTON, STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_DEFAULT, {210, 365, 413, 428},
-         L"按下"},
-    };
-    long count = 0;
-    ASSERT_EQ(acc->get_accChildCount(&count), S_OK);
-    ASSERT_EQ(count, LONG(std::size(expected)));
-    for (LONG id = 1; id <= count; ++id) {
-        const Expect& e = expected[id - 1];
-        EXPECT_EQ(Name(id), e.name);
-        EXPECT_EQ(Role(id), e.role) << id;
-        EXPECT_EQ(State(id), e.states) << id;
-        EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, id), e.action) << id;
-        long x, y, w, h;
-        ASSERT_EQ(acc->accLocation(&x, &y, &w, &h, Id(id)), S_OK);
-        EXPECT_EQ(x, 40 + e.layout.left) << id;
-        EXPECT_EQ(y, 30 + e.layout.top) << id;
-        EXPECT_EQ(w, e.layout.right - e.layout.left) << id;
-        EXPECT_EQ(h, e.layout.bottom - e.layout.top) << id;
-    }
-    EXPECT_EQ(Names(), std::vector<std::wstring>({expected[0].name, expected[1].name, expected[2].name,
-                                                  expected[3].name, expected[4].name, expected[5].name,
-                                                  expected[6].name, expected[7].name}));
+    EXPECT_EQ(Names(), std::vector<std::wstring>({L"最小化", L"关闭", L"已阅读并接受《Quiview协议》",
+                                                  L"《Quiview协议》", L"参加《Quiview用户体验改善计划》",
+                                                  L"《Quiview用户体验改善计划》", L"自定义安装", L"立即安装"}));
+    EXPECT_EQ(State(1), STATE_SYSTEM_FOCUSABLE);
+    EXPECT_EQ(State(3), STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_CHECKED);
+    EXPECT_EQ(State(4), STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_LINKED);
+    EXPECT_EQ(State(8), STATE_SYSTEM_FOCUSABLE | STATE_SYSTEM_DEFAULT);
+    EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, 1), L"按下");
+    EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, 3), L"清除");
+    EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, 4), L"跳转");
     // The window tells the box's state; its action follows.
     window.Find(L"chk_agree")->SetAccessibleChecked(false);
     EXPECT_EQ(State(3), STATE_SYSTEM_FOCUSABLE);
     EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, 3), L"选中");
-    VARIANT bad = Id(9);
+    window.Find(L"btn_inst")->SetEnabled(false);
+    EXPECT_EQ(State(8), STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_DEFAULT);
+    EXPECT_EQ(acc->accDoDefaultAction(Id(8)), DISP_E_MEMBERNOTFOUND);
     BSTR b = nullptr;
-    EXPECT_EQ(acc->get_accName(bad, &b), E_INVALIDARG);
-}
+    EXPECT_EQ(acc->get_accName(Id(9), &b), E_INVALIDARG);
 
-TEST_F(AccessTest, OtherViewsTellTheirValuesAndLifelongIdsOutliveAView) {
+    // A control's lifelong id still names it in another view, hidden.
     LONG agree = window.Manager().GetAccessibleId(window.Find(L"chk_agree"));
     window.ShowCustomView(true);
-    window.Find(L"edit_dir")->SetText(L"C:\\Program Files\\Quiview");
     LayOut();
-    EXPECT_EQ(Names(), std::vector<std::wstring>({L"最小化", L"关闭", L"安装位置:", L"安装位置", L"浏览",
-                                                  L"创建桌面快捷方式", L"立即安装", L"返回"}));
-    EXPECT_EQ(Role(3), ROLE_SYSTEM_STATICTEXT);
+    EXPECT_EQ(Name(3), L"安装位置:");
+    EXPECT_EQ(Name(-agree), L"已阅读并接受《Quiview协议》");
+    EXPECT_EQ(State(-agree), STATE_SYSTEM_INVISIBLE);
+    window.Find(L"edit_dir")->SetText(L"C:\\Program Files\\Quiview");
     EXPECT_EQ(Role(4), ROLE_SYSTEM_TEXT);
     EXPECT_EQ(Text(&IAccessible::get_accValue, 4), L"C:\\Program Files\\Quiview");
+    static_cast<CRichEditUI*>(window.Find(L"edit_dir"))->SetReadOnly(true);
     BSTR typed = SysAllocString(L"D:\\看图");
-    EXPECT_EQ(acc->put_accValue(Id(4), typed), S_OK);
+    EXPECT_EQ(acc->put_accValue(Id(4), typed), E_ACCESSDENIED);
     SysFreeString(typed);
-    EXPECT_EQ(window.Find(L"edit_dir")->GetText(), L"D:\\看图");
-    // The hidden box keeps its id; it is there but invisible.
-    EXPECT_EQ(Name(-agree), L"已阅读并接受《Quiview协议》");
-    EXPECT_TRUE(State(-agree) & STATE_SYSTEM_INVISIBLE);
-
-    window.ShowProgress(37);
-    LayOut();
-    EXPECT_EQ(Name(CHILDID_SELF), L"安装进度");
-    EXPECT_EQ(Names(), std::vector<std::wstring>({L"正在安装:", L"37%", L"安装进度"}));
-    EXPECT_EQ(Role(3), ROLE_SYSTEM_PROGRESSBAR);
-    EXPECT_EQ(Text(&IAccessible::get_accValue, 3), L"37%");
-    EXPECT_EQ(Text(&IAccessible::get_accDefaultAction, 3), L"");
-    window.ShowProgress(100);
-    LayOut();
-    EXPECT_EQ(Names(), std::vector<std::wstring>({L"最小化", L"关闭", L"立即体验", L"查看帮助"}));
+    EXPECT_TRUE(State(4) & STATE_SYSTEM_READONLY);
 }
 
 TEST_F(AccessTest, NavigationHitTestAndEnumeration) {
@@ -207,13 +167,10 @@ TEST_F(AccessTest, NavigationHitTestAndEnumeration) {
 
     VARIANT hit;
     VariantInit(&hit);
-    // Over both boxes' overlap the link lies on top.
+    // Over both boxes' overlap the link lies on top; outside the window nothing.
     ASSERT_EQ(acc->accHitTest(40 + 150, 30 + 300, &hit), S_OK);
     EXPECT_EQ(Name(hit.lVal), L"《Quiview协议》");
-    ASSERT_EQ(acc->accHitTest(40 + 300, 30 + 150, &hit), S_OK);  // the banner
-    EXPECT_EQ(hit.lVal, CHILDID_SELF);
     EXPECT_EQ(acc->accHitTest(40 + 700, 30 + 150, &hit), S_FALSE);
-    EXPECT_EQ(hit.vt, VT_EMPTY);
 
     ComPtr<IEnumVARIANT> children;
     ASSERT_EQ(acc->QueryInterface(IID_IEnumVARIANT, children.outVoid()), S_OK);
@@ -275,9 +232,6 @@ TEST_F(AccessTest, TabOrderFocusTakingAndDefaultActions) {
     Pump();
     EXPECT_EQ(clicks, std::vector<std::wstring>({L"btn_custom"}));
     EXPECT_EQ(acc->accDoDefaultAction(Id(CHILDID_SELF)), DISP_E_MEMBERNOTFOUND);
-    window.Find(L"btn_inst")->SetEnabled(false);
-    EXPECT_EQ(State(8), STATE_SYSTEM_UNAVAILABLE | STATE_SYSTEM_DEFAULT);
-    EXPECT_EQ(acc->accDoDefaultAction(Id(8)), DISP_E_MEMBERNOTFOUND);
 }
 
 // The mark surrounds what the control shows, in the skin's colours: orange
