@@ -257,8 +257,11 @@ void CMainWnd::Notify(TNotifyUI& msg) {
     }
 }
 
+// The picture shows the state; assistive technology is told it as well.
 void CMainWnd::SetCheckImage(const wchar_t* name, bool checked) {
-    m_PaintManager.FindControl(name)->SetForeImage(checked ? kCheckedImage : kUncheckedImage);
+    CControlUI* box = m_PaintManager.FindControl(name);
+    box->SetForeImage(checked ? kCheckedImage : kUncheckedImage);
+    box->SetAccessibleChecked(checked);
 }
 
 void CMainWnd::ToggleAgree() {
@@ -305,6 +308,7 @@ LRESULT CMainWnd::OnInstallProgress(int percent) {
         m_endPage->SetBkImage(L"ing2.png");
     } else if (percent == 100) {
         m_endPage->SetBkImage(L"end.png");
+        m_endPage->SetAccessibleName(L"安装完成");  // the page's name, read out on the change
         ShowControls(kFinishedHidden, std::size(kFinishedHidden), false);
         ShowControls(kFinishedShown, std::size(kFinishedShown), true);
     }

@@ -57,6 +57,8 @@ void ApplyWindowAttributes(const XmlNode& window, CPaintManagerUI* manager) {
             if (ParseRect((a.second + L",0,0").c_str(), rc)) manager->SetMinInfo(rc.left, rc.top);
         } else if (n == L"bktrans") {
             manager->SetTransparent(ParseBool(v));
+        } else if (n == L"focuscolor") {
+            manager->SetFocusColor(ParseColor(v));
         } else if (n == L"showshadow") {
             showShadow = ParseBool(v);
         } else if (n == L"shadowimage") {

@@ -1,5 +1,8 @@
 // The controls: base control, containers and layouts, label, text, button,
 // option, progress bar and rich-edit box.
+#include <ole2.h>
+#include <oleacc.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -18,6 +21,23 @@ COLORREF ToColorRef(DWORD argb) { return RGB((argb >> 16) & 0xFF, (argb >> 8) & 
 
 bool IsName(const wchar_t* a, const wchar_t* b) { return std::wcscmp(a, b) == 0; }
 
+// Role names of the layout attribute "accrole".
+DWORD ParseRole(const wchar_t* value) {
+    static const struct {
+        const wchar_t* name;
+        DWORD role;
+    } roles[] = {
+        {L"pushbutton", ROLE_SYSTEM_PUSHBUTTON},   {L"checkbutton", ROLE_SYSTEM_CHECKBUTTON},
+        {L"radiobutton", ROLE_SYSTEM_RADIOBUTTON}, {L"link", ROLE_SYSTEM_LINK},
+        {L"statictext", ROLE_SYSTEM_STATICTEXT},   {L"text", ROLE_SYSTEM_TEXT},
+        {L"progressbar", ROLE_SYSTEM_PROGRESSBAR}, {L"graphic", ROLE_SYSTEM_GRAPHIC},
+        {L"none", UIROLE_NONE},
+    };
+    for (const auto& r : roles)
+        if (_wcsicmp(value, r.name) == 0) return r.role;
+    return UIROLE_DEFAULT;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------ CControlUI
@@ -35,7 +55,14 @@ CControlUI::CControlUI()
       m_bVisible(true),
       m_bInternVisible(true),
       m_bEnabled(true),
-      m_bFloat(false) {}
+      m_bFloat(false),
+      m_rcLayout{0, 0, 0, 0},
+      m_dwAccRole(UIROLE_DEFAULT),
+      m_bAccChecked(false),
+      m_nTabStop(-1),
+      m_bDefaultButton(false),
+      m_bCancelButton(false),
+      m_dwFocusColor(0) {}
 
 CControlUI::~CControlUI() {
     if (m_pManager) m_pManager->ReapObjects(this);
@@ -53,6 +80,8 @@ void CControlUI::SetText(const wchar_t* text) {
     if (m_sText == (text ? text : L"")) return;
     m_sText = text;
     Invalidate();
+    // The text is the name assistive technology reads, unless one is set.
+    if (m_pManager && m_sAccName.IsEmpty()) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, this);
 }
 
 DWORD CControlUI::GetBkColor() const { return m_dwBkColor; }
@@ -82,12 +111,17 @@ void CControlUI::SetBorderSize(int size) {
 }
 
 const RECT& CControlUI::GetPos() const { return m_rcItem; }
+const RECT& CControlUI::GetLayoutPos() const { return m_rcLayout; }
+// The layout works in units of 96 DPI; the control's pixels follow the
+// window's scale.
 void CControlUI::SetPos(RECT rc) {
     if (rc.right < rc.left) rc.right = rc.left;
     if (rc.bottom < rc.top) rc.bottom = rc.top;
-    if (std::memcmp(&rc, &m_rcItem, sizeof rc) == 0) return;
+    RECT device = m_pManager ? m_pManager->ScaleRect(rc) : rc;
+    if (std::memcmp(&rc, &m_rcLayout, sizeof rc) == 0 && std::memcmp(&device, &m_rcItem, sizeof device) == 0) return;
     RECT old = m_rcItem;
-    m_rcItem = rc;
+    m_rcLayout = rc;
+    m_rcItem = device;
     if (m_pManager) {
         m_pManager->Invalidate(old);
         m_pManager->Invalidate(m_rcItem);
@@ -134,6 +168,7 @@ void CControlUI::SetEnabled(bool enable) {
     if (m_bEnabled == enable) return;
     m_bEnabled = enable;
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_STATECHANGE, this);
 }
 
 CControlUI* CControlUI::GetParent() const { return m_pParent; }
@@ -176,6 +211,13 @@ void CControlUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     else if (IsName(name, L"foreimage")) SetForeImage(value);
     else if (IsName(name, L"bordercolor")) SetBorderColor(ParseColor(value));
     else if (IsName(name, L"bordersize")) SetBorderSize(_wtoi(value));
+    else if (IsName(name, L"accrole")) SetAccessibleRole(ParseRole(value));
+    else if (IsName(name, L"accname")) SetAccessibleName(value);
+    else if (IsName(name, L"accchecked")) SetAccessibleChecked(ParseBool(value));
+    else if (IsName(name, L"tabstop")) SetTabStop(ParseBool(value));
+    else if (IsName(name, L"default")) SetDefaultButton(ParseBool(value));
+    else if (IsName(name, L"cancel")) SetCancelButton(ParseBool(value));
+    else if (IsName(name, L"focuscolor")) SetFocusColor(ParseColor(value));
 }
 
 SIZE CControlUI::EstimateSize(SIZE /*available*/) { return m_cxyFixed; }
@@ -209,7 +251,7 @@ void CControlUI::PaintBorder(HDC hDC) {
     if (m_nBorderSize <= 0 || (m_dwBorderColor >> 24) == 0) return;
     HBRUSH brush = ::CreateSolidBrush(ToColorRef(m_dwBorderColor));
     const RECT& r = m_rcItem;
-    int b = m_nBorderSize;
+    int b = m_pManager ? m_pManager->Scale(m_nBorderSize) : m_nBorderSize;
     RECT edges[4] = {{r.left, r.top, r.right, r.top + b},
                      {r.left, r.bottom - b, r.right, r.bottom},
                      {r.left, r.top + b, r.left + b, r.bottom - b},
@@ -232,6 +274,60 @@ bool CControlUI::DrawImage(HDC hDC, const wchar_t* description) {
     return m_pManager->DrawImage(hDC, m_rcItem, m_rcItem, description);
 }
 void CControlUI::OnLayoutDone(bool /*effectivelyVisible*/) {}
+
+DWORD CControlUI::GetAccessibleRole() const {
+    if (m_dwAccRole != UIROLE_DEFAULT) return m_dwAccRole;
+    CControlUI* self = const_cast<CControlUI*>(this);
+    if (self->GetInterface(L"Container")) return UIROLE_NONE;
+    if (self->GetInterface(L"RichEdit")) return ROLE_SYSTEM_TEXT;
+    if (self->GetInterface(L"Progress")) return ROLE_SYSTEM_PROGRESSBAR;
+    if (auto* option = static_cast<COptionUI*>(self->GetInterface(L"Option")))
+        return option->GetGroup().IsEmpty() ? ROLE_SYSTEM_CHECKBUTTON : ROLE_SYSTEM_RADIOBUTTON;
+    if (self->GetInterface(L"Button")) return ROLE_SYSTEM_PUSHBUTTON;
+    if (self->GetInterface(L"Label")) return ROLE_SYSTEM_STATICTEXT;
+    return UIROLE_NONE;
+}
+void CControlUI::SetAccessibleRole(DWORD role) { m_dwAccRole = role; }
+
+CDuiString CControlUI::GetAccessibleName() const {
+    if (!m_sAccName.IsEmpty()) return m_sAccName;
+    // A text box's text is its value, not its name.
+    if (const_cast<CControlUI*>(this)->GetInterface(L"RichEdit")) return CDuiString();
+    return m_sText;
+}
+void CControlUI::SetAccessibleName(const wchar_t* name) {
+    if (m_sAccName == (name ? name : L"")) return;
+    m_sAccName = name;
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_NAMECHANGE, this);
+}
+
+bool CControlUI::IsAccessibleChecked() const {
+    if (auto* option = static_cast<COptionUI*>(const_cast<CControlUI*>(this)->GetInterface(L"Option")))
+        return option->IsSelected();
+    return m_bAccChecked;
+}
+void CControlUI::SetAccessibleChecked(bool checked) {
+    if (m_bAccChecked == checked) return;
+    m_bAccChecked = checked;
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_STATECHANGE, this);
+}
+
+bool CControlUI::IsTabStop() const {
+    if (m_nTabStop >= 0) return m_nTabStop != 0;
+    CControlUI* self = const_cast<CControlUI*>(this);
+    return self->GetInterface(L"Button") != NULL || self->GetInterface(L"RichEdit") != NULL;
+}
+void CControlUI::SetTabStop(bool tabStop) { m_nTabStop = tabStop ? 1 : 0; }
+bool CControlUI::IsDefaultButton() const { return m_bDefaultButton; }
+void CControlUI::SetDefaultButton(bool isDefault) { m_bDefaultButton = isDefault; }
+bool CControlUI::IsCancelButton() const { return m_bCancelButton; }
+void CControlUI::SetCancelButton(bool isCancel) { m_bCancelButton = isCancel; }
+DWORD CControlUI::GetFocusColor() const { return m_dwFocusColor; }
+void CControlUI::SetFocusColor(DWORD color) { m_dwFocusColor = color; }
+bool CControlUI::IsFocused() const { return m_pManager && m_pManager->GetFocus() == this; }
+void CControlUI::SetFocus() {
+    if (m_pManager) m_pManager->SetFocus(this);
+}
 
 // ---------------------------------------------------------------- CContainerUI
 
@@ -356,7 +452,7 @@ void CContainerUI::DoPaint(HDC hDC, const RECT& rcPaint) {
 void CContainerUI::SetFloatPos(CControlUI* child) {
     RECT f = child->GetFloatPos();
     int w = child->GetFixedWidth(), h = child->GetFixedHeight();
-    RECT rc = {m_rcItem.left + f.left, m_rcItem.top + f.top, 0, 0};
+    RECT rc = {m_rcLayout.left + f.left, m_rcLayout.top + f.top, 0, 0};
     rc.right = rc.left + (w > 0 ? w : f.right - f.left);
     rc.bottom = rc.top + (h > 0 ? h : f.bottom - f.top);
     child->SetPos(rc);
@@ -545,8 +641,9 @@ void CLabelUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
 
 void CLabelUI::DrawTextIn(HDC hDC, DWORD color) {
     if (m_sText.IsEmpty() || !m_pManager) return;
-    RECT rc = {m_rcItem.left + m_rcTextPadding.left, m_rcItem.top + m_rcTextPadding.top,
-               m_rcItem.right - m_rcTextPadding.right, m_rcItem.bottom - m_rcTextPadding.bottom};
+    RECT pad = m_pManager->ScaleRect(m_rcTextPadding);
+    RECT rc = {m_rcItem.left + pad.left, m_rcItem.top + pad.top, m_rcItem.right - pad.right,
+               m_rcItem.bottom - pad.bottom};
     int saved = ::SaveDC(hDC);
     ::IntersectClipRect(hDC, m_rcItem.left, m_rcItem.top, m_rcItem.right, m_rcItem.bottom);
     ::SelectObject(hDC, m_pManager->GetFont(m_iFont));
@@ -601,6 +698,7 @@ void CButtonUI::SetDisabledImage(const wchar_t* d) {
 }
 void CButtonUI::SetHotTextColor(DWORD color) { m_dwHotTextColor = color; }
 void CButtonUI::SetPushedTextColor(DWORD color) { m_dwPushedTextColor = color; }
+const wchar_t* CButtonUI::GetNormalImage() const { return m_sNormalImage; }
 UINT CButtonUI::GetButtonState() const { return m_uButtonState; }
 
 bool CButtonUI::Activate() {
@@ -738,6 +836,7 @@ void COptionUI::Selected(bool selected, bool notify) {
         GroupQuery q = {&m_sGroup, this};
         m_pManager->GetRoot()->FindControl(CollectGroupMember, &q, UIFIND_ALL);
     }
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_STATECHANGE, this);
     if (notify && m_pManager) m_pManager->SendNotify(this, L"selectchanged");
     Invalidate();
 }
@@ -795,6 +894,7 @@ void CProgressUI::SetValue(int value) {
     if (value == m_nValue) return;
     m_nValue = value;
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_VALUECHANGE, this);
 }
 
 void CProgressUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
@@ -822,6 +922,7 @@ void CProgressUI::PaintForeImage(HDC /*hDC*/) {}
 
 CRichEditUI::CRichEditUI()
     : m_hEdit(NULL),
+      m_hFont(NULL),
       m_bMultiLine(false),
       m_bAutoHScroll(true),
       m_bAutoVScroll(false),
@@ -863,6 +964,7 @@ void CRichEditUI::SetText(const wchar_t* text) {
         if (m_bHasParaFormat) ::SendMessageW(m_hEdit, EM_SETPARAFORMAT, 0, reinterpret_cast<LPARAM>(&m_paraFormat));
     }
     Invalidate();
+    if (m_pManager) m_pManager->NotifyAccessibleEvent(EVENT_OBJECT_VALUECHANGE, this);
 }
 
 bool CRichEditUI::SetParaFormat(PARAFORMAT2& pf) {
@@ -924,7 +1026,8 @@ void CRichEditUI::DoInit() {
                                 CPaintManagerUI::GetInstance(), NULL);
     if (!m_hEdit) return;
     ::SendMessageW(m_hEdit, EM_SETTEXTMODE, TM_PLAINTEXT | TM_SINGLELEVELUNDO | TM_SINGLECODEPAGE, 0);
-    ::SendMessageW(m_hEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_pManager->GetFont(m_iFont)), FALSE);
+    m_hFont = m_pManager->GetFont(m_iFont);
+    ::SendMessageW(m_hEdit, WM_SETFONT, reinterpret_cast<WPARAM>(m_hFont), FALSE);
     ::SendMessageW(m_hEdit, EM_EXLIMITTEXT, 0, m_nLimit > 0 ? m_nLimit : 0x7FFFFFFE);
     ::SendMessageW(m_hEdit, EM_SETEVENTMASK, 0, ENM_CHANGE);
     if (!IsEnabled()) ::EnableWindow(m_hEdit, FALSE);
@@ -954,24 +1057,33 @@ void CRichEditUI::ApplyFormatRect() {
     if (!m_hEdit) return;
     RECT client;
     ::GetClientRect(m_hEdit, &client);
-    RECT fmt = {client.left + m_rcTextPadding.left, client.top + m_rcTextPadding.top,
-                client.right - m_rcTextPadding.right, client.bottom - m_rcTextPadding.bottom};
+    RECT pad = m_pManager ? m_pManager->ScaleRect(m_rcTextPadding) : m_rcTextPadding;
+    RECT fmt = {client.left + pad.left, client.top + pad.top, client.right - pad.right, client.bottom - pad.bottom};
     if (fmt.right <= fmt.left || fmt.bottom <= fmt.top) return;
     ::SendMessageW(m_hEdit, EM_SETRECT, 0, reinterpret_cast<LPARAM>(&fmt));
 }
 
 void CRichEditUI::OnLayoutDone(bool effectivelyVisible) {
     if (!m_hEdit) return;
+    // A change of scale brings new fonts; the old ones are deleted after
+    // this pass, so a hidden box takes the new one too.
+    HFONT font = m_pManager ? m_pManager->GetFont(m_iFont) : m_hFont;
+    bool refont = font != m_hFont;
+    if (refont) {
+        m_hFont = font;
+        ::SendMessageW(m_hEdit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        ApplyCharColor();
+    }
     if (!effectivelyVisible) {
         if (::IsWindowVisible(m_hEdit)) ::ShowWindow(m_hEdit, SW_HIDE);
         return;
     }
-    int b = m_nBorderSize;
+    int b = m_pManager ? m_pManager->Scale(m_nBorderSize) : m_nBorderSize;
     RECT inner = {m_rcItem.left + b, m_rcItem.top + b, m_rcItem.right - b, m_rcItem.bottom - b};
     RECT current;
     ::GetWindowRect(m_hEdit, &current);
     ::MapWindowPoints(NULL, ::GetParent(m_hEdit), reinterpret_cast<POINT*>(&current), 2);
-    if (std::memcmp(&current, &inner, sizeof inner) != 0) {
+    if (refont || std::memcmp(&current, &inner, sizeof inner) != 0) {
         ::MoveWindow(m_hEdit, inner.left, inner.top, inner.right - inner.left, inner.bottom - inner.top, TRUE);
         ApplyFormatRect();
     }

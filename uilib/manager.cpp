@@ -1,5 +1,9 @@
-// CPaintManagerUI: layout, double-buffered painting, mouse input, fonts,
-// pictures, the skin source and the shadow window.
+// CPaintManagerUI: layout, double-buffered painting, mouse and keyboard
+// input, the keyboard focus, fonts, pictures, the skin source, the shadow
+// window, the display scale and the window's accessible object.
+#include <ole2.h>
+#include <oleacc.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -7,9 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "uilib/accessible.h"
+#include "uilib/dpi.h"
+#include "uilib/focus_order.h"
 #include "uilib/picture.h"
 #include "uilib/uimanager.h"
 #include "uilib/zip_reader.h"
+#include "util/com_ptr.h"
+
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
 
 using uilib::Picture;
 using uilib::UniqueGdiObject;
@@ -30,9 +42,39 @@ std::wstring Lower(std::wstring s) {
 struct FontEntry {
     UniqueGdiObject font;
     std::wstring face;
-    int size = 0;
+    int size = 0;  // layout units: pixels at 96 DPI
     bool bold = false, underline = false, italic = false;
 };
+
+// The DPI of a window: its own where the system knows it (Windows 10 1607
+// and later, Wine), else the system's.
+UINT WindowDpi(HWND hwnd) {
+    typedef UINT(WINAPI * GetDpiForWindowFn)(HWND);
+    static const GetDpiForWindowFn getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow && hwnd) {
+        UINT dpi = getDpiForWindow(hwnd);
+        if (dpi) return dpi;
+    }
+    HDC screen = ::GetDC(NULL);
+    int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen) ::ReleaseDC(NULL, screen);
+    return dpi > 0 ? UINT(dpi) : uilib::kBaseDpi;
+}
+
+// Posted to the window to press a control for assistive technology
+// (lParam: the control's accessible id).
+UINT ActivateMessage() {
+    static const UINT message = RegisterWindowMessageW(L"UIAccessibleActivate");
+    return message;
+}
+
+bool Usable(CControlUI* c) { return c && c->IsVisible() && c->IsEnabled(); }
+bool Pressable(CControlUI* c) { return c && c->GetInterface(L"Button") != NULL; }
+HWND HostWindow(CControlUI* c) {
+    auto* edit = c ? static_cast<CRichEditUI*>(c->GetInterface(L"RichEdit")) : NULL;
+    return edit ? edit->GetHostWindow() : NULL;
+}
 
 HFONT MakeFont(const std::wstring& face, int size, bool bold, bool underline, bool italic) {
     LOGFONTW lf;
@@ -59,7 +101,11 @@ public:
     }
     HWND Handle() const { return hwnd_; }
 
+    // The next placement draws the shadow anew (the scale changed).
+    void Redraw() { size_ = SIZE{0, 0}; }
+
     // Follows the main window: hidden with it, shown and placed around it.
+    // `corner` is in pixels.
     void Follow(HWND main, CPaintManagerUI* manager, const RECT& corner) {
         if (!IsWindowVisible(main) || IsIconic(main) || IsZoomed(main)) {
             if (hwnd_ && IsWindowVisible(hwnd_)) ShowWindow(hwnd_, SW_HIDE);
@@ -133,9 +179,17 @@ CControlUI* CALLBACK CollectAll(CControlUI* c, LPVOID data) {
     return NULL;
 }
 
+// Every control of a tree in layout order (a container before its children).
+std::vector<CControlUI*> AllControls(CControlUI* root) {
+    std::vector<CControlUI*> all;
+    if (root) root->FindControl(CollectAll, &all, UIFIND_ALL);
+    return all;
+}
+
 }  // namespace
 
 struct CPaintManagerUI::Impl {
+    CPaintManagerUI* owner = NULL;
     HWND hwnd = NULL;
     CControlUI* root = NULL;
     std::vector<INotifyUI*> notifiers;
@@ -163,6 +217,29 @@ struct CPaintManagerUI::Impl {
     bool hasZip = false;
     std::wstring skinFolder;
     std::map<std::wstring, std::unique_ptr<Picture>> pictures;  // null: could not be loaded
+    // A picture as named in the layout -> the variant drawn at this DPI.
+    struct Resolved {
+        Picture* picture;
+        UINT dpi;
+    };
+    std::map<std::wstring, Resolved> resolved;
+
+    UINT dpi = uilib::kBaseDpi;
+    RECT captionScaled = {0, 0, 0, 0};
+
+    CControlUI* focus = NULL;
+    bool focusMark = false;
+    CControlUI* spacePressed = NULL;  // Space is down on this button
+    DWORD focusColor = 0;
+
+    ComPtr<IAccessible> accessible;
+    bool oleInitialized = false;
+    std::vector<std::pair<CControlUI*, LONG>> accIds;
+    LONG nextAccId = 1;
+    // What assistive technology saw after the last layout pass.
+    bool accSnapshot = false;
+    std::vector<CControlUI*> accLast;
+    std::wstring accLastName;
 
     bool updateNeeded = true;
     bool windowInitSent = false;
@@ -175,6 +252,8 @@ struct CPaintManagerUI::Impl {
     CControlUI* pressed = NULL;
     bool mouseTracking = false;
     POINT lastMouse = {0, 0};
+
+    int Scale(int v) const { return uilib::ScaleValue(v, dpi); }
 
     HFONT Font(int index) {
         if (index >= 0 && size_t(index) < fonts.size()) return static_cast<HFONT>(fonts[size_t(index)].font.get());
@@ -218,10 +297,199 @@ struct CPaintManagerUI::Impl {
         if (rc.right <= rc.left || rc.bottom <= rc.top) return;
         updateNeeded = false;
         // The tree may move controls by itself: force every position anew.
-        root->SetPos(rc);
-        std::vector<CControlUI*> all;
-        root->FindControl(CollectAll, &all, UIFIND_ALL);
-        for (CControlUI* c : all) c->OnLayoutDone(c->IsVisible());
+        // It is laid out in units of 96 DPI; the controls scale their pixels.
+        RECT logical = {0, 0, uilib::UnscaleValue(rc.right, dpi), uilib::UnscaleValue(rc.bottom, dpi)};
+        root->SetPos(logical);
+        for (CControlUI* c : AllControls(root)) c->OnLayoutDone(c->IsVisible());
+        AfterLayout();
+    }
+
+    // The controls assistive technology sees now.
+    std::vector<CControlUI*> Accessible() const {
+        std::vector<CControlUI*> seen;
+        for (CControlUI* c : AllControls(root))
+            if (c->IsVisible() && c->GetAccessibleRole() != UIROLE_NONE) seen.push_back(c);
+        return seen;
+    }
+
+    std::wstring ClientName() const {
+        for (CControlUI* c : AllControls(root)) {
+            if (!c->IsVisible() || !c->GetInterface(L"Container")) continue;
+            CDuiString name = c->GetAccessibleName();
+            if (!name.IsEmpty()) return name.GetData();
+        }
+        wchar_t text[256] = {};
+        if (hwnd) GetWindowTextW(hwnd, text, 256);
+        return text;
+    }
+
+    bool HasSystemFocus() const {
+        HWND f = ::GetFocus();
+        return f && (f == hwnd || IsChild(hwnd, f));
+    }
+
+    void Notify(DWORD event, LONG child) {
+        if (hwnd) NotifyWinEvent(event, hwnd, OBJID_CLIENT, child);
+    }
+
+    // After the controls have moved or changed visibility: the focus leaves
+    // a control that can no longer take it, and assistive technology hears
+    // of a new page (the client's name) or new controls (reorder).
+    void AfterLayout() {
+        if (focus && !Usable(focus)) {
+            HWND host = HostWindow(focus);
+            if (spacePressed == focus) spacePressed = NULL;
+            focus = NULL;
+            if (host && ::GetFocus() == host) ::SetFocus(hwnd);
+            if (HasSystemFocus()) Notify(EVENT_OBJECT_FOCUS, CHILDID_SELF);
+        }
+        std::vector<CControlUI*> now = Accessible();
+        std::wstring name = ClientName();
+        if (accSnapshot) {
+            if (name != accLastName) Notify(EVENT_OBJECT_NAMECHANGE, CHILDID_SELF);
+            if (now != accLast) Notify(EVENT_OBJECT_REORDER, CHILDID_SELF);
+        }
+        accSnapshot = true;
+        accLast.swap(now);
+        accLastName.swap(name);
+    }
+
+    void DrawFocusMark(HDC dc) {
+        if (!focusMark || !Usable(focus)) return;
+        RECT r = owner->GetFocusMarkRect(focus);
+        if (IsRectEmpty(&r)) return;
+        DWORD argb = focus->GetFocusColor() ? focus->GetFocusColor() : focusColor ? focusColor : 0xFF000000;
+        UniqueGdiObject brush(CreateSolidBrush(RGB((argb >> 16) & 0xFF, (argb >> 8) & 0xFF, argb & 0xFF)));
+        int t = Scale(1);
+        RECT edges[4] = {{r.left, r.top, r.right, r.top + t},
+                         {r.left, r.bottom - t, r.right, r.bottom},
+                         {r.left, r.top + t, r.left + t, r.bottom - t},
+                         {r.right - t, r.top + t, r.right, r.bottom - t}};
+        for (const RECT& e : edges) FillRect(dc, &e, static_cast<HBRUSH>(brush.get()));
+    }
+
+    CControlUI* FindKeyButton(bool isDefault) const {
+        for (CControlUI* c : AllControls(root))
+            if (Usable(c) && Pressable(c) && (isDefault ? c->IsDefaultButton() : c->IsCancelButton())) return c;
+        return NULL;
+    }
+
+    void EndSpacePress() {
+        CControlUI* c = spacePressed;
+        spacePressed = NULL;
+        if (c) Event(c, UIEVENT_KILLCAPTURE, lastMouse, 0, 0);
+    }
+
+    // The keys of the keyboard interface, for the window or a control's own
+    // window (`target`); true when consumed.
+    bool Key(HWND target, UINT message, WPARAM key, LPARAM lParam) {
+        if (!root) return false;
+        if (message == WM_KEYUP && key == VK_SPACE && spacePressed) {
+            CControlUI* c = spacePressed;
+            EndSpacePress();
+            if (c == focus && Usable(c)) c->Activate();
+            return true;
+        }
+        if (message != WM_KEYDOWN) return false;
+        if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
+        switch (key) {
+        case VK_TAB:
+            owner->MoveFocus(GetKeyState(VK_SHIFT) >= 0);
+            return true;
+        case VK_SPACE: {
+            // In a text box Space is typed.
+            if (target != hwnd || !Usable(focus) || !Pressable(focus)) return false;
+            if (!(lParam & 0x40000000) && !spacePressed) {  // not a repeat
+                spacePressed = focus;
+                RECT r = focus->GetPos();
+                POINT centre = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+                Event(focus, UIEVENT_BUTTONDOWN, centre, 0, 0);
+            }
+            return true;
+        }
+        case VK_RETURN: {
+            CControlUI* c = NULL;
+            if (Usable(focus) && Pressable(focus)) {
+                DWORD role = focus->GetAccessibleRole();
+                if (role == ROLE_SYSTEM_PUSHBUTTON || role == ROLE_SYSTEM_LINK) c = focus;
+            }
+            if (!c) c = FindKeyButton(true);
+            if (!c) return false;
+            c->Activate();
+            return true;
+        }
+        case VK_ESCAPE: {
+            CControlUI* c = FindKeyButton(false);
+            if (!c) return false;
+            c->Activate();
+            return true;
+        }
+        default:
+            return false;
+        }
+    }
+
+    // A picture as the layout names it, in the variant drawn nearest to the
+    // window's DPI; `variantDpi` tells its scale. Null if it cannot be loaded.
+    Picture* Resolve(const std::wstring& file, UINT* variantDpi) {
+        std::wstring key = Lower(file);
+        auto it = resolved.find(key);
+        if (it == resolved.end()) {
+            Resolved r = {NULL, uilib::kBaseDpi};
+            if (dpi != uilib::kBaseDpi) {
+                unsigned present = 0;
+                for (unsigned i = 0; i < sizeof uilib::kVariantDpis / sizeof uilib::kVariantDpis[0]; ++i)
+                    if (Exists(uilib::VariantName(file, uilib::kVariantDpis[i]))) present |= 1u << i;
+                UINT chosen = uilib::ChooseVariant(dpi, present);
+                if (chosen != uilib::kBaseDpi) {
+                    r.picture = Load(uilib::VariantName(file, chosen));
+                    if (r.picture) r.dpi = chosen;
+                }
+            }
+            if (!r.picture) r.picture = Load(file);
+            it = resolved.emplace(key, r).first;
+        }
+        if (variantDpi) *variantDpi = it->second.dpi;
+        return it->second.picture;
+    }
+
+    bool Exists(const std::wstring& name) const {
+        if (hasZip) return zip.Find(name) >= 0;
+        std::wstring path = name;
+        bool absolute = path.size() > 1 && (path[1] == L':' || (path[0] == L'\\' && path[1] == L'\\'));
+        if (!absolute) path = g_resourcePath + skinFolder + path;
+        return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    }
+
+    Picture* Load(const std::wstring& file) {
+        std::wstring key = Lower(file);
+        auto it = pictures.find(key);
+        if (it == pictures.end()) {
+            std::unique_ptr<Picture> pic;
+            BYTE* data = NULL;
+            DWORD len = 0;
+            if (owner->LoadResourceData(file.c_str(), &data, &len)) {
+                pic.reset(new Picture);
+                if (!uilib::DecodePicture(data, len, *pic)) pic.reset();
+                CPaintManagerUI::FreeResourceData(data);
+            }
+            it = pictures.emplace(key, std::move(pic)).first;
+        }
+        return it->second.get();
+    }
+
+    // Ends the accessible object's service: clients that still hold it get
+    // errors from now on.
+    void ReleaseAccessible() {
+        if (accessible) {
+            uilib::DetachWindowAccessible(accessible.get());
+            CoDisconnectObject(accessible.get(), 0);
+            accessible.reset();
+        }
+        if (oleInitialized) {
+            oleInitialized = false;
+            OleUninitialize();
+        }
     }
 
     void Paint(HDC target, const RECT& area) {
@@ -235,6 +503,7 @@ struct CPaintManagerUI::Impl {
             int saved = SaveDC(off);
             IntersectClipRect(off, area.left, area.top, area.right, area.bottom);
             root->DoPaint(off, area);
+            DrawFocusMark(off);
             RestoreDC(off, saved);
         }
         BitBlt(target, area.left, area.top, area.right - area.left, area.bottom - area.top, off, area.left, area.top,
@@ -256,13 +525,14 @@ struct CPaintManagerUI::Impl {
 
 // -------------------------------------------------------------- process-wide
 
-CPaintManagerUI::CPaintManagerUI() : m_impl(new Impl) {}
+CPaintManagerUI::CPaintManagerUI() : m_impl(new Impl) { m_impl->owner = this; }
 
 CPaintManagerUI::~CPaintManagerUI() {
     g_managers.erase(std::remove(g_managers.begin(), g_managers.end(), this), g_managers.end());
+    m_impl->ReleaseAccessible();
     CControlUI* root = m_impl->root;
     m_impl->root = NULL;
-    m_impl->hover = m_impl->pressed = NULL;
+    m_impl->hover = m_impl->pressed = m_impl->focus = m_impl->spacePressed = NULL;
     delete root;
     m_impl->ReleaseOffscreen();
     delete m_impl;
@@ -319,6 +589,9 @@ bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
         if (m->m_impl->hwnd != top) continue;
         LRESULT lRes = 0;
         if (m->PreMessageHandler(msg->message, msg->wParam, msg->lParam, lRes)) return true;
+        // Then the keyboard interface, also for keys a control's own window
+        // (a text box) would take: Tab, Enter and Escape.
+        if (m->m_impl->Key(msg->hwnd, msg->message, msg->wParam, msg->lParam)) return true;
     }
     return false;
 }
@@ -327,6 +600,8 @@ bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
 
 void CPaintManagerUI::Init(HWND hWnd) {
     m_impl->hwnd = hWnd;
+    m_impl->dpi = WindowDpi(hWnd);
+    m_impl->captionScaled = ScaleRect(m_impl->caption);
     if (std::find(g_managers.begin(), g_managers.end(), this) == g_managers.end()) g_managers.push_back(this);
 }
 
@@ -336,7 +611,10 @@ CControlUI* CPaintManagerUI::GetRoot() const { return m_impl->root; }
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
     if (!root) return false;
     delete m_impl->root;
-    m_impl->hover = m_impl->pressed = NULL;
+    m_impl->hover = m_impl->pressed = m_impl->focus = m_impl->spacePressed = NULL;
+    m_impl->accIds.clear();
+    m_impl->accSnapshot = false;
+    m_impl->accLast.clear();
     m_impl->root = root;
     m_impl->updateNeeded = true;
     root->SetManager(this, NULL, false);
@@ -398,7 +676,13 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     }
     POINT pt = {short(LOWORD(lParam)), short(HIWORD(lParam))};
     if (uMsg == ShadowMessage()) {
-        if (d.showShadow) d.shadow.Follow(d.hwnd, this, d.shadowCorner);
+        if (d.showShadow) d.shadow.Follow(d.hwnd, this, ScaleRect(d.shadowCorner));
+        lRes = 0;
+        return true;
+    }
+    if (uMsg == ActivateMessage()) {
+        CControlUI* c = FindAccessibleId(LONG(lParam));
+        if (Usable(c) && Pressable(c)) c->Activate();
         lRes = 0;
         return true;
     }
@@ -439,13 +723,69 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             if (uMsg == WM_SHOWWINDOW && !wParam) {
                 if (d.shadow.Handle()) ShowWindow(d.shadow.Handle(), SW_HIDE);
             } else if (uMsg == WM_WINDOWPOSCHANGED && (d.shadow.Handle() || d.windowInitSent)) {
-                d.shadow.Follow(d.hwnd, this, d.shadowCorner);
+                d.shadow.Follow(d.hwnd, this, ScaleRect(d.shadowCorner));
             }
         }
         return false;
     case WM_DESTROY:
         d.shadow.Destroy();
+        d.ReleaseAccessible();
         return false;
+    case WM_GETOBJECT: {
+        if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
+        if (!d.accessible) d.accessible = ComPtr<IAccessible>(uilib::CreateWindowAccessible(this));
+        LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
+        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.oleInitialized && SUCCEEDED(OleInitialize(NULL))) {
+            // A program that never started COM: the window does, for as long as it lives.
+            d.oleInitialized = true;
+            r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
+        }
+        if (r < 0) return false;
+        lRes = r;
+        return true;
+    }
+    case WM_DPICHANGED: {
+        SetDpi(LOWORD(wParam));
+        // Placed where the system suggests, at the size the layout asks for.
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        if (suggested) {
+            int cx = d.initSize.cx > 0 ? Scale(d.initSize.cx) : suggested->right - suggested->left;
+            int cy = d.initSize.cy > 0 ? Scale(d.initSize.cy) : suggested->bottom - suggested->top;
+            SetWindowPos(d.hwnd, NULL, suggested->left, suggested->top, cx, cy, SWP_NOZORDER | SWP_NOACTIVATE);
+        }
+        lRes = 0;
+        return true;
+    }
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+        // Keys the message loop did not hand to TranslateMessage.
+        if (d.Key(d.hwnd, uMsg, wParam, lParam)) {
+            lRes = 0;
+            return true;
+        }
+        return false;
+    case WM_SETFOCUS:
+        // The window itself has the system focus: a text box no longer has it.
+        if (HostWindow(d.focus)) SetFocus(NULL);
+        else if (d.focus) d.Notify(EVENT_OBJECT_FOCUS, -GetAccessibleId(d.focus));
+        return false;
+    case WM_KILLFOCUS: {
+        d.EndSpacePress();
+        // Focus going into a control's own window (a click into the text box).
+        HWND to = reinterpret_cast<HWND>(wParam);
+        // The system is moving the focus now: only the record follows.
+        if (to && IsChild(d.hwnd, to) && to != HostWindow(d.focus)) {
+            for (CControlUI* c : AllControls(d.root)) {
+                if (HostWindow(c) == to && Usable(c)) {
+                    if (d.focus && d.focusMark) Invalidate(GetFocusMarkRect(d.focus));
+                    d.focus = c;
+                    d.focusMark = false;
+                    break;
+                }
+            }
+        }
+        return false;
+    }
     case WM_MOUSEMOVE: {
         if (!d.mouseTracking) {
             TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, d.hwnd, 0};
@@ -477,6 +817,12 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         ::SetFocus(d.hwnd);
         d.lastMouse = pt;
         CControlUI* target = FindControl(pt);
+        // A click takes the focus to a tab stop, without the keyboard's mark.
+        if (d.focusMark) {
+            d.focusMark = false;
+            if (d.focus) Invalidate(GetFocusMarkRect(d.focus));
+        }
+        if (target && target->IsTabStop() && Usable(target)) SetFocus(target);
         if (target && target->IsEnabled()) {
             d.pressed = target;
             ::SetCapture(d.hwnd);
@@ -549,16 +895,23 @@ void CPaintManagerUI::SendNotify(TNotifyUI& msg) {
 }
 
 SIZE CPaintManagerUI::GetInitSize() const { return m_impl->initSize; }
+// The layout's window size is in units of 96 DPI; the window is scaled.
 void CPaintManagerUI::SetInitSize(int cx, int cy) {
     m_impl->initSize = SIZE{cx, cy};
     if (m_impl->hwnd && cx > 0 && cy > 0)
-        SetWindowPos(m_impl->hwnd, NULL, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+        SetWindowPos(m_impl->hwnd, NULL, 0, 0, Scale(cx), Scale(cy), SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
 }
-RECT& CPaintManagerUI::GetCaptionRect() { return m_impl->caption; }
-void CPaintManagerUI::SetCaptionRect(const RECT& rc) { m_impl->caption = rc; }
-SIZE CPaintManagerUI::GetRoundCorner() const { return m_impl->roundCorner; }
+// The caption strip, round corners and minimum size in pixels.
+RECT& CPaintManagerUI::GetCaptionRect() { return m_impl->captionScaled; }
+void CPaintManagerUI::SetCaptionRect(const RECT& rc) {
+    m_impl->caption = rc;
+    m_impl->captionScaled = ScaleRect(rc);
+}
+SIZE CPaintManagerUI::GetRoundCorner() const {
+    return SIZE{Scale(m_impl->roundCorner.cx), Scale(m_impl->roundCorner.cy)};
+}
 void CPaintManagerUI::SetRoundCorner(int cx, int cy) { m_impl->roundCorner = SIZE{cx, cy}; }
-SIZE CPaintManagerUI::GetMinInfo() const { return m_impl->minInfo; }
+SIZE CPaintManagerUI::GetMinInfo() const { return SIZE{Scale(m_impl->minInfo.cx), Scale(m_impl->minInfo.cy)}; }
 void CPaintManagerUI::SetMinInfo(int cx, int cy) { m_impl->minInfo = SIZE{cx, cy}; }
 void CPaintManagerUI::SetTransparent(bool transparent) { m_impl->transparent = transparent; }
 bool CPaintManagerUI::IsTransparent() const { return m_impl->transparent; }
@@ -575,15 +928,17 @@ HWND CPaintManagerUI::GetShadowWindow() const { return m_impl->shadow.Handle(); 
 HBITMAP CPaintManagerUI::CreateShadowBitmap(SIZE windowSize) {
     Impl& d = *m_impl;
     if (d.shadowImage.empty() || windowSize.cx <= 0 || windowSize.cy <= 0) return NULL;
-    GetImageSize(d.shadowImage.c_str(), nullptr);  // loads it
-    auto it = d.pictures.find(Lower(d.shadowImage));
-    if (it == d.pictures.end() || !it->second) return NULL;
-    const RECT& c = d.shadowCorner;
+    UINT variantDpi = uilib::kBaseDpi;
+    Picture* pic = d.Resolve(d.shadowImage, &variantDpi);
+    if (!pic) return NULL;
+    // The corners in the picture's pixels and in the window's.
+    RECT source = uilib::ScaleRect(d.shadowCorner, variantDpi);
+    RECT c = ScaleRect(d.shadowCorner);
     int w = windowSize.cx + c.left + c.right, h = windowSize.cy + c.top + c.bottom;
     unsigned char* bits = nullptr;
     HBITMAP bmp = uilib::CreateDib32(w, h, &bits);
     if (!bmp) return NULL;
-    uilib::NineGridCopy(*it->second, c, bits, w, h, true);
+    uilib::NineGridCopy(*pic, source, c, bits, w, h, true);
     return bmp;
 }
 
@@ -594,7 +949,7 @@ int CPaintManagerUI::AddFont(const wchar_t* face, int size, bool bold, bool unde
     e.bold = bold;
     e.underline = underline;
     e.italic = italic;
-    e.font.reset(MakeFont(e.face, size, bold, underline, italic));
+    e.font.reset(MakeFont(e.face, Scale(size), bold, underline, italic));
     m_impl->fonts.push_back(std::move(e));
     return int(m_impl->fonts.size()) - 1;
 }
@@ -606,7 +961,7 @@ void CPaintManagerUI::SetDefaultFont(const wchar_t* face, int size, bool bold, b
     e.bold = bold;
     e.underline = underline;
     e.italic = italic;
-    e.font.reset(MakeFont(e.face, size, bold, underline, italic));
+    e.font.reset(MakeFont(e.face, Scale(size), bold, underline, italic));
     m_impl->hasDefaultFont = bool(e.font);
 }
 
@@ -616,12 +971,16 @@ DWORD CPaintManagerUI::GetDefaultDisabledColor() const { return 0xFFA7A6AA; }
 
 bool CPaintManagerUI::SetResourceZip(const void* data, unsigned size) {
     m_impl->pictures.clear();
+    m_impl->resolved.clear();
     m_impl->hasZip = m_impl->zip.Open(data, size);
     m_impl->zipData = m_impl->hasZip ? data : nullptr;
     return m_impl->hasZip;
 }
 
-void CPaintManagerUI::SetSkinFolder(const wchar_t* folder) { m_impl->skinFolder = folder ? folder : L""; }
+void CPaintManagerUI::SetSkinFolder(const wchar_t* folder) {
+    m_impl->skinFolder = folder ? folder : L"";
+    m_impl->resolved.clear();
+}
 
 bool CPaintManagerUI::LoadResourceData(const wchar_t* name, BYTE** data, DWORD* size) const {
     if (!name || !data || !size) return false;
@@ -653,41 +1012,34 @@ bool CPaintManagerUI::LoadResourceData(const wchar_t* name, BYTE** data, DWORD* 
 
 void CPaintManagerUI::FreeResourceData(BYTE* data) { delete[] data; }
 
+// The size of the picture as the layout names it (its 1x drawing).
 bool CPaintManagerUI::GetImageSize(const wchar_t* file, SIZE* size) {
     if (!file || !*file) return false;
-    std::wstring key = Lower(file);
-    auto it = m_impl->pictures.find(key);
-    if (it == m_impl->pictures.end()) {
-        std::unique_ptr<Picture> pic;
-        BYTE* data = NULL;
-        DWORD len = 0;
-        if (LoadResourceData(file, &data, &len)) {
-            pic.reset(new Picture);
-            if (!uilib::DecodePicture(data, len, *pic)) pic.reset();
-            FreeResourceData(data);
-        }
-        it = m_impl->pictures.emplace(key, std::move(pic)).first;
-    }
-    if (!it->second) return false;
-    if (size) *size = SIZE{it->second->width, it->second->height};
+    Picture* pic = m_impl->Load(file);
+    if (!pic) return false;
+    if (size) *size = SIZE{pic->width, pic->height};
     return true;
 }
 
+// Source rectangles and corners are in the layout's units of the 1x
+// picture; the variant drawn for the window's DPI scales them by its own
+// factor, destinations by the window's.
 bool CPaintManagerUI::DrawImage(HDC hDC, const RECT& rcItem, const RECT& rcPaint, const wchar_t* description) {
     uilib::PictureDescription desc;
     if (!uilib::ParsePictureDescription(description, desc)) return false;
-    SIZE sz;
-    if (!GetImageSize(desc.file.c_str(), &sz)) return false;
-    const Picture& pic = *m_impl->pictures[Lower(desc.file)];
-    RECT source = desc.hasSource ? desc.source : RECT{0, 0, sz.cx, sz.cy};
+    UINT variantDpi = uilib::kBaseDpi;
+    const Picture* pic = m_impl->Resolve(desc.file, &variantDpi);
+    if (!pic) return false;
+    RECT source = desc.hasSource ? uilib::ScaleRect(desc.source, variantDpi) : RECT{0, 0, pic->width, pic->height};
     RECT dest = rcItem;
     if (desc.hasDest) {
-        dest = RECT{rcItem.left + desc.dest.left, rcItem.top + desc.dest.top, rcItem.left + desc.dest.right,
-                    rcItem.top + desc.dest.bottom};
+        RECT d = ScaleRect(desc.dest);
+        dest = RECT{rcItem.left + d.left, rcItem.top + d.top, rcItem.left + d.right, rcItem.top + d.bottom};
     }
     RECT clip;
     if (!IntersectRect(&clip, &rcItem, &rcPaint)) return true;
-    uilib::DrawPicture(hDC, pic, dest, source, desc.corner, desc.fade, clip);
+    uilib::DrawPicture(hDC, *pic, dest, source, uilib::ScaleRect(desc.corner, variantDpi), ScaleRect(desc.corner),
+                       desc.fade, clip);
     return true;
 }
 
@@ -721,6 +1073,182 @@ bool CPaintManagerUI::IsCaptured() const { return m_impl->hwnd && GetCapture() =
 
 void CPaintManagerUI::ReapObjects(CControlUI* control) {
     if (!control) return;
-    if (m_impl->hover == control) m_impl->hover = NULL;
-    if (m_impl->pressed == control) m_impl->pressed = NULL;
+    Impl& d = *m_impl;
+    if (d.hover == control) d.hover = NULL;
+    if (d.pressed == control) d.pressed = NULL;
+    if (d.focus == control) d.focus = NULL;
+    if (d.spacePressed == control) d.spacePressed = NULL;
+    d.accIds.erase(std::remove_if(d.accIds.begin(), d.accIds.end(),
+                                  [control](const std::pair<CControlUI*, LONG>& p) { return p.first == control; }),
+                   d.accIds.end());
+    d.accLast.erase(std::remove(d.accLast.begin(), d.accLast.end(), control), d.accLast.end());
+}
+
+// ---------------------------------------------------------------- keyboard focus
+
+CControlUI* CPaintManagerUI::GetFocus() const { return m_impl->focus; }
+
+void CPaintManagerUI::SetFocus(CControlUI* control, bool showMark) {
+    Impl& d = *m_impl;
+    if (control && (!Usable(control) || control->GetManager() != this)) return;
+    CControlUI* old = d.focus;
+    if (old && (d.focusMark || showMark)) Invalidate(GetFocusMarkRect(old));
+    if (old != control) d.EndSpacePress();
+    d.focus = control;
+    if (control) d.focusMark = showMark;
+    // The system focus: a text box's own window, else the window itself.
+    HWND host = HostWindow(control);
+    HWND want = host ? host : d.hwnd;
+    if (want && ::GetFocus() != want) ::SetFocus(want);
+    if (host && showMark) ::SendMessageW(host, EM_SETSEL, 0, -1);  // Tab selects the whole text
+    if (control && d.focusMark) Invalidate(GetFocusMarkRect(control));
+    // A text box's own window announces itself when it takes the focus.
+    if (control != old && control && !host && d.HasSystemFocus())
+        d.Notify(EVENT_OBJECT_FOCUS, -GetAccessibleId(control));
+}
+
+bool CPaintManagerUI::MoveFocus(bool forward) {
+    std::vector<CControlUI*> stops;
+    for (CControlUI* c : AllControls(m_impl->root))
+        if (c->IsTabStop()) stops.push_back(c);
+    std::unique_ptr<bool[]> usable(new bool[stops.size() + 1]);
+    int current = -1;
+    for (size_t i = 0; i < stops.size(); ++i) {
+        usable[i] = Usable(stops[i]) && (!stops[i]->GetInterface(L"RichEdit") || HostWindow(stops[i]));
+        if (stops[i] == m_impl->focus) current = int(i);
+    }
+    int next = uilib::NextFocus(usable.get(), int(stops.size()), current, forward);
+    if (next < 0) return false;
+    SetFocus(stops[size_t(next)], true);
+    return true;
+}
+
+bool CPaintManagerUI::IsFocusMarkShown() const { return m_impl->focusMark && Usable(m_impl->focus); }
+
+// The mark surrounds what the control shows: for a control with text, the
+// text as drawn and the pictures placed beside it; else the whole control.
+RECT CPaintManagerUI::GetFocusMarkRect(CControlUI* control) {
+    RECT empty = {0, 0, 0, 0};
+    if (!control) return empty;
+    Impl& d = *m_impl;
+    RECT pos = control->GetPos();
+    RECT content = pos;
+    auto* label = static_cast<CLabelUI*>(control->GetInterface(L"Label"));
+    CDuiString text = control->GetText();
+    if (label && !control->GetInterface(L"RichEdit") && !text.IsEmpty() && d.hwnd) {
+        HDC screen = ::GetDC(d.hwnd);
+        HGDIOBJ oldFont = SelectObject(screen, GetFont(label->GetFont()));
+        RECT pad = ScaleRect(label->GetTextPadding());
+        RECT box = {pos.left + pad.left, pos.top + pad.top, pos.right - pad.right, pos.bottom - pad.bottom};
+        UINT style = label->GetTextStyle();
+        RECT calc = box;
+        DrawTextW(screen, text, text.GetLength(), &calc, (style & ~(DT_VCENTER | DT_BOTTOM | DT_CENTER | DT_RIGHT)) |
+                                                          DT_CALCRECT | DT_NOPREFIX);
+        SelectObject(screen, oldFont);
+        ::ReleaseDC(d.hwnd, screen);
+        int w = calc.right - calc.left, h = calc.bottom - calc.top;
+        int x = box.left, y = box.top;
+        if (style & DT_CENTER) x = box.left + (box.right - box.left - w) / 2;
+        else if (style & DT_RIGHT) x = box.right - w;
+        if ((style & DT_SINGLELINE) && (style & DT_VCENTER)) y = box.top + (box.bottom - box.top - h) / 2;
+        else if ((style & DT_SINGLELINE) && (style & DT_BOTTOM)) y = box.bottom - h;
+        RECT drawn = {x, y, x + w, y + h};
+        IntersectRect(&content, &drawn, &pos);
+        const wchar_t* pictures[2] = {control->GetForeImage(), NULL};
+        if (auto* button = static_cast<CButtonUI*>(control->GetInterface(L"Button")))
+            pictures[1] = button->GetNormalImage();
+        for (const wchar_t* p : pictures) {
+            uilib::PictureDescription desc;
+            if (!p || !uilib::ParsePictureDescription(p, desc) || !desc.hasDest) continue;
+            RECT r = ScaleRect(desc.dest);
+            OffsetRect(&r, pos.left, pos.top);
+            UnionRect(&content, &content, &r);
+        }
+    }
+    int outset = Scale(2) + Scale(1);
+    InflateRect(&content, outset, outset);
+    return content;
+}
+
+void CPaintManagerUI::SetFocusColor(DWORD color) { m_impl->focusColor = color; }
+DWORD CPaintManagerUI::GetFocusColor() const { return m_impl->focusColor; }
+
+// ---------------------------------------------------------------- display scale
+
+UINT CPaintManagerUI::GetDpi() const { return m_impl->dpi; }
+int CPaintManagerUI::Scale(int value) const { return uilib::ScaleValue(value, m_impl->dpi); }
+RECT CPaintManagerUI::ScaleRect(const RECT& rc) const { return uilib::ScaleRect(rc, m_impl->dpi); }
+
+void CPaintManagerUI::SetDpi(UINT dpi) {
+    Impl& d = *m_impl;
+    if (dpi == 0 || dpi == d.dpi) return;
+    d.dpi = dpi;
+    d.captionScaled = ScaleRect(d.caption);
+    d.resolved.clear();
+    // New fonts; the old ones live until the controls that hold them (a text
+    // box's own window) have taken the new ones in the layout pass below.
+    std::vector<UniqueGdiObject> retired;
+    for (FontEntry& f : d.fonts) {
+        retired.push_back(std::move(f.font));
+        f.font.reset(MakeFont(f.face, Scale(f.size), f.bold, f.underline, f.italic));
+    }
+    if (d.hasDefaultFont) {
+        FontEntry& f = d.defaultFont;
+        retired.push_back(std::move(f.font));
+        f.font.reset(MakeFont(f.face, Scale(f.size), f.bold, f.underline, f.italic));
+    }
+    d.shadow.Redraw();
+    if (d.hwnd && d.initSize.cx > 0 && d.initSize.cy > 0)
+        SetWindowPos(d.hwnd, NULL, 0, 0, Scale(d.initSize.cx), Scale(d.initSize.cy),
+                     SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
+    d.Layout();
+    Invalidate();
+}
+
+// ---------------------------------------------------------------- assistive technology
+
+int CPaintManagerUI::GetAccessibleCount() const { return int(m_impl->Accessible().size()); }
+
+CControlUI* CPaintManagerUI::GetAccessibleAt(int index) const {
+    std::vector<CControlUI*> seen = m_impl->Accessible();
+    return index >= 0 && size_t(index) < seen.size() ? seen[size_t(index)] : NULL;
+}
+
+int CPaintManagerUI::GetAccessibleIndex(CControlUI* control) const {
+    std::vector<CControlUI*> seen = m_impl->Accessible();
+    auto it = std::find(seen.begin(), seen.end(), control);
+    return it == seen.end() ? -1 : int(it - seen.begin());
+}
+
+LONG CPaintManagerUI::GetAccessibleId(CControlUI* control) {
+    if (!control) return 0;
+    for (const auto& p : m_impl->accIds)
+        if (p.first == control) return p.second;
+    LONG id = m_impl->nextAccId++;
+    m_impl->accIds.emplace_back(control, id);
+    return id;
+}
+
+CControlUI* CPaintManagerUI::FindAccessibleId(LONG id) const {
+    for (const auto& p : m_impl->accIds)
+        if (p.second == id) return p.first;
+    return NULL;
+}
+
+CDuiString CPaintManagerUI::GetAccessibleName() const { return CDuiString(m_impl->ClientName().c_str()); }
+
+void CPaintManagerUI::NotifyAccessibleEvent(DWORD event, CControlUI* control) {
+    if (!m_impl->hwnd) return;
+    if (!control) {
+        m_impl->Notify(event, CHILDID_SELF);
+        return;
+    }
+    // Hidden controls are not in the tree: nothing to tell.
+    if (!control->IsVisible() || control->GetAccessibleRole() == UIROLE_NONE) return;
+    m_impl->Notify(event, -GetAccessibleId(control));
+}
+
+bool CPaintManagerUI::PostActivate(CControlUI* control) {
+    if (!m_impl->hwnd || !Usable(control) || !Pressable(control)) return false;
+    return ::PostMessageW(m_impl->hwnd, ActivateMessage(), 0, LPARAM(GetAccessibleId(control))) != FALSE;
 }

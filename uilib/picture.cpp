@@ -190,7 +190,7 @@ void BlendPart(HDC hdc, HDC src, const RECT& d, const RECT& s, int fade) {
 }  // namespace
 
 void DrawPicture(HDC hdc, const Picture& pic, const RECT& dest, const RECT& source, const RECT& corner,
-                 int fade, const RECT& clip) {
+                 const RECT& destCorner, int fade, const RECT& clip) {
     RECT s = source, d = dest;
     if (!ClipToPicture(s, d, pic.width, pic.height)) return;
     RECT visible;
@@ -205,8 +205,8 @@ void DrawPicture(HDC hdc, const Picture& pic, const RECT& dest, const RECT& sour
     } else {
         const long sx[4] = {s.left, s.left + corner.left, s.right - corner.right, s.right};
         const long sy[4] = {s.top, s.top + corner.top, s.bottom - corner.bottom, s.bottom};
-        const long dx[4] = {d.left, d.left + corner.left, d.right - corner.right, d.right};
-        const long dy[4] = {d.top, d.top + corner.top, d.bottom - corner.bottom, d.bottom};
+        const long dx[4] = {d.left, d.left + destCorner.left, d.right - destCorner.right, d.right};
+        const long dy[4] = {d.top, d.top + destCorner.top, d.bottom - destCorner.bottom, d.bottom};
         for (int row = 0; row < 3; ++row)
             for (int col = 0; col < 3; ++col)
                 BlendPart(hdc, mem.get(), RECT{dx[col], dy[row], dx[col + 1], dy[row + 1]},
@@ -216,29 +216,35 @@ void DrawPicture(HDC hdc, const Picture& pic, const RECT& dest, const RECT& sour
     SelectObject(mem.get(), old);
 }
 
-void NineGridCopy(const Picture& pic, const RECT& corner, unsigned char* dst, int dstWidth, int dstHeight,
-                  bool skipCentre) {
+void NineGridCopy(const Picture& pic, const RECT& corner, const RECT& destCorner, unsigned char* dst, int dstWidth,
+                  int dstHeight, bool skipCentre) {
     if (!pic.bits || pic.width <= 0 || pic.height <= 0 || dstWidth <= 0 || dstHeight <= 0) return;
     // Maps a destination coordinate to the source along one axis: the first
-    // `lead` and last `trail` pixels 1:1, the middle stretched.
-    auto map = [](int x, int dstLen, int srcLen, int lead, int trail, bool& middle) {
+    // `lead` and last `trail` destination pixels onto the source's `srcLead`
+    // and `srcTrail` (1:1 when equal), the middle stretched.
+    auto map = [](int x, int dstLen, int srcLen, int lead, int trail, int srcLead, int srcTrail, bool& middle) {
         middle = false;
-        if (x < lead) return x < srcLen ? x : srcLen - 1;
+        if (x < lead) {
+            int sx = lead == srcLead ? x : int((long long)x * srcLead / lead);
+            return sx < srcLen ? sx : srcLen - 1;
+        }
         if (x >= dstLen - trail) {
-            int sx = srcLen - (dstLen - x);
+            int back = dstLen - x;  // 1 .. trail
+            int sb = trail == srcTrail ? back : int(((long long)back * srcTrail + trail - 1) / trail);
+            int sx = srcLen - sb;
             return sx < 0 ? 0 : sx;
         }
         middle = true;
-        int srcMid = srcLen - lead - trail, dstMid = dstLen - lead - trail;
-        if (srcMid <= 0 || dstMid <= 0) return lead < srcLen ? lead : srcLen - 1;
-        return lead + int((long long)(x - lead) * srcMid / dstMid);
+        int srcMid = srcLen - srcLead - srcTrail, dstMid = dstLen - lead - trail;
+        if (srcMid <= 0 || dstMid <= 0) return srcLead < srcLen ? srcLead : srcLen - 1;
+        return srcLead + int((long long)(x - lead) * srcMid / dstMid);
     };
     for (int y = 0; y < dstHeight; ++y) {
         bool midY;
-        int sy = map(y, dstHeight, pic.height, corner.top, corner.bottom, midY);
+        int sy = map(y, dstHeight, pic.height, destCorner.top, destCorner.bottom, corner.top, corner.bottom, midY);
         for (int x = 0; x < dstWidth; ++x) {
             bool midX;
-            int sx = map(x, dstWidth, pic.width, corner.left, corner.right, midX);
+            int sx = map(x, dstWidth, pic.width, destCorner.left, destCorner.right, corner.left, corner.right, midX);
             unsigned char* out = dst + (size_t(y) * size_t(dstWidth) + size_t(x)) * 4;
             if (skipCentre && midX && midY) {
                 std::memset(out, 0, 4);

@@ -45,6 +45,11 @@ enum {
 
 typedef CControlUI*(CALLBACK* FINDCONTROLPROC)(CControlUI*, LPVOID);
 
+// Accessible roles are the system's ROLE_SYSTEM_* values; these two mean "the
+// kind's own role" and "not shown to assistive technology at all".
+const DWORD UIROLE_DEFAULT = 0;
+const DWORD UIROLE_NONE = 0xFFFFFFFF;
+
 class UILIB_API CControlUI {
 public:
     CControlUI();
@@ -122,6 +127,40 @@ public:
     // move or hide it here).
     virtual void OnLayoutDone(bool effectivelyVisible);
 
+    // --- keyboard and assistive technology ---------------------------------
+    // The role assistive technology is told: the layout's or the window's
+    // choice, else the kind's own (push button for buttons, check button for
+    // options, static text for labels, progress bar, editable text for rich
+    // edits; none for containers and plain controls). UIROLE_NONE when the
+    // control is not shown to assistive technology.
+    DWORD GetAccessibleRole() const;
+    void SetAccessibleRole(DWORD role);
+    // The name read out: the layout's or the window's choice, else the text.
+    CDuiString GetAccessibleName() const;
+    void SetAccessibleName(const wchar_t* name);
+    // Checked state of a check button whose look the window switches itself
+    // (options report their own selection).
+    bool IsAccessibleChecked() const;
+    void SetAccessibleChecked(bool checked);
+    // Whether Tab stops at the control: buttons, options and rich edits do
+    // unless the layout says otherwise.
+    bool IsTabStop() const;
+    void SetTabStop(bool tabStop);
+    // Enter presses the visible default button when the focus is on no
+    // button; Escape presses the visible cancel button.
+    bool IsDefaultButton() const;
+    void SetDefaultButton(bool isDefault);
+    bool IsCancelButton() const;
+    void SetCancelButton(bool isCancel);
+    // Colour (ARGB) of the keyboard focus mark around the control; 0: the
+    // window's.
+    DWORD GetFocusColor() const;
+    void SetFocusColor(DWORD color);
+    bool IsFocused() const;
+    void SetFocus();
+    // The control's rectangle in layout units (96 DPI); GetPos is in pixels.
+    const RECT& GetLayoutPos() const;
+
 protected:
     CPaintManagerUI* m_pManager;
     CControlUI* m_pParent;
@@ -140,6 +179,14 @@ protected:
     bool m_bInternVisible;
     bool m_bEnabled;
     bool m_bFloat;
+    RECT m_rcLayout;
+    DWORD m_dwAccRole;
+    CDuiString m_sAccName;
+    bool m_bAccChecked;
+    int m_nTabStop;  // -1: the kind's default
+    bool m_bDefaultButton;
+    bool m_bCancelButton;
+    DWORD m_dwFocusColor;
 };
 
 class UILIB_API CContainerUI : public CControlUI {
@@ -244,6 +291,7 @@ public:
     void SetDisabledImage(const wchar_t* description);
     void SetHotTextColor(DWORD color);
     void SetPushedTextColor(DWORD color);
+    const wchar_t* GetNormalImage() const;
     UINT GetButtonState() const;
 
     bool Activate() override;
@@ -348,6 +396,7 @@ protected:
     void ApplyFormatRect();
 
     HWND m_hEdit;
+    HFONT m_hFont;  // the font the child window was last given
     bool m_bMultiLine;
     bool m_bAutoHScroll;
     bool m_bAutoVScroll;

@@ -105,6 +105,58 @@ public:
     bool IsCaptured() const;
     void ReapObjects(CControlUI* control);
 
+    // --- keyboard focus -------------------------------------------------------
+    // Tab and Shift+Tab move the focus through the visible enabled tab stops
+    // in layout order; Space presses the focused button; Enter presses the
+    // focused button or link, else the visible default button; Escape the
+    // visible cancel button. A mark in the skin's focus colour surrounds the
+    // focused control once the keyboard has moved the focus.
+    // The focused control, or null (the window itself).
+    CControlUI* GetFocus() const;
+    // Null gives the focus back to the window. A rich edit takes the system
+    // focus into its own window. With `showMark` the focus mark is drawn.
+    void SetFocus(CControlUI* control, bool showMark = false);
+    // Tab (forward) or Shift+Tab; false when no control can take the focus.
+    bool MoveFocus(bool forward);
+    bool IsFocusMarkShown() const;
+    // The mark's rectangle (pixels) around a control; empty for none.
+    RECT GetFocusMarkRect(CControlUI* control);
+    // The window's mark colour (ARGB), from the layout's "focuscolor".
+    void SetFocusColor(DWORD color);
+    DWORD GetFocusColor() const;
+
+    // --- display scale ----------------------------------------------------------
+    // The layout's units are pixels at 96 DPI; the window's DPI (from the
+    // system, and WM_DPICHANGED) scales sizes, positions, fonts, the caption
+    // strip and the shadow, and picks the skin's pictures drawn nearest to it.
+    UINT GetDpi() const;
+    // Takes a new DPI: fonts, pictures, the window's size and the layout follow.
+    void SetDpi(UINT dpi);
+    int Scale(int value) const;
+    RECT ScaleRect(const RECT& rc) const;
+
+    // --- assistive technology --------------------------------------------------
+    // The window answers WM_GETOBJECT for its client with an IAccessible whose
+    // children are the controls below, and raises WinEvents as they change.
+    // The controls assistive technology sees now: visible, with a role, in
+    // layout order.
+    int GetAccessibleCount() const;
+    CControlUI* GetAccessibleAt(int index) const;
+    // A control's place in that list, or -1.
+    int GetAccessibleIndex(CControlUI* control) const;
+    // A number (1 and up) that names the control for the window's life; its
+    // negative is the child id of the control's WinEvents.
+    LONG GetAccessibleId(CControlUI* control);
+    CControlUI* FindAccessibleId(LONG id) const;
+    // The client's name: that of the first visible container with an
+    // accessible name (the page), else the window's text.
+    CDuiString GetAccessibleName() const;
+    // Raises a WinEvent for a control, or for the client when null.
+    void NotifyAccessibleEvent(DWORD event, CControlUI* control);
+    // Presses a control as a click would, once the current message is done
+    // (assistive technology's default action).
+    bool PostActivate(CControlUI* control);
+
 private:
     struct Impl;
     Impl* m_impl;

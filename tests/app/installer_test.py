@@ -1,7 +1,8 @@
 """The real Install.exe under Wine on the X display of the test session, driven
 with real X input (xdotool), checked through screenshots, the settings file,
-the files it writes and small stand-in programs. Usage:
-    installer_test.py startup|window|install
+the files it writes, small stand-in programs and an MSAA probe that reads the
+window as assistive technology does. Usage:
+    installer_test.py startup|window|install|access|keyboard|dpi
 Screenshots of every state are left in build/app-shots/."""
 import glob
 import os
@@ -28,6 +29,7 @@ WORK = os.path.join(BUILD, "app-test-work")
 POKE = os.path.join(TESTS, "app_poke.exe")
 RECORDER = os.path.join(TESTS, "app_recorder.exe")
 CONFIGDUMP = os.path.join(BUILD, "tools", "configdump", "configdump.exe")
+PROBE = os.path.join(TESTS, "app_acc_probe.exe")
 PAYLOADS = os.path.join(TESTS, "payloads")
 
 TITLE = "Quiview安装"
@@ -48,11 +50,33 @@ CONTROLS = {
     "chk_sc": (32, 362, 160, 19), "btn_insts": (401, 400, 111, 41), "btn_ret": (520, 400, 72, 41),
     "btn_mine": (564, 10, 10, 10), "btn_closee": (584, 10, 10, 10),
     "btn_expe": (108, 355, 166, 52), "btn_use": (327, 355, 166, 52),
-    "label_persent": (110, 350, 80, 19),
+    "label_persent": (110, 350, 80, 19), "labelInst": (32, 285, 80, 19),
+    "label_insting": (40, 350, 80, 19), "prg_inst": (40, 390, 544, 3),
     # Parts of label_insting and prg_inst that the finish buttons do not cover.
     "label_insting_free": (40, 350, 66, 19), "prg_inst_free": (500, 390, 84, 3),
 }
 FAILURES = []
+
+# What assistive technology hears of the controls: names, and each page's
+# children in layout order with their roles.
+ACC_NAMES = {
+    "btn_min": "最小化", "btn_close": "关闭", "chk_agree": "已阅读并接受《Quiview协议》",
+    "btn_agree": "《Quiview协议》", "chk_join": "参加《Quiview用户体验改善计划》",
+    "btn_join": "《Quiview用户体验改善计划》", "btn_custom": "自定义安装", "btn_inst": "立即安装",
+    "labelInst": "安装位置:", "edit_dir": "安装位置", "btn_select": "浏览", "chk_sc": "创建桌面快捷方式",
+    "btn_insts": "立即安装", "btn_ret": "返回", "btn_mine": "最小化", "btn_closee": "关闭",
+    "label_insting": "正在安装:", "prg_inst": "安装进度", "btn_expe": "立即体验", "btn_use": "查看帮助",
+}
+MAIN_VIEW = [("btn_min", "pushbutton"), ("btn_close", "pushbutton"), ("chk_agree", "checkbutton"),
+             ("btn_agree", "link"), ("chk_join", "checkbutton"), ("btn_join", "link"),
+             ("btn_custom", "pushbutton"), ("btn_inst", "pushbutton")]
+CUSTOM_VIEW = [("btn_min", "pushbutton"), ("btn_close", "pushbutton"), ("labelInst", "statictext"),
+               ("edit_dir", "text"), ("btn_select", "pushbutton"), ("chk_sc", "checkbutton"),
+               ("btn_insts", "pushbutton"), ("btn_ret", "pushbutton")]
+PROGRESS_PAGE = [("label_insting", "statictext"), ("label_persent", "statictext"), ("prg_inst", "progressbar")]
+FINISHED_PAGE = [("btn_mine", "pushbutton"), ("btn_closee", "pushbutton"), ("btn_expe", "pushbutton"),
+                 ("btn_use", "pushbutton")]
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
 
 def check(condition, message):
@@ -316,6 +340,30 @@ def answer_message_box(caption, text, shot):
     press_dialog_button(ok)
 
 
+def use_test_browser(saved):
+    """Makes a copy of the recorder the user's web browser; returns its path and
+    the file it records to. restore_browser(saved) puts the registry back."""
+    browser_dir = os.path.join(WORK, "browser")
+    shutil.rmtree(browser_dir, ignore_errors=True)
+    os.makedirs(browser_dir)
+    browser = os.path.join(browser_dir, "testbrowser.exe")
+    shutil.copy(RECORDER, browser)
+    saved["choice"] = reg_read(USER_CHOICE_KEY, "Progid")
+    saved["ie"] = reg_read(IE_KEY)
+    saved["http"] = reg_read(HTTP_KEY)
+    reg_write(r"HKCR\%s\shell\open\command" % BROWSER_CLASS, None, '"%s" "%%1"' % wine_path(browser))
+    reg_write(USER_CHOICE_KEY, "Progid", BROWSER_CLASS)
+    return browser, os.path.join(browser_dir, "record.log")
+
+
+def restore_browser(saved):
+    if saved:
+        reg_restore(USER_CHOICE_KEY, "Progid", saved.get("choice"))
+        reg_restore(IE_KEY, None, saved.get("ie"))
+        reg_restore(HTTP_KEY, None, saved.get("http"))
+        reg("delete", r"HKCR\%s" % BROWSER_CLASS, "/f")
+
+
 def type_folder(installer, text):
     installer.click("edit_dir")
     qv.key("ctrl+a")
@@ -442,17 +490,7 @@ def test_window():
         installer.toggle("chk_agree", True, "window-agree-on")
 
         # The agreement links start the registered browser with the address.
-        browser_dir = os.path.join(WORK, "browser")
-        shutil.rmtree(browser_dir, ignore_errors=True)
-        os.makedirs(browser_dir)
-        browser = os.path.join(browser_dir, "testbrowser.exe")
-        shutil.copy(RECORDER, browser)
-        record = os.path.join(browser_dir, "record.log")
-        saved["choice"] = reg_read(USER_CHOICE_KEY, "Progid")
-        saved["ie"] = reg_read(IE_KEY)
-        saved["http"] = reg_read(HTTP_KEY)
-        reg_write(r"HKCR\%s\shell\open\command" % BROWSER_CLASS, None, '"%s" "%%1"' % wine_path(browser))
-        reg_write(USER_CHOICE_KEY, "Progid", BROWSER_CLASS)
+        browser, record = use_test_browser(saved)
         installer.click("btn_agree")
         lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
                             30, 0.2, "the browser for the agreement")
@@ -498,11 +536,7 @@ def test_window():
         check(installer.wait_exit() == 0, "exit code after the quit message")
     finally:
         installer.close()
-        if saved:
-            reg_restore(USER_CHOICE_KEY, "Progid", saved.get("choice"))
-            reg_restore(IE_KEY, None, saved.get("ie"))
-            reg_restore(HTTP_KEY, None, saved.get("http"))
-            reg("delete", r"HKCR\%s" % BROWSER_CLASS, "/f")
+        restore_browser(saved)
 
 
 # --- install sequence, progress page, finish actions --------------------------
@@ -697,6 +731,344 @@ def test_install():
         finally:
             installer.close()
 
+# --- assistive technology and the keyboard ------------------------------------------
+
+def probe(*args):
+    """Runs the MSAA probe (another process); returns its exit code and output."""
+    out = qv.run(["wine", PROBE] + list(args), check=False)
+    return out.returncode, out.stdout.decode("utf-8", "replace").strip()
+
+
+def acc_tree():
+    """The client and its children as the probe reads them."""
+    rows = []
+    for line in probe("tree")[1].splitlines():
+        f = line.split("\t")
+        if len(f) == 7:
+            rows.append({"id": int(f[0]), "role": f[1], "states": set(f[2].split(",")), "name": f[3],
+                         "value": f[4], "action": f[5], "rect": tuple(int(v) for v in f[6].split(","))})
+        else:
+            rows.append({"name": None, "line": line})
+    return rows
+
+
+def scaled(v, scale2):
+    """A layout value at twice-the-scale `scale2`, rounded as the window rounds."""
+    return (v * scale2 + 1) // 2
+
+
+def check_tree(installer, page, client, what, scale2=2, texts=None):
+    """Waits until the client is `client` with the children of `page`, then
+    checks their roles, states, actions and screen places against the layout
+    (scaled); returns the rows."""
+    names = [(texts or {}).get(n, ACC_NAMES.get(n)) for n, _ in page]
+
+    def ready():
+        rows = acc_tree()
+        return rows if rows and rows[0]["name"] == client and [r["name"] for r in rows[1:]] == names else None
+
+    try:
+        rows = qv.wait_for(ready, 30, 0.3, what)
+    except TimeoutError:
+        check(False, "%s: the tree is %r" % (what, acc_tree()))
+        return []
+    x0, y0, w0, h0 = installer.geometry()
+    check(rows[0]["role"] == "client" and rows[0]["rect"] == (x0, y0, w0, h0),
+          "%s: client %r, window %r" % (what, rows[0], (x0, y0, w0, h0)))
+    for row, (name, role) in zip(rows[1:], page):
+        x, y, w, h = CONTROLS[name]
+        left, top = scaled(x, scale2), scaled(y, scale2)
+        place = (x0 + left, y0 + top, scaled(x + w, scale2) - left, scaled(y + h, scale2) - top)
+        pressable = role in ("pushbutton", "checkbutton", "link")
+        check(row["role"] == role, "%s: %s has role %s" % (what, name, row["role"]))
+        check(row["rect"] == place, "%s: %s at %r, expected %r" % (what, name, row["rect"], place))
+        check(("focusable" in row["states"]) == (pressable or role == "text"),
+              "%s: %s states %r" % (what, name, row["states"]))
+        check(bool(row["action"]) == pressable, "%s: %s action %r" % (what, name, row["action"]))
+        if role in ("statictext", "progressbar"):
+            check("readonly" in row["states"], "%s: %s states %r" % (what, name, row["states"]))
+    return rows
+
+
+def row_of(rows, name):
+    """A child's row (never the client's, which may share a page's name)."""
+    return next((r for r in rows[1:] if r["name"] == ACC_NAMES.get(name, name)), {"states": set(), "value": None})
+
+
+def default_action(name, what, ends=False):
+    """accDoDefaultAction on a child, by the probe. An action that ends the
+    installer may end it before the answer has reached the probe."""
+    code = probe("do", ACC_NAMES.get(name, name))[0]
+    check(code == 0 or ends, "%s: the default action of %s gave %d" % (what, name, code))
+
+
+def wait_checked(name, checked, what):
+    qv.wait_for(lambda: ("checked" in row_of(acc_tree(), name)["states"]) == checked, 20, 0.3, what)
+
+
+class EventRecorder:
+    """The probe recording the window's WinEvents into a file, as another
+    process hooked out of context sees them."""
+
+    def __init__(self, name):
+        self.path = os.path.join(WORK, name + ".events")
+        for stale in (self.path, self.path + ".stop"):
+            if os.path.exists(stale):
+                os.remove(stale)
+        self.program = qv.Program(PROBE, ["events", wine_path(self.path)])
+        qv.wait_for(lambda: os.path.exists(self.path) and "ready" in open(self.path).read(), 30, 0.2,
+                    "the event hook")
+
+    def stop(self):
+        """The events as (event, name of the child or <client>) in order."""
+        open(self.path + ".stop", "w").close()
+        try:
+            self.program.wait(30)
+        finally:
+            self.program.close()
+        events, names = [], {0: "<client>"}
+        for line in open(self.path, encoding="utf-8").read().splitlines()[1:]:
+            event, _, child = line.split("\t")
+            child = int(child)
+            if child not in names:
+                names[child] = probe("name", str(child))[1].split("\t")[0]
+            events.append((event, names[child]))
+        return events
+
+
+def in_order(events, wanted):
+    """Whether `wanted` occurs in `events` as a subsequence."""
+    it = iter(events)
+    return all(any(e == w for e in it) for w in wanted)
+
+
+def activate(installer):
+    """Keyboard focus on the installer window (there is no window manager)."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(installer.window)], check=True)
+
+
+def wait_focus(name, what):
+    want = ACC_NAMES.get(name, name)
+    try:
+        qv.wait_for(lambda: probe("focus")[1] == want, 20, 0.2, what)
+    except TimeoutError:
+        check(False, "%s: the focus is on %r" % (what, probe("focus")[1]))
+
+
+def test_access():
+    exe = make_bundle("access")
+    # Read and driven through MSAA alone, with the helper silent so that the
+    # progress page stays for reading; the events are recorded meanwhile.
+    installer = Installer(exe, progress="none")
+    try:
+        rows = check_tree(installer, MAIN_VIEW, "安装选项", "first page")
+        check(all("checked" in row_of(rows, n)["states"] for n in ("chk_agree", "chk_join")), "boxes checked: %r" % rows)
+        check("default" in row_of(rows, "btn_inst")["states"], "立即安装 is not the default button")
+        check(probe("chain")[1].splitlines() == [r["name"] for r in rows[1:]], "navigation order %r" % probe("chain")[1])
+        x0, y0 = installer.geometry()[:2]
+        check(probe("hit", str(x0 + 200), str(y0 + 300))[1] == "《Quiview协议》", "hit test on the link")
+        check(probe("hit", str(x0 + 300), str(y0 + 150))[1] == "<client>", "hit test on the banner")
+        check(probe("nav", ACC_NAMES["chk_agree"], "right")[1] == ACC_NAMES["btn_agree"], "navigation to the right")
+        recorder = EventRecorder("access")
+        default_action("chk_agree", "agreement off")
+        wait_checked("chk_agree", False, "the agreement box unchecked")
+        installer.wait_shot("access-agree-off", lambda p: not box_checked(p, "chk_agree"), "the box's picture")
+        default_action("chk_agree", "agreement on")
+        wait_checked("chk_agree", True, "the agreement box checked")
+        default_action("btn_custom", "custom view")
+        rows = check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view")
+        check(row_of(rows, "edit_dir")["value"] == installer.folder, "folder box value %r" % row_of(rows, "edit_dir"))
+        typed = wine_path(os.path.join(WORK, "access folder"))
+        check(probe("setvalue", ACC_NAMES["edit_dir"], typed)[0] == 0, "setting the folder")
+        qv.wait_for(lambda: poke("folder")[1] == typed, 20, 0.2, "the folder set through MSAA")
+        default_action("chk_sc", "shortcut off")
+        wait_checked("chk_sc", False, "the shortcut box unchecked")
+        default_action("btn_insts", "install")
+        check_tree(installer, PROGRESS_PAGE, "安装进度", "progress page", texts={"label_persent": ""})
+        poke("progress", "37")
+        rows = check_tree(installer, PROGRESS_PAGE, "安装进度", "progress 37", texts={"label_persent": "37%"})
+        check(row_of(rows, "prg_inst")["value"] == "37%", "progress value %r" % row_of(rows, "prg_inst"))
+        installer.shot("access-progress")
+        poke("progress", "100")
+        check_tree(installer, FINISHED_PAGE, "安装完成", "finished page")
+        events = recorder.stop()
+        wanted = [("state", ACC_NAMES["chk_agree"]), ("state", ACC_NAMES["chk_agree"]), ("reorder", "<client>"),
+                  ("state", ACC_NAMES["chk_sc"]), ("name", "<client>"), ("reorder", "<client>"),
+                  ("value", ACC_NAMES["prg_inst"]), ("value", ACC_NAMES["prg_inst"]), ("name", "<client>")]
+        check(in_order(events, wanted), "events %r" % events)
+        # Read while the installer runs: its private folder goes when it ends.
+        record = read_record(wine_path(temp_payload_folder()))
+        check(record[1:3] == [typed, "8"], "helper was handed %r" % record)
+        default_action("btn_closee", "close", ends=True)
+        check(installer.wait_exit() == 0, "exit code after closing through MSAA")
+    finally:
+        installer.close()
+
+    # A whole installation through default actions alone, the helper reporting.
+    installer = Installer(exe)
+    try:
+        default_action("chk_join", "plan off")
+        wait_checked("chk_join", False, "the plan box unchecked")
+        default_action("btn_custom", "custom view")
+        check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view")
+        default_action("chk_sc", "shortcut off")
+        wait_checked("chk_sc", False, "the shortcut box unchecked")
+        default_action("btn_insts", "install")
+        check_tree(installer, FINISHED_PAGE, "安装完成", "finished page")
+        record = read_record(wine_path(temp_payload_folder()))
+        check(record[1:3] == [installer.folder, "0"], "helper was handed %r" % record)
+        default_action("btn_use", "close", ends=True)
+        check(installer.wait_exit() == 0, "exit code after 查看帮助")
+    finally:
+        installer.close()
+
+
+def test_keyboard():
+    exe = make_bundle("keyboard")
+    saved = {}
+    # A whole installation with the keyboard alone.
+    installer = Installer(exe)
+    try:
+        browser, record = use_test_browser(saved)
+        recorder = EventRecorder("keyboard")
+        activate(installer)
+        qv.key("Tab", "Tab", "Tab")
+        wait_focus("chk_agree", "Tab to the agreement box")
+        events = recorder.stop()
+        focus = [("focus", ACC_NAMES[n]) for n in ("btn_min", "btn_close", "chk_agree")]
+        check([e for e in events if e[0] == "focus"] == focus, "focus events %r" % events)
+        mark = installer.shot("keyboard-focus-mark")
+        check(distance([mark.at(27, 301)], [(0xF2, 0x7A, 0x2E)]) < 10, "no focus mark: %r" % (mark.at(27, 301),))
+        qv.key("space")
+        installer.wait_shot("keyboard-agree-off", lambda p: not box_checked(p, "chk_agree"), "Space unchecks")
+        qv.key("space")
+        installer.wait_shot("keyboard-agree-on", lambda p: box_checked(p, "chk_agree"), "Space checks again")
+        qv.key("Tab")
+        wait_focus("btn_agree", "Tab to the agreement link")
+        qv.key("Return")
+        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
+                            30, 0.2, "the browser for the agreement")
+        check(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        qv.key("Tab")
+        wait_focus("chk_join", "Tab to the plan box")
+        qv.key("space")
+        installer.wait_shot("keyboard-join-off", lambda p: not box_checked(p, "chk_join"), "the plan box off")
+        qv.key("Tab", "Return")
+        qv.wait_for(lambda: len(open(record, encoding="utf-8").read().splitlines()) >= 2, 30, 0.2, "the browser again")
+        check(open(record, encoding="utf-8").read().splitlines()[1].endswith(WEB + "/userexperience.html"),
+              "plan address")
+        qv.key("Tab")
+        wait_focus("btn_custom", "Tab to 自定义安装")
+        qv.key("Return")
+        installer.wait_shot("keyboard-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "the custom view")
+        qv.key("Tab", "Tab", "Tab")
+        wait_focus("edit_dir", "Tab into the folder box")
+        typed = wine_path(os.path.join(WORK, "keyboard folder"))
+        qv.type_text(typed)  # Tab selected the old text: typing replaces it
+        qv.wait_for(lambda: poke("folder")[1] == typed, 20, 0.2, "the typed folder")
+        qv.key("Tab", "Tab")
+        wait_focus("chk_sc", "Tab to the shortcut box")
+        qv.key("space")
+        installer.wait_shot("keyboard-sc-off", lambda p: not box_checked(p, "chk_sc"), "the shortcut box off")
+        qv.key("shift+Tab", "shift+Tab")
+        wait_focus("edit_dir", "Shift+Tab back to the folder box")
+        qv.key("Return")  # the default button of the view: 立即安装
+        installer.wait_shot("keyboard-finished", finished, "the finish page")
+        qv.key("Tab", "Tab", "Tab", "Tab")
+        wait_focus("btn_use", "Tab to 查看帮助")
+        record = read_record(wine_path(temp_payload_folder()))
+        check(record[1:3] == [typed, "0"], "helper was handed %r" % record)
+        qv.key("Return")
+        check(installer.wait_exit() == 0, "exit code after Enter on 查看帮助")
+    finally:
+        installer.close()
+        restore_browser(saved)
+
+    # Enter with no focus moved installs; Escape does nothing while installing
+    # and closes the finished page.
+    installer = Installer(exe, progress="none")
+    try:
+        activate(installer)
+        qv.key("Return")
+        qv.wait_for(lambda: os.path.isfile(os.path.join(temp_payload_folder() or WORK, "setup_record.txt")), 30,
+                    0.2, "the hand-over to the helper")
+        installer.wait_shot("keyboard-progress", lambda p: background_of(p) == "ing1.png", "the progress page")
+        activate(installer)
+        qv.key("Escape")
+        # Input is handled in order: once this later drag has moved the
+        # window, Escape has been handled too.
+        x0, y0 = installer.geometry()[:2]
+        qv.drag(installer.window, 300, 40, 340, 70)
+        qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0), 20, 0.2, "the window to move")
+        check(installer.program.running(), "Escape ended the installer while installing")
+        poke("progress", "100")
+        installer.wait_shot("keyboard-escape-finished", finished, "the finish page")
+        activate(installer)
+        qv.key("Escape")
+        check(installer.wait_exit() == 0, "exit code after Escape on the finished page")
+    finally:
+        installer.close()
+
+    # Escape on the first page closes.
+    installer = Installer(exe)
+    try:
+        activate(installer)
+        qv.key("Escape")
+        check(installer.wait_exit() == 0, "exit code after Escape on the first page")
+    finally:
+        installer.close()
+
+
+def test_dpi():
+    """The window at 150 %: twice-the-scale 3 everywhere."""
+    exe = make_bundle("dpi")
+    saved = reg_read(DESKTOP_KEY, "LogPixels")
+    try:
+        check(reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f").returncode == 0,
+              "LogPixels set")
+        installer = Installer(exe)
+        try:
+            check(installer.geometry()[2:] == (912, 684), "window %r at 144 DPI" % (installer.geometry(),))
+            check_tree(installer, MAIN_VIEW, "安装选项", "first page at 144 DPI", scale2=3)
+            shot = installer.shot("dpi144-first-page")
+            # The 1.5x drawings, 1:1: the page, and over it the product name.
+            art = Picture([skin("begin@1.5x.png")])
+            band = [(x * 3 // 2, y * 3 // 2) for x, y in BAND]
+            check(distance([shot.at(*p) for p in band], [art.at(*p) for p in band]) < 3, "page background")
+            blown_up = Picture([skin("begin.png"), "-filter", "point", "-resize", "150%"])
+            title = (330, 220, 250, 70)
+            own, upscaled = (distance(shot.region(*title), pic.region(*title)) for pic in (art, blown_up))
+            check(own < 3 and upscaled > own + 3, "the title is not the sharp 1.5x drawing: %.1f / %.1f" % (own, upscaled))
+            box = Picture([skin("begin@1.5x.png"), "-crop", "21x21+45+446", "+repage",
+                           "(", skin("checkbox@1.5x.png"), "-crop", "21x21+21+0", "+repage", ")",
+                           "-composite"]).region(0, 0, 21, 21)
+            check(distance(shot.region(45, 446, 21, 21), box) < 8, "the checked box of the 1.5x drawing")
+            # Hit tests in pixels: the caption strip is 120 high, the controls
+            # answer where they are drawn.
+            x0, y0 = installer.geometry()[:2]
+            qv.drag(installer.window, 450, 100, 490, 130)
+            moved = qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0) and installer.geometry(), 20, 0.2,
+                                "the window to move by the caption strip")
+            check(moved[:2] == (x0 + 40, y0 + 30), "moved from %r to %r" % ((x0, y0), moved[:2]))
+            qv.wait_settled(installer.window)
+            x, y, w, h = CONTROLS["btn_custom"]
+            qv.click(installer.window, scaled(2 * x + w, 3) // 2, scaled(2 * y + h, 3) // 2)
+            check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view at 144 DPI", scale2=3)
+            installer.shot("dpi144-custom-view")
+            default_action("btn_insts", "install at 144 DPI")
+            check_tree(installer, FINISHED_PAGE, "安装完成", "finished page at 144 DPI", scale2=3)
+            installer.shot("dpi144-finished")
+            check(poke("quit")[0] == 0, "quit message posted")
+            check(installer.wait_exit() == 0, "exit code at 144 DPI")
+        finally:
+            installer.close()
+    finally:
+        if saved is None:
+            reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
+        else:
+            reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(int(saved, 0)), "/f")
+        check(reg_read(DESKTOP_KEY, "LogPixels") == saved, "LogPixels not restored")
+
 
 def main():
     group = sys.argv[1] if len(sys.argv) > 1 else "startup"
@@ -706,10 +1078,11 @@ def main():
     os.makedirs(SHOTS, exist_ok=True)
     os.makedirs(WORK, exist_ok=True)
     try:
-        {"startup": test_startup, "window": test_window, "install": test_install}[group]()
+        {"startup": test_startup, "window": test_window, "install": test_install, "access": test_access,
+         "keyboard": test_keyboard, "dpi": test_dpi}[group]()
     finally:
         # A private folder left by a run that was cut short.
-        for folder in private_folders() if group == "install" else []:
+        for folder in private_folders() if group in ("install", "access", "keyboard", "dpi") else []:
             shutil.rmtree(folder, ignore_errors=True)
     if FAILURES:
         print("%d check(s) failed" % len(FAILURES))

@@ -13,6 +13,10 @@
 #include "uilib/picture.h"
 #include "uilib/zip_reader.h"
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
 namespace {
 
 const wchar_t kChecked[] = L"file='checkbox.png' source='14,0,28,14' dest='0,5,14,19'";
@@ -371,6 +375,63 @@ TEST_F(SkinWindowTest, ShadowBitmapIsCutFromThePicture) {
     EXPECT_GT(shaded, (w + h) * 10);
 }
 
+// A move to a monitor of another scale: the window, its controls, fonts,
+// caption strip and shadow follow, pictures come from the 1.5x drawings, and
+// back at 96 DPI every pixel is what it was.
+TEST_F(SkinWindowTest, DpiChangeRelayoutsAndComesBackPixelForPixel) {
+    window.ShowWindow(true);
+    Pump();
+    Frame before = Render(window);
+    RECT suggested = {100, 80, 100 + 912, 80 + 684};
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    RECT wr;
+    GetWindowRect(window, &wr);
+    EXPECT_EQ(wr.left, 100);
+    EXPECT_EQ(wr.top, 80);
+    EXPECT_EQ(wr.right - wr.left, 912);
+    EXPECT_EQ(wr.bottom - wr.top, 684);
+    EXPECT_EQ(window.Manager().GetDpi(), 144u);
+    EXPECT_EQ(window.Manager().GetCaptionRect().bottom, 120);
+    Frame f = Render(window);
+    for (const wchar_t* name : {L"btn_min", L"btn_close", L"chk_agree", L"btn_agree", L"chk_join", L"btn_join",
+                                L"btn_custom", L"btn_inst"}) {
+        RECT layout = window.Find(name)->GetLayoutPos(), pos = window.Find(name)->GetPos();
+        EXPECT_EQ(pos.left, (layout.left * 3 + 1) / 2) << name;
+        EXPECT_EQ(pos.top, (layout.top * 3 + 1) / 2) << name;
+        EXPECT_EQ(pos.right, (layout.right * 3 + 1) / 2) << name;
+        EXPECT_EQ(pos.bottom, (layout.bottom * 3 + 1) / 2) << name;
+    }
+    RECT flow = window.Find(L"btn_inst")->GetLayoutPos();
+    EXPECT_EQ(flow.left, 210);
+    EXPECT_EQ(flow.top, 365);
+    // Pictures 1:1 from the 1.5x drawings: the page, and the checked box at
+    // the scaled destination 0,8,21,29 of chk_agree at 45,438.
+    EXPECT_EQ(f.At(450, 30), PicturePixel(L"begin@1.5x.png", 450, 30));
+    EXPECT_EQ(f.At(20, 300), PicturePixel(L"begin@1.5x.png", 20, 300));
+    EXPECT_EQ(f.At(45 + 16, 446 + 16), PicturePixel(L"checkbox@1.5x.png", 21 + 16, 16));
+    // The flow button's 304.5 x 94.5 source meets a 305 x 94 rectangle: a row off at most.
+    EXPECT_TRUE(Near(f.At(315 + 30, 548 + 45), PicturePixel(L"instb@1.5x.png", 30, 45)));
+    // Fonts 1.5 times as high: the default one (16) and the install button's (24).
+    for (int font : {-1, 2}) {
+        LOGFONTW lf = {};
+        ASSERT_TRUE(GetObjectW(window.Manager().GetFont(font), sizeof lf, &lf));
+        EXPECT_EQ(lf.lfHeight, font < 0 ? -24 : -36);
+    }
+    uilib::UniqueGdiObject shadow(window.Manager().CreateShadowBitmap(SIZE{912, 684}));
+    BITMAP bm;
+    ASSERT_TRUE(GetObjectW(shadow.get(), sizeof bm, &bm));
+    EXPECT_EQ(bm.bmWidth, 912 + 35 + 35);
+    EXPECT_EQ(bm.bmHeight, 684 + 20 + 50);
+
+    SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+    Frame back = Render(window);
+    ASSERT_EQ(back.width, 608);
+    ASSERT_EQ(back.height, 456);
+    size_t differing = 0;
+    for (size_t i = 0; i < back.px.size(); ++i) differing += (back.px[i] & 0xFFFFFF) != (before.px[i] & 0xFFFFFF);
+    EXPECT_EQ(differing, 0u);
+}
+
 TEST(SkinWindowCreation, MissingLayoutRefusesTheWindow) {
     CPaintManagerUI::SetInstance(GetModuleHandleW(nullptr));
     SkinTestWindow window;
@@ -426,6 +487,8 @@ TEST(InstallerResources, VersionManifestAndIcon) {
                            "8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a"})
         EXPECT_NE(manifest.find(os), std::string::npos) << os;
     EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
+    EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
 
     HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
     EXPECT_NE(icon, nullptr);
