@@ -4,6 +4,7 @@ extraction and the helper's copy) for the demo payload and for a payload of
 over 200 MiB, against the same work done by `7z.exe x` plus `xcopy` under the
 same Wine in the same run; and the peak memory of Install.exe against 7z.exe.
 Prints lines `name: value unit (reference value, ratio)`."""
+import glob
 import os
 import random
 import shutil
@@ -69,10 +70,15 @@ class State:
         self.install = t.unix(info["install"])
         self.temp = t.unix(info["temp"])
         self.desktop = t.unix(info["desktop"])
-        self.payload = os.path.join(self.temp, "Quiview", "1.0.1")
+
+    def staged_archive(self):
+        """The archive staged in the running installation's private folder."""
+        found = glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*", "payload.7z"))
+        return found[0] if found else None
 
     def clean(self):
-        shutil.rmtree(os.path.join(self.temp, "Quiview"), ignore_errors=True)
+        for folder in glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*")):
+            shutil.rmtree(folder, ignore_errors=True)
         shutil.rmtree(self.install, ignore_errors=True)
         link = os.path.join(self.desktop, "Quiview.lnk")
         if os.path.exists(link):
@@ -93,11 +99,11 @@ def measure_install(state, archive, scratch):
         peak = 0
         start = time.monotonic()
         app.click("btn_inst")
-        staged = os.path.join(state.payload, "payload.7z")
         while copied_at is None and time.monotonic() - start < 600:
             now = time.monotonic()
             peak = max(peak, vm_hwm_kib("Install.exe"))
-            if staged_at is None and os.path.exists(staged) and os.path.getsize(staged) == size:
+            staged = state.staged_archive()
+            if staged_at is None and staged and os.path.getsize(staged) == size:
                 staged_at = now
             if extracted_at is None and os.path.exists(os.path.join(state.install, "ImgShell.exe")):
                 extracted_at = now  # the helper has started copying: extraction is over

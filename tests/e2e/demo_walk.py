@@ -66,7 +66,7 @@ def main():
     install = info["install"]
     print("demo: installer exit code %d" % code)
     print("demo: viewer installed in %s (%s)" % (install, t.unix(install)))
-    print("demo: payload extracted to %s\\Quiview\\1.0.1" % info["temp"])
+    print("demo: payload extracted to a private folder in %s (removed when the installer ended)" % info["temp"])
     print("demo: settings in %s\\config.dat:" % info["data"])
     out = q.run(["wine", t.CONFIGDUMP, q.windows_path(os.path.join(t.unix(info["data"]), "config.dat"))],
                 check=False).stdout.decode("utf-8")
