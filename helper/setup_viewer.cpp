@@ -120,7 +120,6 @@ bool CopyChecked(const PlannedFile& file, std::vector<char>& buffer, ByteProgres
         FILETIME created, accessed, modified;
         if (::GetFileTime(in.get(), &created, &accessed, &modified))
             ::SetFileTime(out.get(), nullptr, nullptr, &modified);
-        ok = ::FlushFileBuffers(out.get()) != FALSE;
     }
     out.reset();
     if (!ok) {
