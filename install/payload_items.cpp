@@ -12,7 +12,8 @@
 
 namespace {
 
-const char kHeader[] = "QVITEMS 1";
+const char kItemsHeader[] = "QVITEMS 2";
+const char kManifestHeader[] = "QVMANIFEST 1";
 
 bool ParseNumber(const std::string& text, int base, unsigned long long limit, unsigned long long& value) {
     if (text.empty() || text.size() > 20) return false;
@@ -21,47 +22,46 @@ bool ParseNumber(const std::string& text, int base, unsigned long long limit, un
     return end && *end == '\0' && value <= limit;
 }
 
+bool IsHexDigest(const std::string& text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// One item a line: kind (F or D), size, CRC-32 (hex), MD5 (hex), path; the
+// numbers and digests empty where unknown, all of them empty for a folder.
 bool ParseLine(const std::string& line, PayloadItem& item) {
     std::vector<std::string> fields;
     size_t start = 0;
-    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos && fields.size() < 3; start = tab + 1)
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos && fields.size() < 4; start = tab + 1)
         fields.push_back(line.substr(start, tab - start));
     fields.push_back(line.substr(start));
-    if (fields.size() != 4 || fields[3].empty()) return false;
+    if (fields.size() != 5 || fields[4].empty()) return false;
     item = PayloadItem();
-    item.path = Utf8ToWide(fields[3]);
+    item.path = Utf8ToWide(fields[4]);
     if (!SevenZip::intl::IsContainedItemPath(item.path)) return false;
     if (fields[0] == "D") {
         item.isFolder = true;
-        return fields[1].empty() && fields[2].empty();
+        return fields[1].empty() && fields[2].empty() && fields[3].empty();
     }
     if (fields[0] != "F") return false;
     unsigned long long number = 0;
     if (!ParseNumber(fields[1], 10, ~0ull, number)) return false;
     item.size = number;
-    if (fields[2].empty()) return true;
-    if (!ParseNumber(fields[2], 16, 0xFFFFFFFFull, number)) return false;
-    item.hasCrc = true;
-    item.crc = static_cast<std::uint32_t>(number);
+    if (!fields[2].empty()) {
+        if (!ParseNumber(fields[2], 16, 0xFFFFFFFFull, number)) return false;
+        item.hasCrc = true;
+        item.crc = static_cast<std::uint32_t>(number);
+    }
+    if (!fields[3].empty() && !IsHexDigest(fields[3])) return false;
+    item.md5 = fields[3];
     return true;
 }
 
-}  // namespace
-
-std::wstring PayloadItemListPath(const std::wstring& payloadFolder) {
-    std::wstring folder = payloadFolder;
-    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    const size_t slash = folder.find_last_of(L"\\/");
-    if (slash == std::wstring::npos) return std::wstring();
-    return folder.substr(0, slash + 1) + QV_PAYLOAD_ITEM_LIST;
-}
-
-bool WritePayloadItems(const std::wstring& file, const std::vector<PayloadItem>& items) {
-    std::string text = std::string(kHeader) + "\n";
+std::string FormatList(const char* header, const std::vector<PayloadItem>& items) {
+    std::string text = std::string(header) + "\n";
     char number[64];
     for (const PayloadItem& item : items) {
         if (item.isFolder) {
-            text += "D\t\t\t";
+            text += "D\t\t\t\t";
         } else {
             std::snprintf(number, sizeof number, "F\t%llu\t", static_cast<unsigned long long>(item.size));
             text += number;
@@ -69,18 +69,22 @@ bool WritePayloadItems(const std::wstring& file, const std::vector<PayloadItem>&
                 std::snprintf(number, sizeof number, "%08lx", static_cast<unsigned long>(item.crc));
                 text += number;
             }
-            text += "\t";
+            text += "\t" + item.md5 + "\t";
         }
         text += WideToUtf8(item.path) + "\n";
     }
-    UniqueFile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return text;
+}
+
+bool WriteWhole(const std::wstring& file, const std::string& text, DWORD disposition) {
+    UniqueFile out(::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) return false;
     DWORD written = 0;
     return ::WriteFile(out.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();
 }
 
-bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items) {
+bool ReadList(const std::wstring& file, const char* header, std::vector<PayloadItem>& items) {
     try {
         UniqueFile in(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -92,7 +96,7 @@ bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items)
                               got != text.size()))
             return false;
         size_t start = 0, end = text.find('\n');
-        if (end == std::string::npos || text.compare(0, end, kHeader) != 0) return false;
+        if (end == std::string::npos || text.compare(0, end, header) != 0) return false;
         std::vector<PayloadItem> read;
         for (start = end + 1; start < text.size(); start = end + 1) {
             end = text.find('\n', start);
@@ -106,4 +110,46 @@ bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items)
     } catch (...) {
         return false;
     }
+}
+
+}  // namespace
+
+std::wstring PayloadItemListPath(const std::wstring& payloadFolder) {
+    std::wstring folder = payloadFolder;
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    const size_t slash = folder.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return std::wstring();
+    return folder.substr(0, slash + 1) + QV_PAYLOAD_ITEM_LIST;
+}
+
+bool WritePayloadItems(const std::wstring& file, const std::vector<PayloadItem>& items) {
+    try {
+        return WriteWhole(file, FormatList(kItemsHeader, items), CREATE_NEW);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items) {
+    return ReadList(file, kItemsHeader, items);
+}
+
+const wchar_t kManifestName[] = L"manifest.lst";
+
+std::wstring ManifestPath(const std::wstring& installFolder) {
+    std::wstring folder = installFolder;
+    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    return folder + L"\\" + kManifestName;
+}
+
+bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& items) {
+    try {
+        return WriteWhole(file, FormatList(kManifestHeader, items), CREATE_ALWAYS);
+    } catch (...) {
+        return false;
+    }
+}
+
+bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items) {
+    return ReadList(file, kManifestHeader, items);
 }

@@ -1,24 +1,34 @@
 #pragma once
-// The list of what the payload extraction wrote, handed from the installer
-// to the helper library: the helper installs exactly these items and nothing
-// else it may find in the payload folder. The installer writes the list into
-// its private folder, beside the payload folder (QV_PAYLOAD_ITEM_LIST).
+// Lists of items kept in text files: what the payload extraction wrote
+// (handed from the installer to the helper library, which installs exactly
+// these and nothing else it may find in the payload folder) and what an
+// installation put into its folder (its manifest, which a reinstall and the
+// uninstaller go by). Both share one line format.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 struct PayloadItem {
-    std::wstring path;  // relative to the payload folder
+    std::wstring path;  // relative to the payload or installation folder
     bool isFolder = false;
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;  // CRC-32 of the content, as the archive states it
+    std::string md5;        // MD5 of the content as installed (manifests); empty when unknown
 };
 
-// The list file beside a payload folder: its parent folder + QV_PAYLOAD_ITEM_LIST.
+// The payload list beside a payload folder: its parent folder + QV_PAYLOAD_ITEM_LIST.
 std::wstring PayloadItemListPath(const std::wstring& payloadFolder);
-// Writes the list (UTF-8, one item a line); false when it cannot be written whole.
+// Writes the payload list (UTF-8, one item a line) as a new file; false when
+// it cannot be written whole.
 bool WritePayloadItems(const std::wstring& file, const std::vector<PayloadItem>& items);
 // Reads a list written by WritePayloadItems. False for a missing or damaged
-// file, or an item whose path could leave the payload folder.
+// file, or an item whose path could leave its folder.
 bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items);
+
+// The manifest of an installation: installation folder + kManifestName.
+extern const wchar_t kManifestName[];
+std::wstring ManifestPath(const std::wstring& installFolder);
+// Writes a manifest (replacing an existing file); the same rules as above.
+bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& items);
+bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items);

@@ -95,7 +95,7 @@ struct CleanUserState {
 
 PayloadItem FileItem(const std::wstring& payload, const std::wstring& relative) {
     const std::string bytes = ReadBytes(payload + L"\\" + relative);
-    return PayloadItem{relative, false, bytes.size(), true, Crc32Update(0, bytes.data(), bytes.size())};
+    return PayloadItem{relative, false, bytes.size(), true, Crc32Update(0, bytes.data(), bytes.size()), ""};
 }
 
 // A payload folder as the installer leaves it: the extracted files and,
@@ -110,9 +110,9 @@ void MakePayload(const std::wstring& payload, bool withViewer = true) {
     std::vector<PayloadItem> items;
     for (const wchar_t* name : {L"ImgKit.dll", L"ImgShell.exe", L"readme.txt"})
         if (withViewer || std::wstring(name) != L"ImgShell.exe") items.push_back(FileItem(payload, name));
-    items.push_back(PayloadItem{L"samples", true, 0, false, 0});
+    items.push_back(PayloadItem{L"samples", true, 0, false, 0, ""});
     items.push_back(FileItem(payload, L"samples\\welcome.png"));
-    items.push_back(PayloadItem{L"empty\\inner", true, 0, false, 0});
+    items.push_back(PayloadItem{L"empty\\inner", true, 0, false, 0, ""});
     ::DeleteFileW(PayloadItemListPath(payload).c_str());
     ASSERT_TRUE(WritePayloadItems(PayloadItemListPath(payload), items));
 }
