@@ -130,7 +130,12 @@ LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     case WM_CREATE: lRes = OnCreate(uMsg, wParam, lParam, bHandled); break;
     case WM_DESTROY: lRes = OnDestroy(uMsg, wParam, lParam, bHandled); break;
     case WM_SIZE: lRes = OnSize(uMsg, wParam, lParam, bHandled); break;
-    case WM_CLOSE: lRes = OnClose(uMsg, wParam, lParam, bHandled); break;
+    case WM_CLOSE:
+        // The installation at work is never cut off (a task list, the
+        // taskbar): it ends by itself, completed or rolled back.
+        if (InstallationAtWork()) return 0;
+        lRes = OnClose(uMsg, wParam, lParam, bHandled);
+        break;
     case WM_GETMINMAXINFO: lRes = OnGetMinMaxInfo(uMsg, wParam, lParam, bHandled); break;
     case WM_NCCALCSIZE: lRes = OnNcCalcSize(uMsg, wParam, lParam, bHandled); break;
     case WM_NCHITTEST: lRes = OnNcHitTest(uMsg, wParam, lParam, bHandled); break;
@@ -204,10 +209,14 @@ LRESULT CMainWnd::OnSize(UINT, WPARAM, LPARAM, BOOL& bHandled) {
     return 0;
 }
 
+bool CMainWnd::InstallationAtWork() const { return m_session.HandedOver() && !m_session.WorkOver(); }
+
 LRESULT CMainWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
     if ((wParam & 0xFFF0) == SC_CLOSE) {
-        ::PostQuitMessage(0);
         bHandled = TRUE;
+        // Alt+F4 while the helper works is refused, as the page offers no close button then.
+        if (InstallationAtWork()) return 0;
+        ::PostQuitMessage(0);
         return 0;
     }
     const bool wasZoomed = ::IsZoomed(m_hWnd) != FALSE;

@@ -81,6 +81,8 @@ private:
     void ShowControls(const wchar_t* const* names, size_t count, bool visible);
     void OpenWebPage(const wchar_t* path);
     void EndWithMessage(const wchar_t* text);
+    // True while the helper installs (handed over, not yet done or failed).
+    bool InstallationAtWork() const;
 
     CProgressUI* m_progressBar = nullptr;
     CRichEditUI* m_dirEdit = nullptr;

@@ -14,6 +14,9 @@ const wchar_t kSettingsFailed[] = L"无法写入设置文件，安装已取消�
 const wchar_t kExtractFailed[] = L"解压失败";
 const wchar_t kInstallFailed[] = L"安装失败";
 const wchar_t kProductCaption[] = L"Quiview";
+const wchar_t kInvalidFolderText[] = L"您输入的文件夹无效。";
+const wchar_t kInvalidFolderCaption[] = L"选择文件夹";
+const wchar_t kReservedFolderText[] = L"不能安装到这个文件夹，请另选一个文件夹。";
 
 void __cdecl StatusThunk(void* context, int32_t value) { static_cast<CMainWnd*>(context)->ReportStatus(value); }
 void __cdecl ProgressThunk(void* context, int32_t value) {
@@ -40,6 +43,16 @@ void CMainWnd::StartInstall() {
         return;
     }
     m_installDir = static_cast<const wchar_t*>(m_dirEdit->GetText());
+    // A folder no installation may take: said so, and the page stays as it was.
+    switch (CInstallSession::CheckFolder(m_installDir, ModuleFolder())) {
+        case FolderVerdict::kAllowed: break;
+        case FolderVerdict::kInvalid:
+            ::MessageBoxW(m_hWnd, kInvalidFolderText, kInvalidFolderCaption, MB_OK | MB_ICONWARNING);
+            return;
+        case FolderVerdict::kReserved:
+            ::MessageBoxW(m_hWnd, kReservedFolderText, kProductCaption, MB_OK | MB_ICONWARNING);
+            return;
+    }
 
     m_beginPage->SetVisible(false);
     m_endPage->SetVisible(true);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "helper/system_entries.h"
+#include "helper/transaction.h"
 #include "install/payload_items.h"
 #include "install/setup_viewer_api.h"
 #include "util/com_ptr.h"
@@ -20,8 +22,7 @@ namespace {
 
 const wchar_t kProductName[] = L"Quiview";
 const wchar_t kViewerExe[] = L"ImgShell.exe";
-const wchar_t kVersion[] = L"1.0.1";
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+const wchar_t kUninstallerExe[] = L"Uninstall.exe";
 
 // The helper itself is part of the payload but not of the installation.
 const wchar_t kHelperName[] = L"ImgKit.dll";
@@ -67,6 +68,10 @@ private:
     int last_ = 0;
 };
 
+bool SameName(const std::wstring& a, const wchar_t* b) {
+    return ::CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
+}
+
 bool IsHelperItself(const PayloadItem& item) {
     return !item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, kHelperName, -1, TRUE) == CSTR_EQUAL;
 }
@@ -74,103 +79,6 @@ bool IsHelperItself(const PayloadItem& item) {
 std::wstring WithoutTrailingSeparators(std::wstring path) {
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
-}
-
-// Copies one planned file by its own loop, checking the bytes against the
-// archive's size and checksum as they pass: what lands in the installation
-// folder is exactly what the archive holds, whatever happened to the
-// extracted file since. The target is always a new file of its own.
-bool CopyChecked(const PlannedFile& file, std::vector<char>& buffer, ByteProgress& progress,
-                 unsigned long long doneBefore) {
-    if (!IsPlainFile(file.source) || PathHasLink(file.source)) return false;
-    UniqueFile in(::CreateFileW(file.source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return false;
-    // A target in use (a running viewer) is moved aside for deletion at restart;
-    // a link in its place is never written through.
-    if (!DeleteFileForced(file.target, true) || FileExists(file.target)) return false;
-    UniqueFile out(::CreateFileW(file.target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
-    if (!out) return false;
-    std::uint32_t crc = 0;
-    unsigned long long copied = 0;
-    bool ok = true;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        copied += got;
-        if (copied > file.item.size) {  // grown since the extraction: not the archive's file
-            ok = false;
-            break;
-        }
-        crc = Crc32Update(crc, buffer.data(), got);
-        DWORD written = 0;
-        if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got) {
-            ok = false;
-            break;
-        }
-        progress.Advance(doneBefore + copied);
-    }
-    ok = ok && copied == file.item.size && (!file.item.hasCrc || crc == file.item.crc);
-    if (ok) {
-        FILETIME created, accessed, modified;
-        if (::GetFileTime(in.get(), &created, &accessed, &modified))
-            ::SetFileTime(out.get(), nullptr, nullptr, &modified);
-    }
-    out.reset();
-    if (!ok) {
-        ::DeleteFileW(file.target.c_str());
-        return false;
-    }
-    const DWORD attributes = ::GetFileAttributesW(file.source.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        ::SetFileAttributesW(file.target.c_str(),
-                             attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-    return true;
-}
-
-bool CreateDesktopShortcut(const std::wstring& viewer, const std::wstring& folder) {
-    wchar_t desktop[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                  desktop)))
-        return false;
-    ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
-        return false;
-    link->SetPath(viewer.c_str());
-    link->SetWorkingDirectory(folder.c_str());
-    link->SetIconLocation(viewer.c_str(), 0);
-    link->SetDescription(kProductName);
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid()))) return false;
-    const std::wstring shortcut = std::wstring(desktop) + L"\\" + kProductName + L".lnk";
-    return SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
-}
-
-bool SetText(HKEY key, const wchar_t* name, const std::wstring& value) {
-    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
-
-bool WriteUninstallEntry(const std::wstring& viewer, const std::wstring& folder) {
-    UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
-                          nullptr) != ERROR_SUCCESS)
-        return false;
-    bool ok = SetText(key.get(), L"DisplayName", kProductName);
-    ok = SetText(key.get(), L"DisplayVersion", kVersion) && ok;
-    ok = SetText(key.get(), L"Publisher", kProductName) && ok;
-    ok = SetText(key.get(), L"DisplayIcon", viewer) && ok;
-    ok = SetText(key.get(), L"InstallLocation", folder) && ok;
-    DWORD one = 1;
-    ok = ::RegSetValueExW(key.get(), L"NoModify", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) ==
-             ERROR_SUCCESS &&
-         ok;
-    return ok;
 }
 
 BOOL CALLBACK PostQuitToInstaller(HWND window, LPARAM) {
@@ -190,65 +98,94 @@ void FailInstallation(const Job& job, int32_t status) {
     ::EnumWindows(PostQuitToInstaller, 0);
 }
 
-void RunInstallation(const Job& job) {
+// Installs the payload's items into the installation folder, all or nothing:
+// staged and checked first, then moved into place with the manifest, then the
+// uninstall entry and the shortcut. Any failure leaves the previous
+// installation (files, entry, shortcut) as it was: the transaction undoes
+// itself when it goes out of scope uncommitted.
+int32_t Install(const Job& job) {
     job.Progress(0);
     // Exactly the items the installer extracted, never anything else that
     // may lie in the payload folder.
     std::vector<PayloadItem> items;
     if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items))
-        return FailInstallation(job, QV_SETUP_NO_PAYLOAD);
-    std::vector<PlannedFile> plan;
-    std::vector<std::wstring> folders;
-    bool hasViewer = false;
+        return QV_SETUP_NO_PAYLOAD;
+    std::vector<const PayloadItem*> files, folders;
+    bool hasViewer = false, hasUninstaller = false;
     unsigned long long total = 0;
     for (const PayloadItem& item : items) {
         if (IsHelperItself(item)) continue;
-        const std::wstring target = job.installFolder + L"\\" + item.path;
-        if (item.isFolder) {
-            folders.push_back(target);
-            continue;
-        }
-        plan.push_back({item, job.payloadFolder + L"\\" + item.path, target});
-        total += item.size;
-        if (::CompareStringOrdinal(item.path.c_str(), -1, kViewerExe, -1, TRUE) == CSTR_EQUAL) hasViewer = true;
+        (item.isFolder ? folders : files).push_back(&item);
+        total += item.isFolder ? 0 : item.size;
+        if (!item.isFolder && SameName(item.path, kViewerExe)) hasViewer = true;
+        if (!item.isFolder && SameName(item.path, kUninstallerExe)) hasUninstaller = true;
     }
-    if (!hasViewer) return FailInstallation(job, QV_SETUP_NO_PAYLOAD);
-    // Nothing is written through a link: not into a folder that one leads
-    // to, not below one.
-    if (PathHasLink(job.installFolder) || !CreateDirectoryTree(job.installFolder))
-        return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
+    if (!hasViewer) return QV_SETUP_NO_PAYLOAD;
 
-    for (const std::wstring& folder : folders)
-        if (PathHasLink(folder) || !CreateDirectoryTree(folder))
-            return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
+    // What an earlier installation killed in the middle left behind, here and
+    // where the registered installation is.
+    CInstallTransaction::Recover(job.installFolder);
+    CInstallTransaction transaction(job.installFolder);
+    if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
+
     ByteProgress progress(job, total);
     std::vector<char> buffer(kCopyChunk);
     unsigned long long done = 0;
-    for (const PlannedFile& file : plan) {
-        std::wstring folder, name;
-        if (!SplitDirAndName(file.target, folder, name) || PathHasLink(folder) || !CreateDirectoryTree(folder))
-            return FailInstallation(job, QV_SETUP_CANNOT_CREATE_FOLDER);
-        if (!CopyChecked(file, buffer, progress, done)) return FailInstallation(job, QV_SETUP_COPY_FAILED);
-        done += file.item.size;
+    for (const PayloadItem* folder : folders) transaction.StageFolder(folder->path);
+    for (const PayloadItem* file : files) {
+        const unsigned long long before = done;
+        if (!transaction.StageFile(job.payloadFolder + L"\\" + file->path, *file, buffer,
+                                   [&](std::uint64_t copied) { progress.Advance(before + copied); }))
+            return QV_SETUP_COPY_FAILED;
+        done += file->size;
         progress.Advance(done);
     }
 
     const std::wstring viewer = job.installFolder + L"\\" + kViewerExe;
-    if (job.flags & INSTALL_FLAG_DESKTOP_SHORTCUT) {
-        const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        if (!CreateDesktopShortcut(viewer, job.installFolder)) job.Status(QV_SETUP_SHORTCUT_FAILED);
-        if (SUCCEEDED(com)) ::CoUninitialize();
+    CUninstallEntry entry;
+    CDesktopShortcut shortcut;
+    if (!entry.Save()) return QV_SETUP_REGISTRY_FAILED;
+    if (!transaction.CommitFiles()) return QV_SETUP_COPY_FAILED;
+    job.Progress(96);
+    UninstallEntryValues values;
+    values.folder = job.installFolder;
+    values.viewer = viewer;
+    if (hasUninstaller) values.uninstaller = job.installFolder + L"\\" + kUninstallerExe;
+    values.estimatedSizeKb = static_cast<DWORD>((transaction.InstalledBytes() + 1023) / 1024);
+    values.installDate = TodayAsInstallDate();
+    if (!entry.Write(values)) {
+        entry.Restore();
+        return QV_SETUP_REGISTRY_FAILED;
     }
-    for (int percent = 96; percent <= 97; ++percent) job.Progress(percent);
-    if (!WriteUninstallEntry(viewer, job.installFolder)) job.Status(QV_SETUP_REGISTRY_FAILED);
-    for (int percent = 98; percent <= 99; ++percent) job.Progress(percent);
+    job.Progress(97);
+    // A shortcut that cannot be made is no reason to undo the installation.
+    if ((job.flags & INSTALL_FLAG_DESKTOP_SHORTCUT) &&
+        !(shortcut.Save() && shortcut.Create(viewer, job.installFolder))) {
+        shortcut.Restore();
+        job.Status(QV_SETUP_SHORTCUT_FAILED);
+    }
+    job.Progress(98);
+    transaction.Finish();
+    job.Progress(99);
+    return QV_SETUP_OK;
+}
+
+// The user hears of a failure only once the previous state is back. No
+// exception leaves the helper: one becomes a failure like any other.
+void RunGuarded(const Job& job) {
+    int32_t status = QV_SETUP_INTERNAL_ERROR;
+    try {
+        status = Install(job);
+    } catch (...) {
+    }
+    if (status != QV_SETUP_OK) return FailInstallation(job, status);
     job.Status(QV_SETUP_OK);
     job.Progress(100);
 }
 
 DWORD WINAPI InstallationThread(void* parameter) {
     std::unique_ptr<Job> job(static_cast<Job*>(parameter));
-    RunInstallation(*job);
+    RunGuarded(*job);
     return 0;
 }
 
@@ -273,5 +210,5 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
         job.release();  // the thread owns it now
         return;
     }
-    RunInstallation(*job);  // no thread to be had: install on the caller's
+    RunGuarded(*job);  // no thread to be had: install on the caller's
 }

@@ -6,6 +6,7 @@
 #include "identity/machine_id.h"
 #include "install/extract_payload.h"
 #include "install/install_folder.h"
+#include "util/owned.h"
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"
 #include "util/crc32.h"
@@ -51,6 +52,9 @@ bool MatchesItem(HANDLE file, const PayloadItem& item) {
         crc = Crc32Update(crc, buffer.data(), got);
     return crc == item.crc;
 }
+
+// The runtime libraries shipped beside the installer, installed with the viewer.
+const wchar_t* const kBundleLibraries[] = {L"DuiLib.dll", L"7z.dll"};
 
 const PayloadItem* FindTopLevelFile(const std::vector<PayloadItem>& items, const wchar_t* name) {
     for (const PayloadItem& item : items)
@@ -116,10 +120,15 @@ void CInstallSession::Finish(DWORD timeoutMs) {
     private_.Remove();
 }
 
+FolderVerdict CInstallSession::CheckFolder(const std::wstring& folder, const std::wstring& bundleFolder) {
+    return CheckInstallFolder(folder, CurrentReservedFolders(bundleFolder));
+}
+
 int CInstallSession::Run(const InstallOptions& options, const std::wstring& bundleFolder, QvIntCallback status,
                          QvIntCallback progress) {
     status_ = status;
     progress_ = progress;
+    if (CheckFolder(options.installFolder, bundleFolder) != FolderVerdict::kAllowed) return kInstallFolderRefused;
     if (!RecordSettings(options)) {
         Report(status_, QV_SETUP_SETTINGS_FAILED);
         return kInstallSettingsFailed;
@@ -135,18 +144,37 @@ int CInstallSession::Prepare(const InstallOptions& options, const std::wstring& 
     if (!private_.Create(CUserFolders::Instance().TempFolder(), kPrivatePrefix)) return kInstallExtractFailed;
     payloadFolder_ = private_.Path() + kPayloadSubfolder;
 
-    // Only the product's own folder is cleared; a folder of the user's (a
-    // drive, Documents, ...) keeps its content and receives the files.
-    if (IsProductFolder(installFolder_)) DeletePath(installFolder_, true);
+    // The installation folder is not touched here: the helper installs
+    // everything (the runtime libraries too) once the payload is complete.
     const std::wstring sourceArchive = bundleFolder + L"\\payload.7z";
-    CopyPath(bundleFolder + L"\\DuiLib.dll", installFolder_ + L"\\DuiLib.dll");
-    CopyPath(bundleFolder + L"\\7z.dll", installFolder_ + L"\\7z.dll");
     CopyPath(sourceArchive, private_.Path() + L"\\payload.7z");
 
     if (ExtractPayload(payloadFolder_, sourceArchive, bundleFolder, &items_) != kPayloadExtracted)
         return kInstallExtractFailed;
+    for (const wchar_t* library : kBundleLibraries) AddBundleFile(bundleFolder, library);
     if (!WritePayloadItems(PayloadItemListPath(payloadFolder_), items_)) return kInstallExtractFailed;
     return kInstallHandedOver;
+}
+
+// A file beside the installer joins the payload as one more item (unless
+// the archive has its own of that name). One that is missing is left out.
+void CInstallSession::AddBundleFile(const std::wstring& bundleFolder, const wchar_t* name) {
+    if (FindTopLevelFile(items_, name)) return;
+    const std::wstring target = payloadFolder_ + L"\\" + name;
+    if (!CopyPath(bundleFolder + L"\\" + name, target)) return;
+    UniqueFile file(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return;
+    PayloadItem item;
+    item.path = name;
+    std::vector<char> buffer(1 << 16);
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+        item.crc = Crc32Update(item.crc, buffer.data(), got);
+        item.size += got;
+    }
+    item.hasCrc = true;
+    items_.push_back(item);
 }
 
 // Loads the helper library the archive holds (and nothing else that may lie

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "install/install_folder.h"
 #include "install/payload_items.h"
 #include "install/private_folder.h"
 #include "install/setup_viewer_api.h"
@@ -30,6 +31,7 @@ enum InstallResult : int {
     kInstallExtractFailed = 2,   // no private folder, no 7z.dll, or the payload could not be extracted
     kInstallHelperFailed = 3,    // ImgKit.dll is missing, not what the archive holds, or cannot be loaded
     kInstallEntryMissing = 4,    // ImgKit.dll has no SetupViewer
+    kInstallFolderRefused = 5,   // the installation folder is invalid or reserved; nothing was done
 };
 
 // The flags word for SetupViewer.
@@ -45,7 +47,13 @@ public:
     CInstallSession(const CInstallSession&) = delete;
     CInstallSession& operator=(const CInstallSession&) = delete;
 
+    // Whether an installation may go to `folder` (the installer runs from
+    // `bundleFolder`).
+    static FolderVerdict CheckFolder(const std::wstring& folder, const std::wstring& bundleFolder);
+
     // Runs the sequence once; the result is one of InstallResult. The
+    // installation folder is not touched before the payload is extracted and
+    // checked: the helper installs everything. The
     // callbacks receive every status and progress value, the installer's own
     // status included (QV_SETUP_SETTINGS_FAILED).
     int Run(const InstallOptions& options, const std::wstring& bundleFolder, QvIntCallback status,
@@ -76,6 +84,7 @@ private:
     static void __cdecl RelayProgress(void* context, int32_t value);
     int Prepare(const InstallOptions& options, const std::wstring& bundleFolder);
     int HandOver(const InstallOptions& options);
+    void AddBundleFile(const std::wstring& bundleFolder, const wchar_t* name);
     void MarkOver();
     bool HelperThreadsDone(DWORD timeoutMs);
 

@@ -46,7 +46,8 @@ enum QvSetupStatus {
     QV_SETUP_REGISTRY_FAILED = 6,
     QV_SETUP_THREAD_FAILED = 7,
     QV_SETUP_SETTINGS_FAILED = 8,  /* the installer could not store its settings */
-    QV_SETUP_PAYLOAD_CHANGED = 9   /* an extracted file is not what the archive holds */
+    QV_SETUP_PAYLOAD_CHANGED = 9,  /* an extracted file is not what the archive holds */
+    QV_SETUP_INTERNAL_ERROR = 10   /* the helper failed unexpectedly (an exception) */
 };
 
 /* The helper's work is over once it reports 100 or a status other than a

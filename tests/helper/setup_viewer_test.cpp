@@ -83,6 +83,14 @@ std::wstring UninstallValue(const wchar_t* name) {
     return value;
 }
 
+DWORD UninstallNumber(const wchar_t* name) {
+    DWORD value = 0, size = sizeof value;
+    if (::RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview", name,
+                       RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS)
+        return 0xFFFFFFFF;
+    return value;
+}
+
 // Leaves no shortcut or uninstall entry behind.
 struct CleanUserState {
     CleanUserState() { Clean(); }
@@ -131,6 +139,31 @@ std::wstring DismissMessageBox() {
         ::Sleep(50);
     }
     return L"<no message box>";
+}
+
+// Every file below a folder with its content, for "nothing changed" checks.
+std::vector<std::pair<std::wstring, std::string>> Contents(const std::wstring& folder) {
+    std::vector<std::pair<std::wstring, std::string>> out;
+    for (const std::wstring& name : qvtest::ListTree(folder))
+        if (name.back() == L'\\') {
+            out.emplace_back(name, std::string());
+        } else {
+            out.emplace_back(name, ReadBytes(folder + L"\\" + name));
+        }
+    return out;
+}
+
+// Runs the helper and waits until it reported its end; the status codes.
+std::vector<int> Install(Helper& helper, const std::wstring& payload, const std::wstring& install, int flags,
+                         bool expectMessage) {
+    Reports reports;
+    helper.Run(payload, install, flags, reports);
+    if (expectMessage) {
+        EXPECT_EQ(DismissMessageBox(), L"\u5b89\u88c5\u5931\u8d25");
+    }
+    EXPECT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
+    std::lock_guard<std::mutex> guard(reports.lock);
+    return reports.status;
 }
 
 }  // namespace
@@ -274,6 +307,89 @@ TEST(SetupViewer, InstallsExactlyTheListedItemsAndNothingThroughALink) {
         ASSERT_EQ(::WaitForSingleObject(reports.done.get(), 60000), WAIT_OBJECT_0);
         EXPECT_FALSE(Exists(dir / L"Third\\readme.txt"));
     }
+}
+
+// A reinstall replaces only what the previous installation put there: the
+// user's files stay, and so does a file the user changed since.
+TEST(SetupViewer, ReinstallRemovesOnlyWhatWasInstalled) {
+    CleanUserState clean;
+    TempDir dir;
+    const std::wstring payload = dir / L"payload", install = dir / L"Quiview";
+    MakePayload(payload);
+    Helper helper;
+    ASSERT_EQ(Install(helper, payload, install, 0, false), std::vector<int>{QV_SETUP_OK});
+    EXPECT_EQ(UninstallValue(L"UninstallString"), L"<missing>");  // this payload has no uninstaller
+    EXPECT_EQ(UninstallValue(L"InstallDate").size(), 8u);
+    EXPECT_EQ(UninstallNumber(L"EstimatedSize"), (300000u + 700000u + 5u + 1023u) / 1024u);
+    EXPECT_EQ(UninstallNumber(L"NoRepair"), 1u);
+    WriteBytes(install + L"\\notes.txt", "the user's");
+    WriteBytes(install + L"\\readme.txt", "changed by the user");
+
+    // The next payload no longer has readme.txt nor samples\welcome.png.
+    qvtest::RemoveTree(payload);
+    CreateDirectoryTree(payload);
+    WriteBytes(payload + L"\\ImgShell.exe", "viewer 2");
+    WriteBytes(payload + L"\\Uninstall.exe", "uninstaller");
+    ::DeleteFileW(PayloadItemListPath(payload).c_str());
+    ASSERT_TRUE(WritePayloadItems(PayloadItemListPath(payload),
+                                  {FileItem(payload, L"ImgShell.exe"), FileItem(payload, L"Uninstall.exe")}));
+    ASSERT_EQ(Install(helper, payload, install, 0, false), std::vector<int>{QV_SETUP_OK});
+    // The old installation's folders went as they became empty.
+    EXPECT_EQ(qvtest::ListTree(install), (std::vector<std::wstring>{L"ImgShell.exe", L"Uninstall.exe", L"manifest.lst",
+                                                                    L"notes.txt", L"readme.txt"}));
+    EXPECT_EQ(ReadBytes(install + L"\\notes.txt"), "the user's");
+    EXPECT_EQ(ReadBytes(install + L"\\readme.txt"), "changed by the user");
+    EXPECT_EQ(ReadBytes(install + L"\\ImgShell.exe"), "viewer 2");
+    EXPECT_EQ(UninstallValue(L"UninstallString"), L"\"" + install + L"\\Uninstall.exe\"");
+    EXPECT_EQ(UninstallValue(L"QuietUninstallString"), L"\"" + install + L"\\Uninstall.exe\" /S");
+}
+
+// Whatever fails, the previous installation stays as it was: its files, its
+// manifest, its uninstall entry and its shortcut.
+TEST(SetupViewer, FailedReinstallLeavesThePreviousOneIntact) {
+    CleanUserState clean;
+    TempDir dir;
+    const std::wstring payload = dir / L"payload", install = dir / L"Quiview";
+    MakePayload(payload);
+    Helper helper;
+    ASSERT_EQ(Install(helper, payload, install, INSTALL_FLAG_DESKTOP_SHORTCUT, false), std::vector<int>{QV_SETUP_OK});
+    WriteBytes(install + L"\\notes.txt", "the user's");
+    const auto before = Contents(install);
+    const std::string shortcut = ReadBytes(DesktopShortcut());
+    const std::wstring location = UninstallValue(L"InstallLocation"), date = UninstallValue(L"InstallDate");
+
+    auto expectUnchanged = [&](const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(Contents(install), before);
+        EXPECT_EQ(ReadBytes(DesktopShortcut()), shortcut);
+        EXPECT_EQ(UninstallValue(L"InstallLocation"), location);
+        EXPECT_EQ(UninstallValue(L"InstallDate"), date);
+    };
+
+    // A file of the new payload is not what the archive holds (as a full
+    // disk or a killed extraction leaves it): nothing is committed.
+    MakePayload(payload);
+    WriteBytes(payload + L"\\samples\\welcome.png", std::string(1000, 'x'));
+    EXPECT_EQ(Install(helper, payload, install, INSTALL_FLAG_DESKTOP_SHORTCUT, true),
+              std::vector<int>{QV_SETUP_COPY_FAILED});
+    expectUnchanged("a damaged file");
+
+    // The commit meets a folder where a file of the new installation goes:
+    // what was moved in by then goes back out.
+    MakePayload(payload);
+    WriteBytes(payload + L"\\zz-last.txt", "new");
+    std::vector<PayloadItem> items;
+    ASSERT_TRUE(ReadPayloadItems(PayloadItemListPath(payload), items));
+    items.push_back(FileItem(payload, L"zz-last.txt"));
+    ::DeleteFileW(PayloadItemListPath(payload).c_str());
+    ASSERT_TRUE(WritePayloadItems(PayloadItemListPath(payload), items));
+    CreateDirectoryTree(install + L"\\zz-last.txt");
+    const auto withFolder = Contents(install);
+    EXPECT_EQ(Install(helper, payload, install, INSTALL_FLAG_DESKTOP_SHORTCUT, true),
+              std::vector<int>{QV_SETUP_COPY_FAILED});
+    EXPECT_EQ(Contents(install), withFolder);
+    ::RemoveDirectoryW((install + L"\\zz-last.txt").c_str());
+    expectUnchanged("a folder in the way");
 }
 
 TEST(SetupViewer, MissingArgumentsAreRefused) {

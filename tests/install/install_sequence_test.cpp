@@ -10,6 +10,7 @@
 #include <set>
 
 #include "archive_maker.h"
+#include "identity/md5.h"
 #include "install/install_sequence.h"
 #include "install/private_folder.h"
 #include "settings/settings_store.h"
@@ -134,8 +135,20 @@ TEST_F(InstallSequenceTest, InstallsThroughAPrivateFolderThatIsGoneAfterwards) {
 
     ASSERT_EQ(::WaitForSingleObject(recorder.done.get(), 60000), WAIT_OBJECT_0);
     EXPECT_TRUE(session.Completed());
-    EXPECT_EQ(qvtest::ListTree(install), (std::vector<std::wstring>{L"7z.dll", L"ImgShell.exe", L"empty\\", L"samples\\",
-                                                                    L"samples\\welcome.png"}));
+    EXPECT_EQ(qvtest::ListTree(install),
+              (std::vector<std::wstring>{L"7z.dll", L"ImgShell.exe", L"empty\\", L"manifest.lst", L"samples\\",
+                                         L"samples\\welcome.png"}));
+    // The manifest lists every installed file with its size and digest.
+    std::vector<PayloadItem> manifest;
+    ASSERT_TRUE(ReadManifest(ManifestPath(install), manifest));
+    size_t files = 0;
+    for (const PayloadItem& item : manifest) {
+        if (item.isFolder) continue;
+        ++files;
+        EXPECT_EQ(item.md5, DigestFile(install + L"\\" + item.path)) << item.path.c_str();
+        EXPECT_EQ(item.size, qvtest::ReadBytes(install + L"\\" + item.path).size());
+    }
+    EXPECT_EQ(files, 3u);
     EXPECT_EQ(qvtest::ReadBytes(install + L"\\ImgShell.exe"), qvtest::RandomBytes(200000, 1));
     EXPECT_EQ(session.InstallFolder(), install);
     EXPECT_TRUE(SettingReadsBack("join", "0"));

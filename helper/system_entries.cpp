@@ -1,0 +1,161 @@
+#include "helper/system_entries.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include "util/com_ptr.h"
+#include "util/owned.h"
+#include "util/path.h"
+
+namespace {
+
+const wchar_t kProductName[] = L"Quiview";
+const wchar_t kVersion[] = L"1.0.1";
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+
+bool SetText(HKEY key, const wchar_t* name, const std::wstring& value) {
+    return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+}
+
+bool SetNumber(HKEY key, const wchar_t* name, DWORD value) {
+    return ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+           ERROR_SUCCESS;
+}
+
+std::string ReadWhole(const std::wstring& path) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 20)) return std::string();
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD got = 0;
+    if (!bytes.empty() && !::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
+        return std::string();
+    bytes.resize(got);
+    return bytes;
+}
+
+// COM for the calling thread, released again when the scope ends.
+class ComScope {
+public:
+    ComScope() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
+    ~ComScope() {
+        if (SUCCEEDED(result_)) ::CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+private:
+    HRESULT result_;
+};
+
+}  // namespace
+
+std::wstring TodayAsInstallDate() {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    wchar_t text[16];
+    ::wsprintfW(text, L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+    return text;
+}
+
+bool CUninstallEntry::Save() {
+    values_.clear();
+    saved_ = true;
+    UniqueRegKey key;
+    existed_ = ::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+    if (!existed_) return true;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[16384];
+        DWORD nameLength = 16384, type = 0, size = 0;
+        LONG status = ::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, nullptr, &size);
+        if (status == ERROR_NO_MORE_ITEMS) return true;
+        if (status != ERROR_SUCCESS) return false;
+        Value value{std::wstring(name, nameLength), type, std::vector<BYTE>(size)};
+        nameLength = 16384;
+        if (::RegEnumValueW(key.get(), index, name, &nameLength, nullptr, &type, value.data.data(), &size) !=
+            ERROR_SUCCESS)
+            return false;
+        value.data.resize(size);
+        values_.push_back(std::move(value));
+    }
+}
+
+bool CUninstallEntry::Write(const UninstallEntryValues& values) {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
+                          key.out(), nullptr) != ERROR_SUCCESS)
+        return false;
+    bool ok = SetText(key.get(), L"DisplayName", kProductName);
+    ok = SetText(key.get(), L"DisplayVersion", kVersion) && ok;
+    ok = SetText(key.get(), L"Publisher", kProductName) && ok;
+    ok = SetText(key.get(), L"DisplayIcon", values.viewer) && ok;
+    ok = SetText(key.get(), L"InstallLocation", values.folder) && ok;
+    ok = SetNumber(key.get(), L"NoModify", 1) && ok;
+    ok = SetNumber(key.get(), L"NoRepair", 1) && ok;
+    ok = SetNumber(key.get(), L"EstimatedSize", values.estimatedSizeKb) && ok;
+    ok = SetText(key.get(), L"InstallDate", values.installDate) && ok;
+    if (!values.uninstaller.empty()) {
+        const std::wstring quoted = L"\"" + values.uninstaller + L"\"";
+        ok = SetText(key.get(), L"UninstallString", quoted) && ok;
+        ok = SetText(key.get(), L"QuietUninstallString", quoted + L" /S") && ok;
+    } else {
+        ::RegDeleteValueW(key.get(), L"UninstallString");
+        ::RegDeleteValueW(key.get(), L"QuietUninstallString");
+    }
+    return ok;
+}
+
+void CUninstallEntry::Restore() {
+    if (!saved_) return;
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+    if (!existed_) return;
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
+                          nullptr) != ERROR_SUCCESS)
+        return;
+    for (const Value& value : values_)
+        ::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
+                         static_cast<DWORD>(value.data.size()));
+}
+
+CDesktopShortcut::CDesktopShortcut() {
+    wchar_t desktop[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr,
+                                     SHGFP_TYPE_CURRENT, desktop)))
+        path_ = std::wstring(desktop) + L"\\" + kProductName + L".lnk";
+}
+
+bool CDesktopShortcut::Save() {
+    if (path_.empty() || PathHasLink(path_)) return false;
+    existed_ = FileExists(path_);
+    if (existed_ && !IsPlainFile(path_)) return false;
+    bytes_ = existed_ ? ReadWhole(path_) : std::string();
+    saved_ = true;
+    return true;
+}
+
+bool CDesktopShortcut::Create(const std::wstring& viewer, const std::wstring& folder) {
+    if (!saved_) return false;
+    ComScope com;
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
+        return false;
+    link->SetPath(viewer.c_str());
+    link->SetWorkingDirectory(folder.c_str());
+    link->SetIconLocation(viewer.c_str(), 0);
+    link->SetDescription(kProductName);
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid()))) return false;
+    return SUCCEEDED(file->Save(path_.c_str(), TRUE));
+}
+
+void CDesktopShortcut::Restore() {
+    if (!saved_) return;
+    DeleteFileForced(path_, true);
+    if (!existed_) return;
+    UniqueFile file(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) ::WriteFile(file.get(), bytes_.data(), static_cast<DWORD>(bytes_.size()), &written, nullptr);
+}

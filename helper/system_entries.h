@@ -1,0 +1,57 @@
+#pragma once
+// The two things an installation leaves outside its folder: the product's
+// uninstall entry (per user) and the desktop shortcut. Each can be saved as
+// it is before it is changed and put back as it was, so that a failed
+// installation leaves them matching the previous one.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct UninstallEntryValues {
+    std::wstring folder;       // InstallLocation
+    std::wstring viewer;       // DisplayIcon
+    std::wstring uninstaller;  // empty: no UninstallString
+    DWORD estimatedSizeKb = 0;
+    std::wstring installDate;  // YYYYMMDD
+};
+
+class CUninstallEntry {
+public:
+    // Remembers the key's values (or that it does not exist).
+    bool Save();
+    bool Write(const UninstallEntryValues& values);
+    // Puts the saved state back.
+    void Restore();
+
+private:
+    struct Value {
+        std::wstring name;
+        DWORD type;
+        std::vector<BYTE> data;
+    };
+    bool saved_ = false;
+    bool existed_ = false;
+    std::vector<Value> values_;
+};
+
+class CDesktopShortcut {
+public:
+    CDesktopShortcut();
+    // Remembers the current shortcut file (or its absence). False when a
+    // link stands in its place: it is then left alone.
+    bool Save();
+    // Makes the shortcut to the viewer (working folder: the installation).
+    bool Create(const std::wstring& viewer, const std::wstring& folder);
+    void Restore();
+    const std::wstring& Path() const { return path_; }
+
+private:
+    std::wstring path_;
+    bool saved_ = false;
+    bool existed_ = false;
+    std::string bytes_;
+};
+
+// Today's date as the uninstall entry keeps it (YYYYMMDD, local time).
+std::wstring TodayAsInstallDate();
