@@ -12,6 +12,7 @@
 #include "helper/system_entries.h"
 #include "helper/transaction.h"
 #include "install/payload_items.h"
+#include "sysenv/user_folders.h"
 #include "install/setup_viewer_api.h"
 #include "util/com_ptr.h"
 #include "util/crc32.h"
@@ -125,6 +126,8 @@ int32_t Install(const Job& job) {
     // What an earlier installation killed in the middle left behind, here and
     // where the registered installation is.
     CInstallTransaction::Recover(job.installFolder);
+    const std::wstring registered = InstalledLocation();
+    if (!registered.empty()) CInstallTransaction::Recover(WithoutTrailingSeparators(registered));
     CInstallTransaction transaction(job.installFolder);
     if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
 

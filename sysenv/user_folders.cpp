@@ -24,6 +24,7 @@ const wchar_t kLocalAppDataValue[] = L"Local AppData";
 const wchar_t kLocalAppDataLowValue[] = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
 const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
 const wchar_t kDisplayIconValue[] = L"DisplayIcon";
+const wchar_t kInstallLocationValue[] = L"InstallLocation";
 
 // FOLDERID_LocalAppData and FOLDERID_LocalAppDataLow.
 const GUID kFolderLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
@@ -200,10 +201,30 @@ std::wstring InstalledIconPath() {
     return std::wstring();
 }
 
+std::wstring InstalledLocation() {
+    std::wstring location;
+    DWORD type = 0;
+    if (QueryRegString(HKEY_CURRENT_USER, 0, location, kUninstallKey, kInstallLocationValue, type)) return location;
+    location.clear();
+    if (QueryRegString(HKEY_LOCAL_MACHINE, 0, location, kUninstallKey, kInstallLocationValue, type)) return location;
+    return std::wstring();
+}
+
 std::wstring InstallFolder(CUserFolders& folders) {
     std::wstring icon = InstalledIconPath();
-    if (!icon.empty() && ::PathFileExistsW(icon.c_str()))
+    if (!icon.empty() && ::PathFileExistsW(icon.c_str())) {
+        // The entry's own location, when the icon's file lies right in it: an
+        // installation in "C:\Quiview\Apps" is proposed there again, not cut
+        // back to "C:\Quiview" at the product's name.
+        std::wstring location = InstalledLocation();
+        TrimEnd(location, L'\\');
+        std::wstring iconFolder = icon.substr(0, icon.find_last_of(L"\\/") == std::wstring::npos
+                                                     ? 0
+                                                     : icon.find_last_of(L"\\/"));
+        if (!location.empty() && ::CompareStringOrdinal(location.c_str(), -1, iconFolder.c_str(), -1, TRUE) == CSTR_EQUAL)
+            return location;
         return InstallFolderFromIcon(icon, ::PathIsDirectoryW(icon.c_str()) != FALSE);
+    }
     std::wstring folder = WithProductFolder(folders.LocalAppData());
     CreateDirectoryTree(folder);
     return folder;

@@ -46,8 +46,11 @@ std::wstring SessionUserTemp();
 // "DisplayIcon" of the product's uninstall entry: the per-user entry when it
 // can be read (even empty), else the machine entry, else empty.
 std::wstring InstalledIconPath();
-// The folder of an existing installation, else LocalAppData + "\Quiview",
-// which is then created.
+// "InstallLocation" of the product's uninstall entry, by the same rule.
+std::wstring InstalledLocation();
+// The folder of an existing installation (its entry's location when the
+// icon's file lies right there, else the icon path cut as below), else
+// LocalAppData + "\Quiview", which is then created.
 std::wstring InstallFolder();
 std::wstring InstallFolder(CUserFolders& folders);
 // Where the settings database lives (not created here): below LocalAppData on

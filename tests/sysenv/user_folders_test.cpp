@@ -140,11 +140,13 @@ struct InstallFixture : ::testing::Test {
     qvtest::TempDir dir;
     qvtest::RegValueGuard userIcon{HKEY_CURRENT_USER, kUninstall, L"DisplayIcon"};
     qvtest::RegValueGuard machineIcon{HKEY_LOCAL_MACHINE, kUninstall, L"DisplayIcon"};
+    qvtest::RegValueGuard userLocation{HKEY_CURRENT_USER, kUninstall, L"InstallLocation"};
     qvtest::RegValueGuard local{HKEY_CURRENT_USER, kShellFolders, L"Local AppData"};
 
     void SetUp() override {
         userIcon.Remove();
         machineIcon.Remove();
+        userLocation.Remove();
         CreateDirectoryW((dir / L"local").c_str(), nullptr);
         local.SetString(dir / L"local");
     }
@@ -184,6 +186,18 @@ TEST_F(InstallFixture, ExistingIconIsCutAfterTheProductFolder) {
     userIcon.SetString(MakeFile(L"quiview\\x\\ImgShell.exe"));
     EXPECT_EQ(InstallFolder(user), dir / L"quiview\\x");
     EXPECT_FALSE(qvtest::Exists(dir / L"local\\Quiview")) << "the default folder is created only when used";
+}
+
+// An installation below a product folder ("C:\\Quiview\\Apps") is proposed
+// where it is, as its entry records, not cut back to the product folder.
+TEST_F(InstallFixture, RecordedLocationHoldingTheIconWins) {
+    CUserFolders user(L"someone", false);
+    userIcon.SetString(MakeFile(L"Quiview\\Apps\\ImgShell.exe"));
+    userLocation.SetString(dir / L"Quiview\\Apps\\");
+    EXPECT_EQ(InstallFolder(user), dir / L"Quiview\\Apps");
+    // A location the icon does not lie in is not believed.
+    userLocation.SetString(dir / L"elsewhere");
+    EXPECT_EQ(InstallFolder(user), dir / L"Quiview");
 }
 
 TEST_F(InstallFixture, IconWithIndexFallsBackToCreatedDefault) {
