@@ -38,10 +38,20 @@ int ReportMessageBox(const wchar_t* caption) {
     return 1;
 }
 
+// Whether the top-level window with this title is minimised, and whether it
+// is the foreground window.
+int ReportWindow(const wchar_t* title) {
+    HWND window = ::FindWindowW(nullptr, title);
+    if (!window) return 1;
+    std::printf("iconic=%d\nforeground=%d\n", ::IsIconic(window) ? 1 : 0, ::GetForegroundWindow() == window ? 1 : 0);
+    return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc == 3 && std::wstring(argv[1]) == L"msgbox") return ReportMessageBox(argv[2]);
+    if (argc == 3 && std::wstring(argv[1]) == L"window") return ReportWindow(argv[2]);
     wchar_t desktop[MAX_PATH] = {};
     ::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop);
     Print("data", DataFolder());

@@ -43,6 +43,24 @@ def victim_intact(folder):
         return False
 
 
+def slow_payload(folder):
+    """ImgKit.dll first, then 256 MiB of zeros that take a while to write out,
+    then the viewer: room for a watcher to act during extraction and copying.
+    Made once in `folder`."""
+    archive = os.path.join(folder, "slow.7z")
+    if not os.path.exists(archive):
+        stage = tempfile.mkdtemp(dir=folder)
+        for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
+            shutil.copy(os.path.join(q.BUILD, "payload-stage", name), stage)
+        with open(os.path.join(stage, "zeros.bin"), "wb") as f:
+            f.truncate(256 << 20)
+        run = ["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=1", archive]
+        subprocess.run(run + ["ImgKit.dll"], cwd=stage, check=True)
+        subprocess.run(run + ["zeros.bin", "ImgShell.exe", "welcome.png"], cwd=stage, check=True)
+        shutil.rmtree(stage)
+    return archive
+
+
 class Watcher:
     """Watches the temporary folder from outside the installer (as a program
     of the user would) and acts once `ready(payload_folder)` holds."""
@@ -107,20 +125,7 @@ class AttackTest(t.InstallerFixture):
             app.close()
 
     def slow_payload(self):
-        """ImgKit.dll first, then 256 MiB of zeros that take a while to write
-        out, then the viewer: room for a watcher to act during extraction."""
-        archive = os.path.join(self.data_dir, "slow.7z")
-        if not os.path.exists(archive):
-            stage = tempfile.mkdtemp(dir=self.data_dir)
-            for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
-                shutil.copy(os.path.join(q.BUILD, "payload-stage", name), stage)
-            with open(os.path.join(stage, "zeros.bin"), "wb") as f:
-                f.truncate(256 << 20)
-            run = ["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=1", archive]
-            subprocess.run(run + ["ImgKit.dll"], cwd=stage, check=True)
-            subprocess.run(run + ["zeros.bin", "ImgShell.exe", "welcome.png"], cwd=stage, check=True)
-            shutil.rmtree(stage)
-        return archive
+        return slow_payload(self.data_dir)
 
     # --- links ---------------------------------------------------------------
     def test_links_in_the_data_and_installation_folders(self):
