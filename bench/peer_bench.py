@@ -563,6 +563,9 @@ def main():
     lines += comparison_lines("install_200MiB", "s", "%.2f", whole,
                               {p.label: median(runs[p.label]) for p in PEERS})
     lines.append("install_200MiB_ours_split: start-up %.2f s, click to finish %.2f s (-, -)" % pick)
+    spread = lambda values: "%.2f-%.2f s" % (min(values), max(values))  # noqa: E731
+    lines.append("install_200MiB_runs: ours %s, %s" % (spread(totals), ", ".join(
+        "%s %s" % (p.label, spread(runs[p.label])) for p in PEERS)))
 
     # Sizes.
     lines += size_lines("size_demo", bundle_size(dist, demo.archive),
