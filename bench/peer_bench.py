@@ -274,6 +274,10 @@ def clean_ours(places):
     remove_path(places.install)
     remove_path(os.path.join(places.temp, "Quiview"))
     remove_path(os.path.join(places.data, "config.dat"))
+    try:
+        os.rmdir(places.data)  # only if nothing else is in it
+    except OSError:
+        pass
     remove_shortcut(places, "Quiview.lnk")
     remove_keys([t.UNINSTALL_KEY.split("\\")[-1]])
 

@@ -206,6 +206,31 @@ class PeerInstallersTest(unittest.TestCase):
                 self.assertFalse(pb.key_exists(peer.key))
 
 
+class OursTest(unittest.TestCase):
+    """One timed installation through our window, as the benchmark does it."""
+
+    def test_one_installation_is_timed_then_undone(self):
+        places = pb.Places()
+        scratch = tempfile.mkdtemp(prefix="peers-ours-", dir=q.BUILD)
+        try:
+            payload = os.path.join(q.BUILD, "dist", "payload.7z")
+            stage = os.path.join(scratch, "stage")
+            subprocess.run(["7zz", "x", "-bd", "-bso0", "-bsp0", "-o" + stage, payload], check=True)
+            ours = pb.Ours(places, pb.make_bundle(os.path.join(scratch, "bundle"), payload), pb.payload_files(stage))
+            try:
+                start_up, click_to_finish = ours.install()
+            finally:
+                ours.close()
+            self.assertGreater(start_up, 0)
+            self.assertGreater(click_to_finish, 0)
+            for path in (places.install, os.path.join(places.temp, "Quiview"), places.data,
+                         os.path.join(places.desktop, "Quiview.lnk")):
+                self.assertFalse(os.path.exists(path), path)
+            self.assertFalse(pb.key_exists("Quiview"))
+        finally:
+            shutil.rmtree(scratch, ignore_errors=True)
+
+
 if __name__ == "__main__":
     result = unittest.main(verbosity=2, exit=False).result
     failed = len(result.failures) + len(result.errors)
