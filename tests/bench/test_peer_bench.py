@@ -13,6 +13,7 @@ import tempfile
 import time
 import unittest
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 import peer_bench as pb  # noqa: E402
