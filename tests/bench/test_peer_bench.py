@@ -189,13 +189,21 @@ class PeerInstallersTest(unittest.TestCase):
 
     def test_inno_installs_and_its_uninstaller_removes_only_the_payload(self):
         folder, mine = self.install(pb.INNO)
+        started = time.time()
         q.run(["wine", os.path.join(folder, "unins000.exe"), "/VERYSILENT", "/SUPPRESSMSGBOXES"])
-        # The uninstaller works from a copy of itself that outlives the first process.
-        q.wait_for(lambda: not os.path.exists(os.path.join(folder, "unins000.exe")), 60, 0.2, "Inno uninstaller")
-        deadline = time.monotonic() + 30
-        while pb.key_exists(pb.INNO.key) and time.monotonic() < deadline:
-            time.sleep(0.2)
-        self.assert_uninstalled(pb.INNO, folder, mine)
+        try:
+            # The uninstaller works from a copy of itself that outlives the first process.
+            q.wait_for(lambda: not os.path.exists(os.path.join(folder, "unins000.exe")), 60, 0.2, "Inno uninstaller")
+            deadline = time.monotonic() + 30
+            while pb.key_exists(pb.INNO.key) and time.monotonic() < deadline:
+                time.sleep(0.2)
+            self.assert_uninstalled(pb.INNO, folder, mine)
+        finally:
+            # Under Wine that copy's folder (iu-*.tmp) stays in the temporary folder.
+            for name in os.listdir(self.places.temp):
+                path = os.path.join(self.places.temp, name)
+                if name.startswith("iu-") and os.path.getmtime(path) >= started - 1:
+                    shutil.rmtree(path, ignore_errors=True)
 
     def test_clean_up_removes_an_installation_with_user_files(self):
         for peer in pb.PEERS:
