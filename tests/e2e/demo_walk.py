@@ -15,6 +15,9 @@ OUT = os.path.join(q.BUILD, "demo")
 
 def main():
     os.makedirs(OUT, exist_ok=True)
+    for name in os.listdir(OUT):  # only this walk's screenshots stay
+        if name.endswith(".png"):
+            os.remove(os.path.join(OUT, name))
     t.SHOTS = OUT
     info = t.where()
     app = t.Installer(t.DIST)
@@ -60,7 +63,17 @@ def main():
         code = app.exit_code()
         viewer = q.wait_window("Quiview 看图 1.0.1 · 渠道 30100", 60)
         q.wait_settled(viewer)
-        q.screenshot(os.path.join(OUT, "6-viewer.png"), viewer)
+        # The viewer has painted once the welcome picture's blue shows in the
+        # middle of its window (before that it is black).
+        shot = os.path.join(OUT, "6-viewer.png")
+
+        def painted():
+            q.screenshot(shot, viewer)
+            w, h = q.geometry(viewer)[2:]
+            r, g, b = q.pixel(shot, w // 2, h // 6)
+            return b > 120 and b > r + 40
+
+        q.wait_for(painted, 60, 0.2, "the viewer to paint its picture")
     finally:
         app.close()
     install = info["install"]

@@ -74,14 +74,18 @@ class Installer:
 
     def looks_like(self, picture, x, y, wx=None, wy=None):
         """Whether the window shows `picture`'s pixel (x, y) at window point (wx, wy)."""
-        path = os.path.join(SHOTS, "probe.png")
-        try:
-            q.screenshot(path, self.window)
-        except subprocess.CalledProcessError:
-            return False
         wx = x if wx is None else wx
         wy = y if wy is None else wy
-        return close_enough(q.pixel(path, wx, wy), skin_pixel(picture, x, y))
+        # A private file: the folder of screenshots holds only the named ones.
+        handle, path = tempfile.mkstemp(suffix=".png", prefix="qvprobe-")
+        os.close(handle)
+        try:
+            q.screenshot(path, self.window)
+            return close_enough(q.pixel(path, wx, wy), skin_pixel(picture, x, y))
+        except subprocess.CalledProcessError:
+            return False
+        finally:
+            os.remove(path)
 
     def click(self, name):
         q.click(self.window, *AT[name])
