@@ -157,58 +157,6 @@ LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
 }
 
-// The top strip of the skin (its caption insets) drags the window, except
-// over the controls that take clicks there.
-LRESULT CMainWnd::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL&) {
-    POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
-    ::ScreenToClient(m_hWnd, &pt);
-    RECT client;
-    ::GetClientRect(m_hWnd, &client);
-    RECT caption = m_PaintManager.GetCaptionRect();
-    if (pt.x >= client.left + caption.left && pt.x < client.right - caption.right && pt.y >= caption.top &&
-        pt.y < caption.bottom) {
-        CControlUI* control = m_PaintManager.FindControl(pt);
-        if (control && std::wcscmp(control->GetClass(), L"ButtonUI") != 0 &&
-            std::wcscmp(control->GetClass(), L"OptionUI") != 0 && std::wcscmp(control->GetClass(), L"TextUI") != 0)
-            return HTCAPTION;
-    }
-    return HTCLIENT;
-}
-
-// Maximised, the window would fill the work area of its monitor.
-LRESULT CMainWnd::OnGetMinMaxInfo(UINT, WPARAM, LPARAM lParam, BOOL& bHandled) {
-    auto* info = reinterpret_cast<MINMAXINFO*>(lParam);
-    MONITORINFO monitor = {};
-    monitor.cbSize = sizeof monitor;
-    if (::GetMonitorInfoW(::MonitorFromWindow(m_hWnd, MONITOR_DEFAULTTOPRIMARY), &monitor)) {
-        RECT work = monitor.rcWork;
-        ::OffsetRect(&work, -monitor.rcMonitor.left, -monitor.rcMonitor.top);
-        info->ptMaxPosition.x = work.left;
-        info->ptMaxPosition.y = work.top;
-        info->ptMaxSize.x = work.right;
-        info->ptMaxSize.y = work.bottom;
-    }
-    bHandled = FALSE;
-    return 0;
-}
-
-// A skin with round corners clips the window to a rounded rectangle.
-LRESULT CMainWnd::OnSize(UINT, WPARAM, LPARAM, BOOL& bHandled) {
-    SIZE corner = m_PaintManager.GetRoundCorner();
-    if (!::IsIconic(m_hWnd) && (corner.cx != 0 || corner.cy != 0)) {
-        RECT rc;
-        ::GetWindowRect(m_hWnd, &rc);
-        ::OffsetRect(&rc, -rc.left, -rc.top);
-        rc.right++;
-        rc.bottom++;
-        HRGN region = ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, corner.cx, corner.cy);
-        // On success the system owns the region; otherwise it is ours to free.
-        if (region && !::SetWindowRgn(m_hWnd, region, TRUE)) ::DeleteObject(region);
-    }
-    bHandled = FALSE;
-    return 0;
-}
-
 bool CMainWnd::InstallationAtWork() const { return m_session.HandedOver() && !m_session.WorkOver(); }
 
 LRESULT CMainWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {

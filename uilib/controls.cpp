@@ -458,6 +458,52 @@ void CContainerUI::SetFloatPos(CControlUI* child) {
     child->SetPos(rc);
 }
 
+void CContainerUI::StackChildren(RECT rc, bool vertical) {
+    CControlUI::SetPos(rc);
+    const RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
+                        rc.bottom - m_rcInset.bottom};
+    const SIZE avail = {inner.right - inner.left, inner.bottom - inner.top};
+    // The axis the children follow one another on ("along") and the other one.
+    auto along = [vertical](const SIZE& s) { return vertical ? s.cy : s.cx; };
+    auto across = [vertical](const SIZE& s) { return vertical ? s.cx : s.cy; };
+    auto before = [vertical](const RECT& p) { return vertical ? p.top : p.left; };
+    auto after = [vertical](const RECT& p) { return vertical ? p.bottom : p.right; };
+    auto side = [vertical](const RECT& p) { return vertical ? p.left : p.top; };
+    auto otherSide = [vertical](const RECT& p) { return vertical ? p.right : p.bottom; };
+
+    int fixed = 0, adjustable = 0;
+    for (int i = 0; i < m_count; ++i) {
+        CControlUI* c = m_items[i];
+        if (!c->IsVisible() || c->IsFloat()) continue;
+        const SIZE sz = c->EstimateSize(avail);
+        const RECT pad = c->GetPadding();
+        if (along(sz) == 0) ++adjustable;
+        fixed += along(sz) + before(pad) + after(pad);
+    }
+    int share = adjustable ? (along(avail) - fixed) / adjustable : 0;
+    if (share < 0) share = 0;
+    int position = vertical ? inner.top : inner.left;
+    const int start = vertical ? inner.left : inner.top;
+    for (int i = 0; i < m_count; ++i) {
+        CControlUI* c = m_items[i];
+        if (!c->IsVisible()) continue;
+        if (c->IsFloat()) {
+            SetFloatPos(c);
+            continue;
+        }
+        const SIZE sz = c->EstimateSize(avail);
+        const RECT pad = c->GetPadding();
+        const int length = along(sz) ? along(sz) : share;
+        const int breadth = across(sz) ? across(sz) : across(avail) - side(pad) - otherSide(pad);
+        position += before(pad);
+        const int from = start + side(pad);
+        const RECT child = vertical ? RECT{from, position, from + breadth, position + length}
+                                    : RECT{position, from, position + length, from + breadth};
+        c->SetPos(child);
+        position += length + after(pad);
+    }
+}
+
 void CContainerUI::SetPos(RECT rc) {
     CControlUI::SetPos(rc);
     RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
@@ -487,41 +533,7 @@ LPVOID CVerticalLayoutUI::GetInterface(const wchar_t* name) {
     return CContainerUI::GetInterface(name);
 }
 
-void CVerticalLayoutUI::SetPos(RECT rc) {
-    CControlUI::SetPos(rc);
-    RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
-                  rc.bottom - m_rcInset.bottom};
-    SIZE avail = {inner.right - inner.left, inner.bottom - inner.top};
-    // Children without a fixed height share what the fixed ones leave.
-    int fixed = 0, adjustable = 0;
-    for (int i = 0; i < m_count; ++i) {
-        CControlUI* c = m_items[i];
-        if (!c->IsVisible() || c->IsFloat()) continue;
-        SIZE sz = c->EstimateSize(avail);
-        RECT pad = c->GetPadding();
-        if (sz.cy == 0) ++adjustable;
-        fixed += sz.cy + pad.top + pad.bottom;
-    }
-    int share = adjustable ? (avail.cy - fixed) / adjustable : 0;
-    if (share < 0) share = 0;
-    int y = inner.top;
-    for (int i = 0; i < m_count; ++i) {
-        CControlUI* c = m_items[i];
-        if (!c->IsVisible()) continue;
-        if (c->IsFloat()) {
-            SetFloatPos(c);
-            continue;
-        }
-        SIZE sz = c->EstimateSize(avail);
-        RECT pad = c->GetPadding();
-        int cy = sz.cy ? sz.cy : share;
-        int cx = sz.cx ? sz.cx : avail.cx - pad.left - pad.right;
-        y += pad.top;
-        RECT child = {inner.left + pad.left, y, inner.left + pad.left + cx, y + cy};
-        c->SetPos(child);
-        y += cy + pad.bottom;
-    }
-}
+void CVerticalLayoutUI::SetPos(RECT rc) { StackChildren(rc, true); }
 
 const wchar_t* CHorizontalLayoutUI::GetClass() const { return L"HorizontalLayoutUI"; }
 LPVOID CHorizontalLayoutUI::GetInterface(const wchar_t* name) {
@@ -529,40 +541,7 @@ LPVOID CHorizontalLayoutUI::GetInterface(const wchar_t* name) {
     return CContainerUI::GetInterface(name);
 }
 
-void CHorizontalLayoutUI::SetPos(RECT rc) {
-    CControlUI::SetPos(rc);
-    RECT inner = {rc.left + m_rcInset.left, rc.top + m_rcInset.top, rc.right - m_rcInset.right,
-                  rc.bottom - m_rcInset.bottom};
-    SIZE avail = {inner.right - inner.left, inner.bottom - inner.top};
-    int fixed = 0, adjustable = 0;
-    for (int i = 0; i < m_count; ++i) {
-        CControlUI* c = m_items[i];
-        if (!c->IsVisible() || c->IsFloat()) continue;
-        SIZE sz = c->EstimateSize(avail);
-        RECT pad = c->GetPadding();
-        if (sz.cx == 0) ++adjustable;
-        fixed += sz.cx + pad.left + pad.right;
-    }
-    int share = adjustable ? (avail.cx - fixed) / adjustable : 0;
-    if (share < 0) share = 0;
-    int x = inner.left;
-    for (int i = 0; i < m_count; ++i) {
-        CControlUI* c = m_items[i];
-        if (!c->IsVisible()) continue;
-        if (c->IsFloat()) {
-            SetFloatPos(c);
-            continue;
-        }
-        SIZE sz = c->EstimateSize(avail);
-        RECT pad = c->GetPadding();
-        int cx = sz.cx ? sz.cx : share;
-        int cy = sz.cy ? sz.cy : avail.cy - pad.top - pad.bottom;
-        x += pad.left;
-        RECT child = {x, inner.top + pad.top, x + cx, inner.top + pad.top + cy};
-        c->SetPos(child);
-        x += cx + pad.right;
-    }
-}
+void CHorizontalLayoutUI::SetPos(RECT rc) { StackChildren(rc, false); }
 
 // -------------------------------------------------------------------- CLabelUI
 

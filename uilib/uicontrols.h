@@ -220,6 +220,11 @@ public:
 protected:
     // Places a floating child at its position relative to this container.
     void SetFloatPos(CControlUI* child);
+    // Places the other visible children one after another along one axis
+    // (top to bottom, or left to right): children without a fixed length
+    // share what the fixed ones leave, and those without a fixed breadth fill
+    // the container across.
+    void StackChildren(RECT rc, bool vertical);
     bool Grow();
 
     CControlUI** m_items;

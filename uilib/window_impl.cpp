@@ -117,7 +117,8 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM, LPARAM, BOOL& bHandled) {
         rc.right++;
         rc.bottom++;
         HRGN rgn = ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, corner.cx, corner.cy);
-        ::SetWindowRgn(m_hWnd, rgn, TRUE);  // the system owns the region now
+        // On success the system owns the region; otherwise it is ours to free.
+        if (rgn && !::SetWindowRgn(m_hWnd, rgn, TRUE)) ::DeleteObject(rgn);
     }
     bHandled = FALSE;
     return 0;
