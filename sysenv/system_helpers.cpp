@@ -172,6 +172,9 @@ bool EnablePrivilege(const std::wstring& name) {
     privileges.PrivilegeCount = 1;
     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
     if (!lookupPrivilegeValue(nullptr, name.c_str(), &privileges.Privileges[0].Luid)) return false;
+    // Adjusted twice with the same request, as the installer always has: the
+    // second call changes nothing, and the result (both calls succeeded) is
+    // what its callers and tests have always been given.
     bool first = adjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
     bool second = adjustTokenPrivileges(token.get(), FALSE, &privileges, 0, nullptr, nullptr) != FALSE;
     return first && second;

@@ -401,6 +401,10 @@ bool DeleteFileForced(const std::wstring& path, bool force) {
     // delete it at the next restart. The aside name continues an earlier
     // ".tmp" name instead of stacking a second one, so that a file moved
     // aside again keeps one suffix (the names left behind stay recognisable).
+    // The first ".tmp" of the whole path counts, as it always has, so that the
+    // names in the restart list keep the form earlier versions left there.
+    // The installation's own folders (product, staging, private) never have
+    // ".tmp" in their names, so a file here always stays in its folder.
     wchar_t tick[64] = {};
     ::wsprintfW(tick, L"%x", ::GetTickCount());
     std::wstring aside;
