@@ -91,7 +91,10 @@ class State:
     def staged_archive(self):
         """The archive staged in the running installation's private folder."""
         found = glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*", "payload.7z"))
-        return found[0] if found else None
+        try:
+            return found[0] if found and os.path.getsize(found[0]) >= 0 else None
+        except OSError:  # the private folder went in the meantime
+            return None
 
     def clean(self):
         for folder in glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*")):
@@ -122,8 +125,8 @@ def measure_install(state, archive, scratch):
             staged = state.staged_archive()
             if staged_at is None and staged and os.path.getsize(staged) == size:
                 staged_at = now
-            if extracted_at is None and os.path.exists(os.path.join(state.install, "ImgShell.exe")):
-                extracted_at = now  # the helper has started copying: extraction is over
+            if extracted_at is None and staged and os.path.exists(os.path.join(os.path.dirname(staged), "items.lst")):
+                extracted_at = now  # the list of what was extracted is written once extraction is over
             if os.path.exists(os.path.join(state.desktop, "Quiview.lnk")):
                 copied_at = now  # the shortcut comes after the last copied file
             time.sleep(0.02)

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "identity/md5.h"
+#include "util/md5.h"
 
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) {

@@ -27,7 +27,6 @@ const wchar_t kUninstallerExe[] = L"Uninstall.exe";
 
 // The helper itself is part of the payload but not of the installation.
 const wchar_t kHelperName[] = L"ImgKit.dll";
-const DWORD kCopyChunk = 1 << 20;
 
 struct Job {
     std::wstring payloadFolder;
@@ -132,17 +131,10 @@ int32_t Install(const Job& job) {
     if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
 
     ByteProgress progress(job, total);
-    std::vector<char> buffer(kCopyChunk);
-    unsigned long long done = 0;
     for (const PayloadItem* folder : folders) transaction.StageFolder(folder->path);
-    for (const PayloadItem* file : files) {
-        const unsigned long long before = done;
-        if (!transaction.StageFile(job.payloadFolder + L"\\" + file->path, *file, buffer,
-                                   [&](std::uint64_t copied) { progress.Advance(before + copied); }))
-            return QV_SETUP_COPY_FAILED;
-        done += file->size;
-        progress.Advance(done);
-    }
+    if (!transaction.StageFiles(job.payloadFolder, files, [&](std::uint64_t bytes) { progress.Advance(bytes); }))
+        return QV_SETUP_COPY_FAILED;
+    progress.Advance(total);
 
     const std::wstring viewer = job.installFolder + L"\\" + kViewerExe;
     CUninstallEntry entry;

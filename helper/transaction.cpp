@@ -2,10 +2,15 @@
 
 #include <ntsecapi.h>
 
-#include <algorithm>
-#include <future>
+#include <aclapi.h>
 
-#include "identity/md5.h"
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include "util/md5.h"
 #include "util/crc32.h"
 #include "util/owned.h"
 #include "util/path.h"
@@ -131,6 +136,41 @@ bool CopyChecked(HANDLE in, HANDLE out, PayloadItem& item, std::vector<char>& bu
     return false;
 }
 
+// A file moved in from the installer's private folder brings that folder's
+// access list with it; it takes the installation folder's instead.
+void InheritAccessFromFolder(const std::wstring& path) {
+    ACL empty;
+    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
+    std::wstring copy = path;
+    ::SetNamedSecurityInfoW(&copy[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                            nullptr, nullptr, &empty, nullptr);
+}
+
+// Reads a staged file once: its size, CRC-32 and MD5 must be what the item
+// says (the digest is filled in). `checked` counts the bytes read.
+bool CheckStagedFile(const std::wstring& path, PayloadItem& item, std::vector<char>& buffer,
+                     std::atomic<std::uint64_t>& checked, const std::function<void()>& afterChunk) {
+    UniqueFile in(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return false;
+    CMd5 md5;
+    std::uint32_t crc = 0;
+    std::uint64_t read = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        read += got;
+        if (read > item.size) return false;
+        crc = Crc32Update(crc, buffer.data(), got);
+        md5.Update(buffer.data(), got);
+        checked += got;
+        if (afterChunk) afterChunk();
+    }
+    item.md5 = md5.HexDigest();
+    return read == item.size && (!item.hasCrc || crc == item.crc);
+}
+
 }  // namespace
 
 CInstallTransaction::CInstallTransaction(std::wstring installFolder) : folder_(std::move(installFolder)) {
@@ -206,6 +246,54 @@ bool CInstallTransaction::StageFile(const std::wstring& source, const PayloadIte
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
         ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN);
     staged_.push_back(copied);
+    return true;
+}
+
+bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const std::vector<const PayloadItem*>& files,
+                                     const ByteProgress& progress) {
+    if (stage_.empty()) return false;
+    // Moved where possible; files on another volume are copied (and checked
+    // as they are copied).
+    std::vector<PayloadItem> moved;
+    std::vector<char> buffer(1 << 20);
+    std::uint64_t copiedBytes = 0;
+    for (const PayloadItem* item : files) {
+        const std::wstring source = payloadFolder + L"\\" + item->path;
+        const std::wstring target = stage_ + kNewFolder + L"\\" + item->path;
+        if (!IsPlainFile(source) || PathHasLink(source)) return false;
+        if (MakeParentOf(target) && ::MoveFileExW(source.c_str(), target.c_str(), 0)) {
+            InheritAccessFromFolder(target);
+            moved.push_back(*item);
+            continue;
+        }
+        const std::uint64_t before = copiedBytes;
+        if (!StageFile(source, *item, buffer, [&](std::uint64_t copied) {
+                if (progress) progress(before + copied);
+            }))
+            return false;
+        copiedBytes += item->size;
+    }
+    if (moved.empty()) return true;
+
+    // Each moved file read once, two at a time; progress from this thread.
+    std::atomic<std::uint64_t> checked{0};
+    std::atomic<size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&](std::vector<char>& own, const std::function<void()>& afterChunk) {
+        for (size_t index; !failed && (index = next++) < moved.size();)
+            if (!CheckStagedFile(stage_ + kNewFolder + L"\\" + moved[index].path, moved[index], own, checked,
+                                 afterChunk))
+                failed = true;
+    };
+    std::vector<char> second(1 << 20);
+    std::thread other([&] { work(second, nullptr); });
+    work(buffer, [&] {
+        if (progress) progress(copiedBytes + checked.load());
+    });
+    other.join();
+    if (failed) return false;
+    if (progress) progress(copiedBytes + checked.load());
+    staged_.insert(staged_.end(), moved.begin(), moved.end());
     return true;
 }
 

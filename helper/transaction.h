@@ -41,6 +41,14 @@ public:
     // exactly what the archive holds.
     bool StageFile(const std::wstring& source, const PayloadItem& item, std::vector<char>& buffer,
                    const ByteProgress& progress);
+    // Stages every file of a payload folder: moved into the staging folder
+    // where the payload lies on the same volume (the payload folder is the
+    // installer's own, and goes afterwards anyway), copied otherwise; either
+    // way each file is then read once and checked against the archive's
+    // size and checksum (two files at a time) while its digest is taken.
+    // `progress` receives the bytes checked so far, from the calling thread.
+    bool StageFiles(const std::wstring& payloadFolder, const std::vector<const PayloadItem*>& files,
+                    const ByteProgress& progress);
     // Records a folder of the payload (made at commit, empty folders too).
     void StageFolder(const std::wstring& relative);
     // Moves everything into place and writes the manifest. On failure the

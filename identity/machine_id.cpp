@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "identity/md5.h"
+#include "util/md5.h"
 #include "util/com_ptr.h"
 #include "util/owned.h"
 #include "util/text.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "identity/md5.h"
+#include "util/md5.h"
 
 namespace {
 

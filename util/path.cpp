@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "identity/md5.h"
+#include "util/md5.h"
 #include "util/owned.h"
 #include "util/text.h"
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "identity/machine_id.h"
-#include "identity/md5.h"
+#include "util/md5.h"
 #include "test_support.h"
 #include "util/owned.h"
 #include "util/text.h"

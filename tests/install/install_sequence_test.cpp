@@ -10,7 +10,7 @@
 #include <set>
 
 #include "archive_maker.h"
-#include "identity/md5.h"
+#include "util/md5.h"
 #include "install/install_sequence.h"
 #include "install/private_folder.h"
 #include "settings/settings_store.h"

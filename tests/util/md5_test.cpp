@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "identity/md5.h"
+#include "util/md5.h"
 #include "test_support.h"
 
 namespace {

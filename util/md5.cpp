@@ -1,4 +1,4 @@
-#include "identity/md5.h"
+#include "util/md5.h"
 
 #include <cstring>
 #include <memory>
