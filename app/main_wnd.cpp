@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "identity/machine_id.h"
 #include "install/channel_detector.h"
 #include "settings/settings_store.h"
 #include "sysenv/browser.h"
@@ -123,6 +124,8 @@ void CMainWnd::PrepareWindow() {
     SetIcon(128);
     CenterWindow();
     ShowWindow(true);
+    // Ready by the time the install button is pressed.
+    PrefetchMachineId();
 }
 
 LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {

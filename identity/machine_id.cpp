@@ -1,5 +1,9 @@
 #include "identity/machine_id.h"
 
+#include <atomic>
+#include <mutex>
+#include <thread>
+
 #include <windows.h>
 #include <objbase.h>
 #include <wbemidl.h>
@@ -72,20 +76,26 @@ void RemoveSpaces(std::wstring& text) {
 }
 
 HardwareTexts g_texts;
-bool g_gathered = false;
-int g_gatherCount = 0;
+std::once_flag g_gatherOnce;
+std::atomic<int> g_gatherCount{0};
 
 }  // namespace
 
 std::string GetMachineId() {
-    if (!g_gathered) {
-        GatherHardwareTexts(g_texts);
-        g_gathered = true;
-    }
+    // Once per process, whichever thread comes first; the others wait for it.
+    std::call_once(g_gatherOnce, [] { GatherHardwareTexts(g_texts); });
     const std::string bytes = WideToUtf8(g_texts.processor) + WideToUtf8(g_texts.baseboard) + WideToUtf8(g_texts.disk);
     CMd5 md5;
     md5.Update(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     return md5.HexDigest();
+}
+
+void PrefetchMachineId() {
+    try {
+        std::thread([] { GetMachineId(); }).detach();
+    } catch (...) {
+        // No thread to be had: the texts are gathered when first asked for.
+    }
 }
 
 int HardwareGatherCount() { return g_gatherCount; }
