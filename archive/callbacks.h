@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/com_object.h"
+#include "archive/digest_worker.h"
 #include "archive/interfaces.h"
 #include "util/com_ptr.h"
 
@@ -21,6 +22,8 @@ struct ExtractedItem {
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;
+    std::string md5;  // of the bytes written; empty when it could not be taken
+    int digestId = -1;
 };
 
 namespace intl {
@@ -68,6 +71,8 @@ public:
     // Every item written so far, in the archive's order: folders when they
     // were created, files once their content was complete and intact.
     const std::vector<ExtractedItem>& Items() const { return items_; }
+    // Waits for the digests of the written files and puts them into the items.
+    void FinishDigests();
 
     virtual ~ArchiveExtractCallback();
 
@@ -86,6 +91,7 @@ private:
     FILETIME modificationTime_ = {};
     ExtractedItem item_;
     std::vector<ExtractedItem> items_;
+    DigestWorker digests_;
     HRESULT firstFailure_ = S_OK;
     LiveObjectToken live_;
 };

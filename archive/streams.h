@@ -4,6 +4,7 @@
 #include <objidl.h>
 
 #include "archive/com_object.h"
+#include "archive/digest_worker.h"
 #include "archive/interfaces.h"
 #include "util/com_ptr.h"
 
@@ -32,10 +33,11 @@ private:
     LiveObjectToken live_;
 };
 
-// One extracted file; releasing the last reference closes it.
+// One extracted file; releasing the last reference closes it. With a digest
+// worker, the bytes written front to back are digested too.
 class OutStreamWrapper : public IOutStream {
 public:
-    explicit OutStreamWrapper(IStream* base);
+    explicit OutStreamWrapper(IStream* base, DigestWorker* digests = nullptr, int digestId = -1);
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
@@ -50,6 +52,9 @@ public:
 private:
     RefCount refs_;
     ComPtr<IStream> base_;
+    DigestWorker* digests_;
+    int digestId_;
+    unsigned long long written_ = 0;
     LiveObjectToken live_;
 };
 

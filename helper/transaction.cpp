@@ -146,8 +146,9 @@ void InheritAccessFromFolder(const std::wstring& path) {
                             nullptr, nullptr, &empty, nullptr);
 }
 
-// Reads a staged file once: its size, CRC-32 and MD5 must be what the item
-// says (the digest is filled in). `checked` counts the bytes read.
+// Reads a staged file once: its size and CRC-32 must be what the item says.
+// Its MD5 is taken too unless the extraction already took it from the same
+// bytes. `checked` counts the bytes read.
 bool CheckStagedFile(const std::wstring& path, PayloadItem& item, std::vector<char>& buffer,
                      std::atomic<std::uint64_t>& checked, const std::function<void()>& afterChunk) {
     UniqueFile in(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -163,11 +164,11 @@ bool CheckStagedFile(const std::wstring& path, PayloadItem& item, std::vector<ch
         read += got;
         if (read > item.size) return false;
         crc = Crc32Update(crc, buffer.data(), got);
-        md5.Update(buffer.data(), got);
+        if (item.md5.empty()) md5.Update(buffer.data(), got);
         checked += got;
         if (afterChunk) afterChunk();
     }
-    item.md5 = md5.HexDigest();
+    if (item.md5.empty()) item.md5 = md5.HexDigest();
     return read == item.size && (!item.hasCrc || crc == item.crc);
 }
 

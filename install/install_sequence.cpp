@@ -63,6 +63,14 @@ const PayloadItem* FindTopLevelFile(const std::vector<PayloadItem>& items, const
     return nullptr;
 }
 
+// The archive is staged in the private folder as a second name of the same
+// file where the volume allows it (nothing to copy: the extraction reads the
+// archive beside the installer), else as a copy.
+void StageArchive(const std::wstring& source, const std::wstring& target) {
+    if (FileExists(source) && !IsLink(source) && ::CreateHardLinkW(target.c_str(), source.c_str(), nullptr)) return;
+    CopyPath(source, target);
+}
+
 }  // namespace
 
 int32_t InstallFlags(const InstallOptions& options) {
@@ -147,7 +155,7 @@ int CInstallSession::Prepare(const InstallOptions& options, const std::wstring& 
     // The installation folder is not touched here: the helper installs
     // everything (the runtime libraries too) once the payload is complete.
     const std::wstring sourceArchive = bundleFolder + L"\\payload.7z";
-    CopyPath(sourceArchive, private_.Path() + L"\\payload.7z");
+    StageArchive(sourceArchive, private_.Path() + L"\\payload.7z");
 
     if (ExtractPayload(payloadFolder_, sourceArchive, bundleFolder, &items_) != kPayloadExtracted)
         return kInstallExtractFailed;

@@ -241,8 +241,10 @@ class InstallerTest(InstallerFixture):
             # which goes when the installer ends.
             private = self.private_folders()
             self.assertEqual(len(private), 1)
-            for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png"):
-                self.assertTrue(os.path.isfile(os.path.join(private[0], "payload", name)), name)
+            self.assertTrue(os.path.isfile(os.path.join(private[0], "payload", "ImgKit.dll")))
+            with open(os.path.join(private[0], "items.lst"), encoding="utf-8") as f:
+                listed = {line.split("\t")[-1] for line in f.read().splitlines()[1:]}
+            self.assertLessEqual({"ImgKit.dll", "ImgShell.exe", "welcome.png", "DuiLib.dll", "7z.dll"}, listed)
             self.assertEqual(self.settings(),
                              {"channel": "30100", "version": "1.0.1", "join": "1", "uid": self.uid})
             self.assertTrue(os.path.isfile(os.path.join(self.desktop, "Quiview.lnk")))
