@@ -55,6 +55,15 @@ bool FileSize(const std::wstring& path, unsigned long long& size) {
     return true;
 }
 
+// True when nothing answers to the path any more (a file whose deletion is
+// only pending, held open by another program with delete sharing, answers
+// no more either). A deletion reported done is checked this way: some file
+// systems report success for an entry they then keep (Wine, for one, on a
+// folder that refuses changes).
+bool IsGone(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && !FileExists(path);
+}
+
 // Deletes a file that is ours: at once if possible (read-only cleared), else
 // moved aside for deletion at restart. Within `graceMs` a deletion refused
 // because the file is in use is tried again first (a program that has just
@@ -65,13 +74,13 @@ Outcome DeleteOwnFile(const std::wstring& path, DWORD graceMs = 0) {
         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     const DWORD start = ::GetTickCount();
     for (;;) {
-        if (::DeleteFileW(path.c_str())) return Outcome::kRemoved;
+        if (::DeleteFileW(path.c_str()) && IsGone(path)) return Outcome::kRemoved;
         const DWORD error = ::GetLastError();
         if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || ::GetTickCount() - start >= graceMs)
             break;
         ::Sleep(50);
     }
-    if (DeleteFileForced(path, true) && !FileExists(path)) return Outcome::kAtRestart;
+    if (DeleteFileForced(path, true) && IsGone(path)) return Outcome::kAtRestart;
     return Outcome::kFailed;
 }
 
@@ -140,7 +149,7 @@ Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
     if (IsLink(folder) || PathHasLink(folder)) return Outcome::kKept;
     if (attributes & FILE_ATTRIBUTE_READONLY)
         ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::RemoveDirectoryW(folder.c_str())) return Outcome::kRemoved;
+    if (::RemoveDirectoryW(folder.c_str()) && IsGone(folder)) return Outcome::kRemoved;
     if (OnlyGoingAtRestart(folder) && ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         foldersAtRestart_.insert(ComparableFullPath(folder));
         return Outcome::kAtRestart;

@@ -80,14 +80,12 @@ int RunCopy(const UninstallOptions& options) {
 int RunOriginal(const UninstallOptions& options) {
     const std::wstring self = OwnProgramPath();
     const std::wstring folder = FolderOf(self);
+    // An installation reached through a link: the removal touches nothing and says so.
+    if (!self.empty() && PathHasLink(folder) && FileExists(ManifestPath(folder)))
+        return Finish(RemoveInstallation(RequestFor(folder, false, self), nullptr), folder, options.silent);
     if (self.empty() || !HasInstallation(folder)) {
         if (!options.silent) Show(NotInstalledMessage(folder));
         return kExitNotInstalled;
-    }
-    if (PathHasLink(folder)) {
-        RemovalReport report;
-        report.installation = report.throughLink = true;
-        return Finish(report, folder, options.silent);
     }
     // A folder this account cannot write (below Program Files, say) needs
     // elevation. The restart says who it was restarted by, so it never

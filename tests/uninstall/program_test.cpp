@@ -128,6 +128,16 @@ TEST_F(UninstallProgram, AFolderWithoutManifestIsNoInstallationAndNothingIsTouch
     EXPECT_TRUE(uninstalltest::CopyFolders().empty());  // not even a copy was made
 }
 
+TEST_F(UninstallProgram, AnInstallationReachedThroughALinkIsNotTouched) {
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"via", install.folder));
+    const Tree before = TreeOf(install.folder);
+    EXPECT_EQ(RunAndWait(Quoted(dir / L"via\\Uninstall.exe") + L" /S"), kExitIncomplete);
+    EXPECT_TRUE(uninstalltest::WaitForUninstallCopies());
+    EXPECT_EQ(TreeOf(install.folder), before);
+    EXPECT_TRUE(uninstalltest::UninstallEntryExists());
+    qvtest::RemoveLink(dir / L"via");
+}
+
 TEST_F(UninstallProgram, ARunningViewerGoesAtRestartWithItsFolder) {
     const std::wstring viewer = install / L"ImgShell.exe";
     UniqueModule running = uninstalltest::PlaceLoadedImage(viewer);

@@ -227,6 +227,20 @@ TEST_F(Removal, AFileThatCannotGoKeepsTheInstallationRegisteredForAnotherRun) {
     EXPECT_FALSE(uninstalltest::UninstallEntryExists());
 }
 
+TEST_F(Removal, DeletionsReportedDoneAreCheckedOnDisk) {
+    uninstalltest::WriteUninstallEntry(install.folder);
+    if (!uninstalltest::SetFolderImmutable(install.folder, true)) GTEST_SKIP() << "no folder can be made immutable here";
+    const Tree before = TreeOf(install.folder);
+    const RemovalReport report = Remove();
+    uninstalltest::SetFolderImmutable(install.folder, false);
+    EXPECT_EQ(ExitCodeFor(report), kExitIncomplete);
+    EXPECT_EQ(report.failed, (Tree{install / L"ImgShell.exe", install / L"welcome.png"}));
+    EXPECT_TRUE(uninstalltest::UninstallEntryExists());
+    // Below the folder that refuses changes, plugins could be emptied.
+    EXPECT_NE(before, TreeOf(install.folder));
+    EXPECT_EQ(TreeOf(install.folder), (Tree{L"ImgShell.exe", L"manifest.lst", L"plugins\\", L"welcome.png"}));
+}
+
 TEST_F(Removal, TheOwnFileGoesOnlyAfterTheCallback) {
     Installation withOwn = MakeInstallation(dir / L"Quiview", true);
     RemovalRequest request = Request();

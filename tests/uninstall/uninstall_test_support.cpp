@@ -14,6 +14,7 @@
 #include "uninstall/removal.h"
 #include "util/com_ptr.h"
 #include "util/path.h"
+#include "util/text.h"
 
 namespace uninstalltest {
 
@@ -225,6 +226,25 @@ void RemoveCopyFolders() {
     WaitForUninstallCopies();
     for (const std::wstring& folder : CopyFolders()) qvtest::RemoveTree(folder);
     ForgetPendingRenames(kCopyFolderPrefix);
+}
+
+bool SetFolderImmutable(const std::wstring& folder, bool immutable) {
+    using ToUnixFn = char*(__cdecl*)(const wchar_t*);
+    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!toUnix) return false;
+    char* unix = toUnix(folder.c_str());
+    if (!unix) return false;
+    const std::wstring host = Utf8ToWide(unix);
+    ::HeapFree(::GetProcessHeap(), 0, unix);
+    // Wine starts a host program without a process to wait for: the change
+    // is looked for until it shows.
+    qvtest::RunAndWait(std::wstring(L"/usr/bin/chattr ") + (immutable ? L"+i" : L"-i") + L" \"" + host + L"\"");
+    for (int i = 0; i < 400; ++i) {
+        if (CanWriteFolder(folder) != immutable) return true;
+        ::Sleep(25);
+    }
+    return false;
 }
 
 ComApartment::ComApartment() : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}

@@ -62,6 +62,11 @@ std::vector<std::wstring> CopyFolders();
 // Removes them (after their processes ended) and their entries for restart.
 void RemoveCopyFolders();
 
+// Makes a folder refuse (or accept again) every new, removed or renamed
+// entry, for every process: the host's immutable attribute under Wine.
+// False where that cannot be done.
+bool SetFolderImmutable(const std::wstring& folder, bool immutable);
+
 // A COM apartment for the calling thread while it lives.
 class ComApartment {
 public:
