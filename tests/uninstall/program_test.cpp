@@ -70,15 +70,19 @@ protected:
     uninstalltest::ComApartment com;
 };
 
-TEST_F(UninstallProgram, QuietRunRemovesTheInstallationAndItselfAndKeepsTheUsersFile) {
+TEST_F(UninstallProgram, QuietRunRemovesTheInstallationAndItselfAndKeepsTheUsersFiles) {
     WriteBytes(install / L"notes.txt", "mine");
     ASSERT_TRUE(uninstalltest::MakeShortcut(shortcut, install / L"ImgShell.exe"));
+    CreateDirectoryTree(DataFolder());
+    WriteBytes(settings, "settings");
 
-    EXPECT_EQ(Run(L"/S"), kExitRemoved);
+    // Arguments it does not know are ignored.
+    EXPECT_EQ(Run(L"/S /unknown \"an argument\""), kExitRemoved);
     // Its own file too, which could only go once the original had ended.
     EXPECT_EQ(TreeOf(install.folder), Tree{L"notes.txt"});
     EXPECT_FALSE(Exists(shortcut));
     EXPECT_FALSE(uninstalltest::UninstallEntryExists());
+    EXPECT_EQ(ReadBytes(settings), "settings");
 
     // The copy ran from a private folder of its own, which it left to the
     // next restart: first its file, then the folder.
@@ -88,16 +92,9 @@ TEST_F(UninstallProgram, QuietRunRemovesTheInstallationAndItselfAndKeepsTheUsers
     const int folder = uninstalltest::PendingIndexOf(copies[0]);
     ASSERT_GE(file, 0);
     EXPECT_GT(folder, file);
-}
 
-TEST_F(UninstallProgram, NothingLeftTakesTheFolderAndTheSettingsStayUnlessAsked) {
-    CreateDirectoryTree(DataFolder());
-    WriteBytes(settings, "settings");
-    // Arguments it does not know are ignored.
-    EXPECT_EQ(Run(L"/S /unknown \"an argument\""), kExitRemoved);
-    EXPECT_FALSE(Exists(install.folder));
-    EXPECT_EQ(ReadBytes(settings), "settings");
-
+    // Asked to, it takes the settings too; nothing else left takes the folder.
+    ::DeleteFileW((install / L"notes.txt").c_str());
     install = MakeInstallation(dir / L"Quiview", true);
     EXPECT_EQ(Run(L"/s /removesettings"), kExitRemoved);
     EXPECT_FALSE(Exists(install.folder));
@@ -119,15 +116,6 @@ TEST_F(UninstallProgram, TheResultReachesTheCallerAndAnIncompleteRemovalCanBeFin
     EXPECT_FALSE(uninstalltest::UninstallEntryExists());
 }
 
-TEST_F(UninstallProgram, AFolderWithoutManifestIsNoInstallationAndNothingIsTouched) {
-    ::DeleteFileW(ManifestPath(install.folder).c_str());
-    const Tree before = TreeOf(install.folder);
-    EXPECT_EQ(Run(L"/S"), kExitNotInstalled);
-    EXPECT_EQ(TreeOf(install.folder), before);
-    EXPECT_TRUE(uninstalltest::UninstallEntryExists());
-    EXPECT_TRUE(uninstalltest::CopyFolders().empty());  // not even a copy was made
-}
-
 TEST_F(UninstallProgram, AnInstallationReachedThroughALinkIsNotTouched) {
     ASSERT_TRUE(qvtest::MakeLink(dir / L"via", install.folder));
     const Tree before = TreeOf(install.folder);
@@ -136,23 +124,6 @@ TEST_F(UninstallProgram, AnInstallationReachedThroughALinkIsNotTouched) {
     EXPECT_EQ(TreeOf(install.folder), before);
     EXPECT_TRUE(uninstalltest::UninstallEntryExists());
     qvtest::RemoveLink(dir / L"via");
-}
-
-TEST_F(UninstallProgram, ARunningViewerGoesAtRestartWithItsFolder) {
-    const std::wstring viewer = install / L"ImgShell.exe";
-    UniqueModule running = uninstalltest::PlaceLoadedImage(viewer);
-    ASSERT_TRUE(running);
-    install.items.erase(install.items.begin());
-    install.ListFile(L"ImgShell.exe");
-    install.WriteManifest();
-
-    EXPECT_EQ(Run(L"/S"), kExitRemoved);
-    const Tree left = TreeOf(install.folder);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].compare(0, 16, L"ImgShell.exe.tmp"), 0);
-    const int file = uninstalltest::PendingIndexOf(install / left[0]);
-    ASSERT_GE(file, 0);
-    EXPECT_GT(uninstalltest::PendingIndexOf(install.folder), file);
 }
 
 TEST(UninstallHandover, OnlyTheProcessThatStartedTheCopyIsEverEnded) {

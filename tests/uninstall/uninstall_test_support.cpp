@@ -172,8 +172,6 @@ bool MakeShortcut(const std::wstring& shortcut, const std::wstring& target) {
            SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
 }
 
-std::vector<std::wstring> PendingRenames() { return ReadPending(); }
-
 int PendingIndexOf(const std::wstring& tail) {
     const std::vector<std::wstring> texts = ReadPending();
     const std::wstring wanted = Upper(tail);

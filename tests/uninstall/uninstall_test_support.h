@@ -42,10 +42,8 @@ void DeleteUninstallEntry();
 // A shortcut file pointing at `target` (COM must be initialised).
 bool MakeShortcut(const std::wstring& shortcut, const std::wstring& target);
 
-// The system's list of renames and deletions at restart, one text a line.
-std::vector<std::wstring> PendingRenames();
-// The index in PendingRenames() of the first entry ending with `tail`
-// (compared without regard to case), or -1.
+// The index in the system's list of renames and deletions at restart of the
+// first entry ending with `tail` (compared without regard to case), or -1.
 int PendingIndexOf(const std::wstring& tail);
 // Takes every pair out of the list whose source contains `part` (any case).
 void ForgetPendingRenames(const std::wstring& part);
