@@ -150,6 +150,7 @@ Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
     if (attributes & FILE_ATTRIBUTE_READONLY)
         ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (::RemoveDirectoryW(folder.c_str()) && IsGone(folder)) return Outcome::kRemoved;
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(folder.c_str(), attributes);
     if (OnlyGoingAtRestart(folder) && ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         foldersAtRestart_.insert(ComparableFullPath(folder));
         return Outcome::kAtRestart;
@@ -188,7 +189,8 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
     // The shortcut stays while the viewer it starts is still there.
     report_.Add(request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
     // An incomplete removal stays registered, so that it can be finished.
-    if (report_.Complete()) report_.Add(kUninstallKey, RemoveUninstallEntryOf(request_.folder));
+    if (report_.Complete())
+        report_.Add(std::wstring(L"HKEY_CURRENT_USER\\") + kUninstallKey, RemoveUninstallEntryOf(request_.folder));
 
     beforeOwnFile(report_);
 
@@ -198,9 +200,11 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
     for (const PayloadItem& item : items_)
         if (item.isFolder) folders.push_back(Listed(item));
     // Deepest first: a folder can only go after the folders inside it.
-    std::stable_sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
-        return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
-    });
+    const auto depth = [](const std::wstring& path) {
+        return std::count(path.begin(), path.end(), L'\\') + std::count(path.begin(), path.end(), L'/');
+    };
+    std::stable_sort(folders.begin(), folders.end(),
+                     [&depth](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
     for (const std::wstring& folder : folders) {
         const Outcome outcome = RemoveFolder(folder);
         if (outcome != Outcome::kKept) report_.Add(folder, outcome);  // one with the user's files is simply left
