@@ -401,14 +401,15 @@ bool DeleteFileForced(const std::wstring& path, bool force) {
     // delete it at the next restart. The aside name continues an earlier
     // ".tmp" name instead of stacking a second one, so that a file moved
     // aside again keeps one suffix (the names left behind stay recognisable).
-    // The first ".tmp" of the whole path counts, as it always has, so that the
-    // names in the restart list keep the form earlier versions left there.
-    // The installation's own folders (product, staging, private) never have
-    // ".tmp" in their names, so a file here always stays in its folder.
+    // Only the file's own name is looked at: a ".tmp" in a folder's name must
+    // not move the file out of its folder (the restart list then names the
+    // file in its own folder, as for every other file).
     wchar_t tick[64] = {};
     ::wsprintfW(tick, L"%x", ::GetTickCount());
     std::wstring aside;
-    size_t tmp = path.find(L".tmp");
+    const size_t separator = path.find_last_of(L"\\/");
+    const size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
+    size_t tmp = path.find(L".tmp", nameStart);
     if (tmp != std::wstring::npos) {
         aside = path.substr(0, tmp + 4) + tick;
     } else {

@@ -64,7 +64,9 @@ static void ListInto(const std::wstring& root, const std::wstring& relative, std
         if (name == L"." || name == L"..") continue;
         bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         out.push_back(relative + name + (folder ? L"\\" : L""));
-        if (folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListInto(root, out.back(), out);
+        // A copy: the list grows below, which moves its elements.
+        const std::wstring entry = out.back();
+        if (folder && !(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) ListInto(root, entry, out);
     } while (::FindNextFileW(find.get(), &data));
 }
 

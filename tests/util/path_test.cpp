@@ -315,6 +315,19 @@ TEST(PathDelete, NameWithTmpGetsNoSecondTmp) {
     EXPECT_NE(moved[0], L"x.tmp3e8");
 }
 
+TEST(PathDelete, TmpInAFolderNameKeepsTheFileInItsFolder) {
+    TempDir dir;
+    const std::wstring folder = dir / L"old.tmp\\Quiview";
+    ASSERT_TRUE(CreateDirectoryTree(folder));
+    const std::wstring file = folder + L"\\in_use.dll";
+    UniqueModule holder = PlaceLoadedImage(file);
+    ASSERT_TRUE(holder);
+    ASSERT_TRUE(DeleteFileForced(file, true));
+    // Moved aside beside itself, not out of its folder.
+    EXPECT_EQ(NamesStartingWith(folder, L"in_use.dll.tmp").size(), 1u);
+    EXPECT_TRUE(NamesStartingWith(dir.path(), L"old.tmp").empty());  // no file beside the folder
+}
+
 TEST(PathDelete, FolderTreesGoEntirely) {
     TempDir dir;
     const std::wstring tree = dir / L"tree";

@@ -1,0 +1,363 @@
+#include "uninstall/removal.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <map>
+
+#include "util/md5.h"
+#include "util/com_ptr.h"
+#include "util/owned.h"
+#include "util/path.h"
+#include "util/text.h"
+
+namespace {
+
+const wchar_t kSettingsFile[] = L"config.dat";
+const wchar_t kShortcutName[] = L"Quiview.lnk";
+const wchar_t kViewerName[] = L"ImgShell.exe";
+
+// The upper-case full form of a path for comparisons (CompareStringOrdinal
+// is missing on XP; upper-casing by the system's table compares the same way).
+std::wstring ComparableFullPath(const std::wstring& path) {
+    std::wstring full = FullPath(path);
+    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+    return full;
+}
+
+std::wstring NameOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
+    if (text.size() < prefix.size()) return false;
+    std::wstring head = text.substr(0, prefix.size()), upperPrefix = prefix;
+    if (!head.empty()) ::CharUpperBuffW(&head[0], static_cast<DWORD>(head.size()));
+    if (!upperPrefix.empty()) ::CharUpperBuffW(&upperPrefix[0], static_cast<DWORD>(upperPrefix.size()));
+    return head == upperPrefix;
+}
+
+bool FileSize(const std::wstring& path, unsigned long long& size) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+// True when nothing answers to the path any more (a file whose deletion is
+// only pending, held open by another program with delete sharing, answers
+// no more either). A deletion reported done is checked this way: some file
+// systems report success for an entry they then keep (Wine, for one, on a
+// folder that refuses changes).
+bool IsGone(const std::wstring& path) {
+    return ::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && !FileExists(path);
+}
+
+// Deletes a file that is ours: at once if possible (read-only cleared), else
+// moved aside for deletion at restart. Within `graceMs` a deletion refused
+// because the file is in use is tried again first (a program that has just
+// ended may still hold its file for a moment).
+Outcome DeleteOwnFile(const std::wstring& path, DWORD graceMs = 0) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    const DWORD start = ::GetTickCount();
+    for (;;) {
+        if (::DeleteFileW(path.c_str()) && IsGone(path)) return Outcome::kRemoved;
+        const DWORD error = ::GetLastError();
+        if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || ::GetTickCount() - start >= graceMs)
+            break;
+        ::Sleep(50);
+    }
+    if (DeleteFileForced(path, true) && IsGone(path)) return Outcome::kAtRestart;
+    return Outcome::kFailed;
+}
+
+// The removal of one installation, step by step; what goes at restart is
+// remembered so that the folders it keeps can follow it.
+class CRemoval {
+public:
+    explicit CRemoval(const RemovalRequest& request) : request_(request) {}
+
+    RemovalReport Run(const std::function<void(const RemovalReport&)>& beforeOwnFile);
+
+private:
+    std::wstring Listed(const PayloadItem& item) const { return request_.folder + L"\\" + item.path; }
+    bool IsOwnFile(const std::wstring& path) const {
+        return !request_.ownFile.empty() && ComparableFullPath(path) == ComparableFullPath(request_.ownFile);
+    }
+    void RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs = 0);
+    Outcome RemoveFolder(const std::wstring& folder);
+    bool OnlyGoingAtRestart(const std::wstring& folder) const;
+
+    const RemovalRequest& request_;
+    RemovalReport report_;
+    std::vector<PayloadItem> items_;
+    // Per folder (comparable form): the stems of the names of files moved aside there.
+    std::map<std::wstring, std::vector<std::wstring>> asideStems_;
+    // Folders (comparable form) left for deletion at restart.
+    std::set<std::wstring> foldersAtRestart_;
+};
+
+void CRemoval::RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
+    const Outcome outcome = RemoveInstalledFile(path, item, graceMs);
+    if (outcome == Outcome::kAtRestart) asideStems_[ComparableFullPath(FolderOf(path))].push_back(AsideStem(NameOf(path)));
+    report_.Add(path, outcome);
+}
+
+// True when everything left in the folder goes at restart: files moved aside
+// by this removal and folders already left for restart.
+bool CRemoval::OnlyGoingAtRestart(const std::wstring& folder) const {
+    const std::wstring key = ComparableFullPath(folder);
+    const auto stems = asideStems_.find(key);
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find) return false;
+    bool any = false;
+    do {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L"..") continue;
+        any = true;
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (!foldersAtRestart_.count(ComparableFullPath(folder + L"\\" + name))) return false;
+            continue;
+        }
+        if (stems == asideStems_.end()) return false;
+        bool aside = false;
+        for (const std::wstring& stem : stems->second) aside = aside || StartsWithNoCase(name, stem);
+        if (!aside) return false;
+    } while (::FindNextFileW(find.get(), &data));
+    return any;
+}
+
+Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
+    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return Outcome::kAbsent;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return Outcome::kKept;
+    // On some systems removing a link to an empty folder removes that folder.
+    if (IsLink(folder) || PathHasLink(folder)) return Outcome::kKept;
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (::RemoveDirectoryW(folder.c_str()) && IsGone(folder)) return Outcome::kRemoved;
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(folder.c_str(), attributes);
+    if (OnlyGoingAtRestart(folder) && ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        foldersAtRestart_.insert(ComparableFullPath(folder));
+        return Outcome::kAtRestart;
+    }
+    return Outcome::kKept;  // the user's files are in it
+}
+
+RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& beforeOwnFile) {
+    report_ = RemovalReport();
+    if (PathHasLink(request_.folder)) {
+        // Every path below would lead elsewhere than it says.
+        report_.installation = true;
+        report_.throughLink = true;
+        report_.failed.push_back(request_.folder);
+        beforeOwnFile(report_);
+        return report_;
+    }
+    const std::wstring manifest = ManifestPath(request_.folder);
+    if (!IsPlainFile(manifest) || !ReadManifest(manifest, items_)) {
+        beforeOwnFile(report_);
+        return report_;
+    }
+    report_.installation = true;
+
+    const PayloadItem* ownItem = nullptr;
+    for (const PayloadItem& item : items_) {
+        if (item.isFolder) continue;
+        const std::wstring path = Listed(item);
+        if (IsOwnFile(path)) {
+            ownItem = &item;
+            continue;
+        }
+        RemoveFile(path, item);
+    }
+    if (request_.removeSettings) report_.Add(request_.dataFolder + L"\\" + kSettingsFile, RemoveSettings(request_.dataFolder));
+    // The shortcut stays while the viewer it starts is still there.
+    report_.Add(request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
+    // An incomplete removal stays registered, so that it can be finished.
+    if (report_.Complete())
+        report_.Add(std::wstring(L"HKEY_CURRENT_USER\\") + kUninstallKey, RemoveUninstallEntryOf(request_.folder));
+
+    beforeOwnFile(report_);
+
+    const bool complete = report_.Complete();
+    if (ownItem && complete) RemoveFile(Listed(*ownItem), *ownItem, request_.ownFileGraceMs);
+    std::vector<std::wstring> folders;
+    for (const PayloadItem& item : items_)
+        if (item.isFolder) folders.push_back(Listed(item));
+    // Deepest first: a folder can only go after the folders inside it.
+    const auto depth = [](const std::wstring& path) {
+        return std::count(path.begin(), path.end(), L'\\') + std::count(path.begin(), path.end(), L'/');
+    };
+    std::stable_sort(folders.begin(), folders.end(),
+                     [&depth](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
+    for (const std::wstring& folder : folders) {
+        const Outcome outcome = RemoveFolder(folder);
+        if (outcome != Outcome::kKept) report_.Add(folder, outcome);  // one with the user's files is simply left
+    }
+    if (report_.Complete()) {
+        if (IsPlainFile(manifest)) report_.Add(manifest, DeleteOwnFile(manifest));
+        const Outcome outcome = RemoveFolder(request_.folder);
+        report_.folderRemains = outcome == Outcome::kKept;
+        if (outcome != Outcome::kKept) report_.Add(request_.folder, outcome);
+    } else {
+        report_.folderRemains = true;
+    }
+    return report_;
+}
+
+}  // namespace
+
+const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+
+void RemovalReport::Add(const std::wstring& path, Outcome outcome) {
+    switch (outcome) {
+        case Outcome::kRemoved: removed.push_back(path); break;
+        case Outcome::kAtRestart: atRestart.push_back(path); break;
+        case Outcome::kKept: kept.push_back(path); break;
+        case Outcome::kFailed: failed.push_back(path); break;
+        case Outcome::kAbsent: break;
+    }
+}
+
+int ExitCodeFor(const RemovalReport& report) {
+    if (!report.installation) return kExitNotInstalled;
+    return report.failed.empty() ? kExitRemoved : kExitIncomplete;
+}
+
+std::wstring AsideStem(const std::wstring& name) {
+    const size_t tmp = name.find(L".tmp");
+    return tmp == std::wstring::npos ? name + L".tmp" : name.substr(0, tmp + 4);
+}
+
+Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return FileExists(path) ? Outcome::kFailed : Outcome::kAbsent;
+    }
+    // A link, a folder, a second name of another file, or a path that leads
+    // elsewhere is not what was installed here.
+    if (item.isFolder || !IsPlainFile(path) || PathHasLink(path)) return Outcome::kKept;
+    unsigned long long size = 0;
+    if (!FileSize(path, size)) return Outcome::kFailed;
+    // Changed since it was installed: the user's now.
+    if (item.md5.empty() || size != item.size || DigestFile(path) != item.md5) return Outcome::kKept;
+    return DeleteOwnFile(path, graceMs);
+}
+
+std::wstring ShortcutTarget(const std::wstring& shortcut) {
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
+        return std::wstring();
+    ComPtr<IPersistFile> file;
+    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid())) ||
+        FAILED(file->Load(shortcut.c_str(), STGM_READ)))
+        return std::wstring();
+    wchar_t target[MAX_PATH + 1] = {};
+    // The path as stored, without looking for a moved target.
+    if (link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH) != S_OK) return std::wstring();
+    wchar_t expanded[MAX_PATH + 1] = {};
+    const DWORD got = ::ExpandEnvironmentStringsW(target, expanded, MAX_PATH);
+    return got > 0 && got <= MAX_PATH ? std::wstring(expanded) : std::wstring(target);
+}
+
+Outcome RemoveShortcutTo(const std::wstring& shortcut, const std::wstring& viewer) {
+    if (shortcut.empty() || ::GetFileAttributesW(shortcut.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kAbsent;
+    if (!IsPlainFile(shortcut) || PathHasLink(shortcut)) return Outcome::kKept;
+    const std::wstring target = ShortcutTarget(shortcut);
+    if (target.empty() || ComparableFullPath(target) != ComparableFullPath(viewer)) return Outcome::kKept;
+    if (FileExists(viewer)) return Outcome::kKept;
+    return DeleteOwnFile(shortcut);
+}
+
+bool SameFolder(const std::wstring& a, const std::wstring& b) {
+    const std::wstring fullA = ComparableFullPath(a), fullB = ComparableFullPath(b);
+    return !fullA.empty() && fullA == fullB;
+}
+
+Outcome RemoveUninstallEntryOf(const std::wstring& folder) {
+    std::wstring location;
+    {
+        UniqueRegKey key;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
+            return Outcome::kAbsent;
+        DWORD type = 0, size = 0;
+        if (::RegQueryValueExW(key.get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+            (type != REG_SZ && type != REG_EXPAND_SZ) || size > 65536)
+            return Outcome::kKept;
+        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
+        if (::RegQueryValueExW(key.get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(&value[0]),
+                               &size) != ERROR_SUCCESS)
+            return Outcome::kKept;
+        location = value.c_str();
+    }
+    // The entry of another installation (the product installed elsewhere since) stays.
+    if (!SameFolder(location, folder)) return Outcome::kKept;
+    return ::SHDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kFailed;
+}
+
+bool HasSettings(const std::wstring& dataFolder) {
+    if (dataFolder.empty()) return false;
+    const std::wstring settings = dataFolder + L"\\" + kSettingsFile;
+    return IsPlainFile(settings) && !PathHasLink(settings);
+}
+
+Outcome RemoveSettings(const std::wstring& dataFolder) {
+    if (dataFolder.empty()) return Outcome::kAbsent;
+    const std::wstring settings = dataFolder + L"\\" + kSettingsFile;
+    if (::GetFileAttributesW(settings.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kAbsent;
+    if (!HasSettings(dataFolder)) return Outcome::kKept;
+    const Outcome outcome = DeleteOwnFile(settings);
+    // The folder was made for the settings; it goes when they were all it held.
+    if (outcome == Outcome::kRemoved && !IsLink(dataFolder) && !PathHasLink(dataFolder))
+        ::RemoveDirectoryW(dataFolder.c_str());
+    return outcome;
+}
+
+std::wstring DesktopShortcutPath() {
+    wchar_t desktop[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)) ||
+        !desktop[0])
+        return std::wstring();
+    return std::wstring(desktop) + L"\\" + kShortcutName;
+}
+
+bool HasInstallation(const std::wstring& folder) {
+    std::vector<PayloadItem> items;
+    const std::wstring manifest = ManifestPath(folder);
+    return IsPlainFile(manifest) && ReadManifest(manifest, items);
+}
+
+RemovalReport RemoveInstallation(const RemovalRequest& request,
+                                 const std::function<void(const RemovalReport&)>& beforeOwnFile) {
+    bool called = false;
+    const auto callOnce = [&](const RemovalReport& report) {
+        if (called) return;
+        called = true;
+        if (beforeOwnFile) beforeOwnFile(report);
+    };
+    try {
+        CRemoval removal(request);
+        return removal.Run(callOnce);
+    } catch (...) {
+        // Out of memory at most: report that something stayed.
+        RemovalReport report;
+        report.installation = true;
+        report.failed.push_back(request.folder);
+        callOnce(report);
+        return report;
+    }
+}
