@@ -221,6 +221,11 @@ TEST_F(Removal, AFileThatCannotGoKeepsTheInstallationRegisteredForAnotherRun) {
 TEST_F(Removal, DeletionsReportedDoneAreCheckedOnDisk) {
     uninstalltest::WriteUninstallEntry(install.folder);
     if (!uninstalltest::SetFolderImmutable(install.folder, true)) GTEST_SKIP() << "no folder can be made immutable here";
+    // Made changeable again however the test ends, so that its folder can go.
+    struct Changeable {
+        std::wstring folder;
+        ~Changeable() { uninstalltest::SetFolderImmutable(folder, false); }
+    } changeable{install.folder};
     const Tree before = TreeOf(install.folder);
     const RemovalReport report = Remove();
     uninstalltest::SetFolderImmutable(install.folder, false);
