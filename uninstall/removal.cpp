@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <map>
 
+#include "install/install_folder.h"
 #include "util/md5.h"
 #include "util/com_ptr.h"
 #include "util/owned.h"
@@ -211,7 +212,11 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
     }
     if (report_.Complete()) {
         if (IsPlainFile(manifest)) report_.Add(manifest, DeleteOwnFile(manifest));
-        const Outcome outcome = RemoveFolder(request_.folder);
+        // An installation in a folder the system or the user needs (an older
+        // installer took any folder) leaves that folder where it is, empty.
+        const bool reserved =
+            CheckInstallFolder(request_.folder, CurrentReservedFolders(std::wstring())) != FolderVerdict::kAllowed;
+        const Outcome outcome = reserved ? Outcome::kKept : RemoveFolder(request_.folder);
         report_.folderRemains = outcome == Outcome::kKept;
         if (outcome != Outcome::kKept) report_.Add(request_.folder, outcome);
     } else {
