@@ -5,6 +5,7 @@
 
 #include "uilib/uimanager.h"
 #include "util/com_ptr.h"
+#include "util/system_library.h"
 
 namespace uilib {
 namespace {
@@ -26,8 +27,9 @@ Fn Proc(HMODULE module, const char* name) {
 const Oleacc& Library() {
     static const Oleacc library = [] {
         Oleacc l;
-        // Loaded for the rest of the process: clients may call back any time.
-        if (HMODULE module = ::LoadLibraryW(L"oleacc.dll")) {
+        // Loaded for the rest of the process (clients may call back any time),
+        // from the system folder only.
+        if (HMODULE module = LoadSystemLibrary(L"oleacc.dll")) {
             l.lresultFromObject = Proc<Oleacc::LresultFromObjectFn>(module, "LresultFromObject");
             l.objectFromWindow = Proc<Oleacc::ObjectFromWindowFn>(module, "AccessibleObjectFromWindow");
         }
