@@ -142,30 +142,6 @@ bool IsContainedItemPath(const std::wstring& itemPath) {
 
 // --- ArchiveOpenCallback -----------------------------------------------------
 
-ArchiveOpenCallback::ArchiveOpenCallback() = default;
-ArchiveOpenCallback::~ArchiveOpenCallback() = default;
-
-HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::QueryInterface(REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IArchiveOpenCallback) {
-        *object = static_cast<IArchiveOpenCallback*>(this);
-    } else if (iid == IID_ICryptoGetTextPassword) {
-        *object = static_cast<ICryptoGetTextPassword*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE ArchiveOpenCallback::AddRef() { return refs_.Increment(); }
-
-ULONG STDMETHODCALLTYPE ArchiveOpenCallback::Release() {
-    ULONG count = refs_.Decrement();
-    if (count == 0) delete this;
-    return count;
-}
-
 HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetTotal(const UInt64*, const UInt64*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetCompleted(const UInt64*, const UInt64*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::CryptoGetTextPassword(BSTR*) { return E_ABORT; }
@@ -173,32 +149,7 @@ HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::CryptoGetTextPassword(BSTR*) { re
 // --- ArchiveExtractCallback --------------------------------------------------
 
 ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination)
-    : archive_(archive), destination_(destination) {
-    if (archive_) archive_->AddRef();
-}
-
-ArchiveExtractCallback::~ArchiveExtractCallback() = default;
-
-HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::QueryInterface(REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IArchiveExtractCallback) {
-        *object = static_cast<IArchiveExtractCallback*>(this);
-    } else if (iid == IID_ICryptoGetTextPassword) {
-        *object = static_cast<ICryptoGetTextPassword*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE ArchiveExtractCallback::AddRef() { return refs_.Increment(); }
-
-ULONG STDMETHODCALLTYPE ArchiveExtractCallback::Release() {
-    ULONG count = refs_.Decrement();
-    if (count == 0) delete this;
-    return count;
-}
+    : archive_(archive), destination_(destination) {}
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetTotal(UInt64) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetCompleted(const UInt64*) { return S_OK; }
@@ -331,9 +282,8 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
             return error;
         }
         item_.digestId = digests_.Begin();
-        OutStreamWrapper* wrapper = new OutStreamWrapper(file.get(), &digests_, item_.digestId);
-        wrapper->AddRef();
-        *outStream = wrapper;
+        // The handler takes over the one reference of the new stream.
+        *outStream = MakeCom<OutStreamWrapper>(file.get(), &digests_, item_.digestId).detach();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;

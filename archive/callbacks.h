@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "archive/com_object.h"
 #include "archive/digest_worker.h"
 #include "archive/interfaces.h"
+#include "util/com_object.h"
 #include "util/com_ptr.h"
 
 namespace SevenZip {
@@ -29,32 +29,21 @@ struct ExtractedItem {
 namespace intl {
 
 // Answers progress with "go on" and every password request with "abort".
-class ArchiveOpenCallback : public IArchiveOpenCallback, public ICryptoGetTextPassword {
+class ArchiveOpenCallback final
+    : public ComObject<ComInterface<IArchiveOpenCallback, &IID_IArchiveOpenCallback>,
+                       ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
-    ArchiveOpenCallback();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
-
     HRESULT STDMETHODCALLTYPE SetTotal(const UInt64* files, const UInt64* bytes) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* files, const UInt64* bytes) override;
     HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
-
-    virtual ~ArchiveOpenCallback();
-
-private:
-    RefCount refs_;
-    LiveObjectToken live_;
 };
 
-class ArchiveExtractCallback : public IArchiveExtractCallback, public ICryptoGetTextPassword {
+// Holds a reference to the handler for as long as it lives.
+class ArchiveExtractCallback final
+    : public ComObject<ComInterface<IArchiveExtractCallback, &IID_IArchiveExtractCallback>,
+                       ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
     ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE SetTotal(UInt64 total) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* completeValue) override;
@@ -74,12 +63,9 @@ public:
     // Waits for the digests of the written files and puts them into the items.
     void FinishDigests();
 
-    virtual ~ArchiveExtractCallback();
-
 private:
     HRESULT ReadItemProperties(UInt32 index);
 
-    RefCount refs_;
     ComPtr<IInArchive> archive_;
     std::wstring destination_;
     std::wstring itemPath_;
@@ -93,7 +79,6 @@ private:
     std::vector<ExtractedItem> items_;
     DigestWorker digests_;
     HRESULT firstFailure_ = S_OK;
-    LiveObjectToken live_;
 };
 
 // Destination folder joined with an item path: the item path alone for an

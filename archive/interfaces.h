@@ -20,16 +20,18 @@ constexpr GUID ArchiveInterfaceId(unsigned char group, unsigned char item) {
     return GUID{0x23170F69, 0x40C1, 0x278A, {0x00, 0x00, 0x00, group, 0x00, item, 0x00, 0x00}};
 }
 
-constexpr GUID IID_ISequentialInStream = ArchiveInterfaceId(0x03, 0x01);
-constexpr GUID IID_ISequentialOutStream = ArchiveInterfaceId(0x03, 0x02);
-constexpr GUID IID_IInStream = ArchiveInterfaceId(0x03, 0x03);
-constexpr GUID IID_IOutStream = ArchiveInterfaceId(0x03, 0x04);
-constexpr GUID IID_IStreamGetSize = ArchiveInterfaceId(0x03, 0x06);
-constexpr GUID IID_IProgress = ArchiveInterfaceId(0x00, 0x05);
-constexpr GUID IID_ICryptoGetTextPassword = ArchiveInterfaceId(0x05, 0x10);
-constexpr GUID IID_IArchiveOpenCallback = ArchiveInterfaceId(0x06, 0x10);
-constexpr GUID IID_IArchiveExtractCallback = ArchiveInterfaceId(0x06, 0x20);
-constexpr GUID IID_IInArchive = ArchiveInterfaceId(0x06, 0x60);
+// One object per id in the whole program (inline): the interface tables of
+// the objects handed to the handler are built from their addresses.
+inline constexpr GUID IID_ISequentialInStream = ArchiveInterfaceId(0x03, 0x01);
+inline constexpr GUID IID_ISequentialOutStream = ArchiveInterfaceId(0x03, 0x02);
+inline constexpr GUID IID_IInStream = ArchiveInterfaceId(0x03, 0x03);
+inline constexpr GUID IID_IOutStream = ArchiveInterfaceId(0x03, 0x04);
+inline constexpr GUID IID_IStreamGetSize = ArchiveInterfaceId(0x03, 0x06);
+inline constexpr GUID IID_IProgress = ArchiveInterfaceId(0x00, 0x05);
+inline constexpr GUID IID_ICryptoGetTextPassword = ArchiveInterfaceId(0x05, 0x10);
+inline constexpr GUID IID_IArchiveOpenCallback = ArchiveInterfaceId(0x06, 0x10);
+inline constexpr GUID IID_IArchiveExtractCallback = ArchiveInterfaceId(0x06, 0x20);
+inline constexpr GUID IID_IInArchive = ArchiveInterfaceId(0x06, 0x60);
 
 // Item property ids read during extraction.
 enum ItemPropertyId : PROPID {

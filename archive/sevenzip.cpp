@@ -8,6 +8,7 @@
 
 #include "archive/callbacks.h"
 #include "archive/streams.h"
+#include "util/com_object.h"
 #include "util/com_ptr.h"
 
 namespace SevenZip {
@@ -106,17 +107,14 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     if (FAILED(hr)) RaiseHresult(L"CreateObject", hr);
     if (!archive) RaiseHresult(L"CreateObject", E_NOINTERFACE);
 
-    ComPtr<intl::InStreamWrapper> input(new intl::InStreamWrapper(file.get()));
-    input->AddRef();
-    ComPtr<intl::ArchiveOpenCallback> openCallback(new intl::ArchiveOpenCallback());
-    openCallback->AddRef();
+    ComPtr<intl::InStreamWrapper> input = MakeCom<intl::InStreamWrapper>(file.get());
+    ComPtr<intl::ArchiveOpenCallback> openCallback = MakeCom<intl::ArchiveOpenCallback>();
 
     hr = archive->Open(input.get(), nullptr, openCallback.get());
     if (hr != S_OK) RaiseHresult(L"Open archive", hr);
 
-    ComPtr<intl::ArchiveExtractCallback> extractCallback(
-        new intl::ArchiveExtractCallback(archive.get(), destination));
-    extractCallback->AddRef();
+    ComPtr<intl::ArchiveExtractCallback> extractCallback =
+        MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination);
 
     hr = archive->Extract(nullptr, 0xFFFFFFFFu, 0, extractCallback.get());
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);

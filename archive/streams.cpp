@@ -5,8 +5,6 @@ namespace intl {
 
 namespace {
 
-LONG g_liveObjects = 0;
-
 // Moves the stream position; the origin values (set, current, end) are the same in both interfaces.
 HRESULT SeekBase(IStream* base, Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
     LARGE_INTEGER move;
@@ -20,38 +18,9 @@ HRESULT SeekBase(IStream* base, Int64 offset, UInt32 seekOrigin, UInt64* newPosi
 
 }  // namespace
 
-LONG LiveObjectCount() { return ::InterlockedCompareExchange(&g_liveObjects, 0, 0); }
-LiveObjectToken::LiveObjectToken() noexcept { ::InterlockedIncrement(&g_liveObjects); }
-LiveObjectToken::~LiveObjectToken() { ::InterlockedDecrement(&g_liveObjects); }
-
 // --- InStreamWrapper ---------------------------------------------------------
 
-InStreamWrapper::InStreamWrapper(IStream* base) : base_(base) {
-    if (base_) base_->AddRef();
-}
-
-InStreamWrapper::~InStreamWrapper() = default;
-
-HRESULT STDMETHODCALLTYPE InStreamWrapper::QueryInterface(REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ISequentialInStream || iid == IID_IInStream) {
-        *object = static_cast<IInStream*>(this);
-    } else if (iid == IID_IStreamGetSize) {
-        *object = static_cast<IStreamGetSize*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE InStreamWrapper::AddRef() { return refs_.Increment(); }
-
-ULONG STDMETHODCALLTYPE InStreamWrapper::Release() {
-    ULONG count = refs_.Decrement();
-    if (count == 0) delete this;
-    return count;
-}
+InStreamWrapper::InStreamWrapper(IStream* base) : base_(base) {}
 
 HRESULT STDMETHODCALLTYPE InStreamWrapper::Read(void* data, UInt32 size, UInt32* processedSize) {
     ULONG read = 0;
@@ -74,30 +43,7 @@ HRESULT STDMETHODCALLTYPE InStreamWrapper::GetSize(UInt64* size) {
 // --- OutStreamWrapper --------------------------------------------------------
 
 OutStreamWrapper::OutStreamWrapper(IStream* base, DigestWorker* digests, int digestId)
-    : base_(base), digests_(digests), digestId_(digestId) {
-    if (base_) base_->AddRef();
-}
-
-OutStreamWrapper::~OutStreamWrapper() = default;
-
-HRESULT STDMETHODCALLTYPE OutStreamWrapper::QueryInterface(REFIID iid, void** object) {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_ISequentialOutStream || iid == IID_IOutStream) {
-        *object = static_cast<IOutStream*>(this);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE OutStreamWrapper::AddRef() { return refs_.Increment(); }
-
-ULONG STDMETHODCALLTYPE OutStreamWrapper::Release() {
-    ULONG count = refs_.Decrement();
-    if (count == 0) delete this;
-    return count;
-}
+    : base_(base), digests_(digests), digestId_(digestId) {}
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Write(const void* data, UInt32 size, UInt32* processedSize) {
     ULONG written = 0;

@@ -3,59 +3,46 @@
 // interfaces the archive handler reads from and writes to.
 #include <objidl.h>
 
-#include "archive/com_object.h"
 #include "archive/digest_worker.h"
 #include "archive/interfaces.h"
+#include "util/com_object.h"
 #include "util/com_ptr.h"
 
 namespace SevenZip {
 namespace intl {
 
 // The archive file as the handler sees it: readable, seekable, with a size.
-class InStreamWrapper : public IInStream, public IStreamGetSize {
+class InStreamWrapper final
+    : public ComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
+                       ComInterface<IStreamGetSize, &IID_IStreamGetSize>> {
 public:
     explicit InStreamWrapper(IStream* base);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     // A short read is success: the handler learns the end from the processed size.
     HRESULT STDMETHODCALLTYPE Read(void* data, UInt32 size, UInt32* processedSize) override;
     HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
     HRESULT STDMETHODCALLTYPE GetSize(UInt64* size) override;
 
-    virtual ~InStreamWrapper();
-
 private:
-    RefCount refs_;
     ComPtr<IStream> base_;
-    LiveObjectToken live_;
 };
 
 // One extracted file; releasing the last reference closes it. With a digest
 // worker, the bytes written front to back are digested too.
-class OutStreamWrapper : public IOutStream {
+class OutStreamWrapper final
+    : public ComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
 public:
     explicit OutStreamWrapper(IStream* base, DigestWorker* digests = nullptr, int digestId = -1);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE Write(const void* data, UInt32 size, UInt32* processedSize) override;
     HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
     HRESULT STDMETHODCALLTYPE SetSize(UInt64 newSize) override;
 
-    virtual ~OutStreamWrapper();
-
 private:
-    RefCount refs_;
     ComPtr<IStream> base_;
     DigestWorker* digests_;
     int digestId_;
     unsigned long long written_ = 0;
-    LiveObjectToken live_;
 };
 
 }  // namespace intl

@@ -2,8 +2,10 @@
 
 #include <climits>
 #include <cwchar>
+#include <new>
 
 #include "uilib/uimanager.h"
+#include "util/com_object.h"
 #include "util/com_ptr.h"
 #include "util/system_library.h"
 
@@ -84,27 +86,15 @@ ComPtr<IAccessible> OwnObject(CRichEditUI* edit) {
 
 // --- enumeration of the children -----------------------------------------------
 
-// Child ids 1 .. count from a position on (IEnumVARIANT::Clone hands out one).
-class ChildEnum final : public IEnumVARIANT {
-public:
-    ChildEnum(LONG count, LONG cursor) : refs_(1), count_(count), cursor_(cursor) {}
+// A new enumerator of child ids 1 .. count from a position on, handed out
+// with its one reference (what IEnumVARIANT::Clone returns).
+HRESULT NewChildEnum(LONG count, LONG cursor, IEnumVARIANT** out);
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IEnumVARIANT) {
-            *out = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG n = ::InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return ULONG(n);
-    }
+// Child ids 1 .. count from a position on.
+class ChildEnum final : public ComObject<ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
+public:
+    ChildEnum(LONG count, LONG cursor) : count_(count), cursor_(cursor) {}
+
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* items, ULONG* fetched) override {
         return NextOf(count_, cursor_, celt, items, fetched);
     }
@@ -113,11 +103,7 @@ public:
         cursor_ = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
-        if (!out) return E_POINTER;
-        *out = new ChildEnum(count_, cursor_);
-        return S_OK;
-    }
+    HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override { return NewChildEnum(count_, cursor_, out); }
 
     static HRESULT NextOf(LONG count, LONG& cursor, ULONG celt, VARIANT* items, ULONG* fetched) {
         if (!items || (celt > 1 && !fetched)) return E_POINTER;
@@ -137,38 +123,28 @@ public:
     }
 
 private:
-    LONG refs_;
     LONG count_;
     LONG cursor_;
 };
 
+HRESULT NewChildEnum(LONG count, LONG cursor, IEnumVARIANT** out) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    try {
+        *out = MakeCom<ChildEnum>(count, cursor).detach();
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
 // --- the window's client -------------------------------------------------------------
 
-class WindowAccessible final : public IAccessible, public IEnumVARIANT {
+class WindowAccessible final : public ComObject<ComInterface<IAccessible, &IID_IDispatch, &IID_IAccessible>,
+                                                 ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
 public:
-    explicit WindowAccessible(CPaintManagerUI* manager) : refs_(1), manager_(manager), cursor_(0) {}
+    explicit WindowAccessible(CPaintManagerUI* manager) : manager_(manager), cursor_(0) {}
     void Detach() { manager_ = nullptr; }
-
-    // IUnknown
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-        if (!out) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IAccessible) {
-            *out = static_cast<IAccessible*>(this);
-        } else if (riid == IID_IEnumVARIANT) {
-            *out = static_cast<IEnumVARIANT*>(this);
-        } else {
-            *out = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(::InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override {
-        LONG n = ::InterlockedDecrement(&refs_);
-        if (n == 0) delete this;
-        return ULONG(n);
-    }
 
     // IDispatch: clients use the interface's own methods.
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -205,11 +181,7 @@ public:
         CControlUI* c = nullptr;
         HRESULT hr = Find(child, &c);
         if (FAILED(hr)) return hr;
-        if (!c) {
-            *out = static_cast<IAccessible*>(this);
-            AddRef();
-            return S_OK;
-        }
+        if (!c) return QueryInterface(IID_IDispatch, reinterpret_cast<void**>(out));
         return S_FALSE;
     }
 
@@ -431,8 +403,7 @@ public:
         if (!out) return E_POINTER;
         *out = nullptr;
         if (!manager_) return RPC_E_DISCONNECTED;
-        *out = new ChildEnum(manager_->GetAccessibleCount(), cursor_);
-        return S_OK;
+        return NewChildEnum(manager_->GetAccessibleCount(), cursor_, out);
     }
 
 private:
@@ -532,14 +503,15 @@ private:
         return best;
     }
 
-    LONG refs_;
     CPaintManagerUI* manager_;
     LONG cursor_;
 };
 
 }  // namespace
 
-IAccessible* CreateWindowAccessible(CPaintManagerUI* manager) { return new WindowAccessible(manager); }
+ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager) {
+    return MakeCom<WindowAccessible>(manager);
+}
 
 void DetachWindowAccessible(IAccessible* object) {
     if (object) static_cast<WindowAccessible*>(object)->Detach();

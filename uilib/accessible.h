@@ -12,12 +12,14 @@
 #include <ole2.h>
 #include <oleacc.h>
 
+#include "util/com_ptr.h"
+
 class CPaintManagerUI;
 
 namespace uilib {
 
-// A new object with one reference.
-IAccessible* CreateWindowAccessible(CPaintManagerUI* manager);
+// A new object; the pointer holds its only reference.
+ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager);
 // The window is going: every later call on the object fails.
 void DetachWindowAccessible(IAccessible* object);
 

@@ -733,7 +733,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         return false;
     case WM_GETOBJECT: {
         if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
-        if (!d.accessible) d.accessible = ComPtr<IAccessible>(uilib::CreateWindowAccessible(this));
+        if (!d.accessible) d.accessible = uilib::CreateWindowAccessible(this);
         LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
         if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.oleInitialized && SUCCEEDED(OleInitialize(NULL))) {
             // A program that never started COM: the window does, for as long as it lives.

@@ -1,17 +1,27 @@
 #pragma once
-// Owning pointer to a COM interface: releases its reference when it goes.
+// Owning pointer to a COM interface: holds one reference and releases it when
+// it goes. Built from a raw pointer it takes a reference of its own, so the
+// caller keeps the one it had; a reference the caller hands over (one that a
+// creating call returned) is taken with attach, or is received through out().
 #include <unknwn.h>
+
+#include <type_traits>
 
 template <class T>
 class ComPtr {
 public:
     ComPtr() noexcept = default;
-    // Takes over a reference the caller already holds.
-    explicit ComPtr(T* p) noexcept : p_(p) {}
-    ComPtr(const ComPtr& other) noexcept : p_(other.p_) {
+    // Shares the object: adds a reference.
+    explicit ComPtr(T* p) noexcept : p_(p) {
         if (p_) p_->AddRef();
     }
+    ComPtr(const ComPtr& other) noexcept : ComPtr(other.p_) {}
     ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    // From a pointer to a derived interface or to an implementing class.
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    ComPtr(const ComPtr<U>& other) noexcept : ComPtr(other.get()) {}
+    template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
+    ComPtr(ComPtr<U>&& other) noexcept : p_(other.detach()) {}
     ComPtr& operator=(ComPtr other) noexcept {
         T* old = p_;
         p_ = other.p_;
@@ -31,6 +41,13 @@ public:
             old->Release();
         }
     }
+    // Takes over a reference the caller holds (no reference is added); the
+    // current one is released first.
+    void attach(T* p) noexcept {
+        reset();
+        p_ = p;
+    }
+    // Hands the reference to the caller (no reference is released).
     T* detach() noexcept {
         T* p = p_;
         p_ = nullptr;

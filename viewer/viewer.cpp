@@ -59,7 +59,8 @@ UniqueGpImage LoadPicture(const std::wstring& path) {
         got != size.QuadPart)
         return UniqueGpImage();
     const GdiplusApi* gdiplus = GetGdiplus();
-    ComPtr<IStream> stream(::SHCreateMemStream(bytes.get(), got));
+    ComPtr<IStream> stream;
+    stream.attach(::SHCreateMemStream(bytes.get(), got));
     if (!stream || !gdiplus) return UniqueGpImage();
     // GDI+ reads the stream for as long as the picture lives; the picture
     // holds its own reference to it.

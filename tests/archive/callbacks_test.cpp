@@ -9,6 +9,7 @@
 #include "archive/streams.h"
 #include "archive_maker.h"
 #include "test_support.h"
+#include "util/com_object.h"
 #include "util/text.h"
 
 using namespace SevenZip;
@@ -54,20 +55,15 @@ public:
     HRESULT STDMETHODCALLTYPE GetArchivePropertyInfo(UInt32, BSTR*, PROPID*, VARTYPE*) override { return E_NOTIMPL; }
 };
 
-template <class T>
-ComPtr<T> Make(T* object) {
-    object->AddRef();
-    return ComPtr<T>(object);
-}
-
 // The interface pointer an object hands out for an id; null for E_NOINTERFACE with
-// the out-pointer untouched, and a pointer to `untouched` for anything else.
+// the out-pointer set to null (as COM demands), and a pointer to `untouched` for anything else.
 void* Ask(IUnknown* object, const GUID& id) {
     static char untouched;
     void* out = &untouched;
     HRESULT hr = object->QueryInterface(id, &out);
     if (hr == S_OK) static_cast<IUnknown*>(out)->Release();
-    else if (hr == E_NOINTERFACE && out == &untouched) return nullptr;
+    else if (hr == E_NOINTERFACE && out == nullptr) return nullptr;
+    else return &untouched;
     return out;
 }
 
@@ -76,7 +72,7 @@ protected:
     void TearDown() override {
         stream_.reset();
         callback_.reset();
-        EXPECT_EQ(LiveObjectCount(), 0);
+        EXPECT_EQ(LiveComObjectCount(), 0);
         EXPECT_EQ(archive_.references, 0);
     }
     HRESULT Open(UInt32 index, Int32 mode = kAskExtract) {
@@ -85,7 +81,7 @@ protected:
     }
     ScriptedArchive archive_;
     qvtest::TempDir dest_;
-    ComPtr<ArchiveExtractCallback> callback_ = Make(new ArchiveExtractCallback(&archive_, dest_.path()));
+    ComPtr<ArchiveExtractCallback> callback_ = MakeCom<ArchiveExtractCallback>(&archive_, dest_.path());
     ComPtr<ISequentialOutStream> stream_;
 };
 
@@ -106,7 +102,7 @@ TEST_F(CallbackTest, InterfacesReferencesAndShortReads) {
     ComPtr<IStream> file;
     ASSERT_EQ(::SHCreateStreamOnFileEx((dest_ / L"data.bin").c_str(), STGM_READ, 0x80, FALSE, nullptr, file.out()),
               S_OK);
-    auto in = Make(new InStreamWrapper(file.get()));
+    auto in = MakeCom<InStreamWrapper>(file.get());
     EXPECT_EQ(Ask(static_cast<IInStream*>(in.get()), IID_IStreamGetSize), static_cast<IStreamGetSize*>(in.get()));
     char buffer[16];
     ULONG baseRead = 0;
@@ -115,7 +111,7 @@ TEST_F(CallbackTest, InterfacesReferencesAndShortReads) {
     UInt32 read = 0;
     EXPECT_EQ(in->Read(buffer, sizeof buffer, &read), S_OK);
     EXPECT_EQ(std::string(buffer, read), "3456789");
-    EXPECT_EQ(LiveObjectCount(), 2);
+    EXPECT_EQ(LiveComObjectCount(), 2);
 }
 
 TEST_F(CallbackTest, ItemsWithoutPathOrAsFoldersOrDamaged) {

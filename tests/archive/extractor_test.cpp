@@ -4,9 +4,9 @@
 #include <algorithm>
 
 #include "archive/sevenzip.h"
-#include "archive/com_object.h"
 #include "archive_maker.h"
 #include "test_support.h"
+#include "util/com_object.h"
 #include "util/crc32.h"
 #include "util/md5.h"
 #include "util/path.h"
@@ -72,7 +72,7 @@ protected:
     static void TearDownTestSuite() { delete root_; }
     // Every object handed to the handler has been released, and the library unloaded.
     void TearDown() override {
-        EXPECT_EQ(intl::LiveObjectCount(), 0);
+        EXPECT_EQ(LiveComObjectCount(), 0);
         EXPECT_EQ(::GetModuleHandleW(LibraryPath().c_str()), nullptr);
     }
     static std::wstring Path(const std::wstring& relative) { return *root_ / relative; }

@@ -2,10 +2,10 @@
 // beside the program (or deliberately not beside it).
 #include <gtest/gtest.h>
 
-#include "archive/com_object.h"
 #include "archive_maker.h"
 #include "install/extract_payload.h"
 #include "test_support.h"
+#include "util/com_object.h"
 #include "util/path.h"
 
 namespace {
@@ -24,7 +24,7 @@ protected:
     }
     static void TearDownTestSuite() { delete root_; }
     void TearDown() override {
-        EXPECT_EQ(SevenZip::intl::LiveObjectCount(), 0);
+        EXPECT_EQ(LiveComObjectCount(), 0);
         // The library is freed again after every extraction.
         EXPECT_EQ(::GetModuleHandleW((ModuleFolder() + L"\\7z.dll").c_str()), nullptr);
     }
