@@ -7,6 +7,7 @@
 
 #include "app/main_wnd.h"
 #include "install/install_sequence.h"
+#include "util/com_scope.h"
 #include "util/owned.h"
 #include "util/system_library.h"
 
@@ -16,19 +17,6 @@ const wchar_t kInstanceMutex[] = L"QVEW_Inst_MUTEX";
 // How long the end of the installer waits for a helper still at work before
 // its private folder is removed.
 const DWORD kHelperGraceMs = 30000;
-
-// COM for the UI thread, released on the way out.
-class ComScope {
-public:
-    ComScope() : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComScope() {
-        if (ok_) ::CoUninitialize();
-    }
-    bool Ok() const { return ok_; }
-
-private:
-    bool ok_;
-};
 
 // A second start finds the first installer's window and shows it to the
 // user (restored if minimised) instead of silently doing nothing.
@@ -51,8 +39,9 @@ void RunInstaller(HINSTANCE instance) {
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"resource\\inst");
 
-    ComScope com;
-    if (!com.Ok()) return;
+    // COM for the UI thread, ended on the way out.
+    ComScope com(ComScope::kApartment);
+    if (!com.ok()) return;
 
     // The session lives until the process ends: a helper library may call
     // back from its own threads at any time after the hand-over.

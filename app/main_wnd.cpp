@@ -17,6 +17,7 @@
 #include "sysenv/system_helpers.h"
 #include "sysenv/user_folders.h"
 #include "sysenv/user_process.h"
+#include "util/com_scope.h"
 #include "util/owned.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -45,27 +46,6 @@ const wchar_t* const kCustomViewControls[] = {L"labelInst", L"edit_dir", L"btn_s
                                               L"chk_sc",    L"btn_insts", L"btn_ret"};
 const wchar_t* const kFinishedHidden[] = {L"label_insting", L"label_persent", L"prg_inst"};
 const wchar_t* const kFinishedShown[] = {L"btn_expe", L"btn_use", L"btn_mine", L"btn_closee"};
-
-struct CoTaskMemTraits {
-    using type = void*;
-    static type none() noexcept { return nullptr; }
-    static void close(type p) noexcept { ::CoTaskMemFree(p); }
-};
-using UniqueCoTaskMem = Owned<CoTaskMemTraits>;
-
-// OLE for the folder dialog, released on every way out.
-class OleScope {
-public:
-    OleScope() : ok_(SUCCEEDED(::OleInitialize(nullptr))) {}
-    ~OleScope() { Release(); }
-    void Release() {
-        if (ok_) ::OleUninitialize();
-        ok_ = false;
-    }
-
-private:
-    bool ok_;
-};
 
 // A chosen folder is usable when a directory search for exactly that path
 // finds a folder; a path ending in a separator (a drive root) finds nothing.
@@ -301,19 +281,20 @@ void CMainWnd::BrowseInstallFolder() {
     info.lpszTitle = kFolderDialogTitle;
     info.ulFlags = BIF_NEWDIALOGSTYLE;
 
-    OleScope ole;
-    UniqueCoTaskMem item(::SHBrowseForFolderW(&info));
+    // OLE for the folder dialog, ended on every way out.
+    ComScope ole(ComScope::kOle);
+    UniqueCoTaskMem<ITEMIDLIST> item(::SHBrowseForFolderW(&info));
     if (!item) return;  // cancelled: nothing changes
 
     wchar_t path[MAX_PATH] = {};
-    if (!::SHGetPathFromIDListW(static_cast<PCIDLIST_ABSOLUTE>(item.get()), path)) path[0] = L'\0';
+    if (!::SHGetPathFromIDListW(item.get(), path)) path[0] = L'\0';
     if (!IsExistingFolderEntry(path)) {
         ::MessageBoxW(nullptr, kInvalidFolderText, kInvalidFolderCaption, MB_OK);
         return;
     }
     std::wstring folder = std::wstring(path) + kAppendedFolder;
     item.reset();
-    ole.Release();
+    ole.end();
     m_dirEdit->SetText(folder.c_str());
     m_installDir = folder;
 }

@@ -7,28 +7,15 @@
 
 #include "archive/streams.h"
 #include "util/owned.h"
+#include "util/variant.h"
 
 namespace SevenZip {
 namespace intl {
 
 namespace {
 
-// Clears a property variant when it goes out of scope.
-class ScopedPropVariant {
-public:
-    ScopedPropVariant() { ::PropVariantInit(&value_); }
-    ~ScopedPropVariant() { ::PropVariantClear(&value_); }
-    ScopedPropVariant(const ScopedPropVariant&) = delete;
-    ScopedPropVariant& operator=(const ScopedPropVariant&) = delete;
-    PROPVARIANT* get() { return &value_; }
-    const PROPVARIANT& operator*() const { return value_; }
-
-private:
-    PROPVARIANT value_;
-};
-
-HRESULT ReadProperty(IInArchive* archive, UInt32 index, PROPID id, ScopedPropVariant& value) {
-    return archive->GetProperty(index, id, value.get());
+HRESULT ReadProperty(IInArchive* archive, UInt32 index, PROPID id, PropVariant& value) {
+    return archive->GetProperty(index, id, value.out());
 }
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -159,13 +146,13 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::CryptoGetTextPassword(BSTR*) {
 // Reads attributes, folder flag, modification time and size (type check only).
 HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
     {
-        ScopedPropVariant value;
+        PropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidAttrib, value);
         if (hr != S_OK) return hr;
-        if ((*value).vt == VT_UI4) {
+        if (value->vt == VT_UI4) {
             hasAttributes_ = true;
-            attributes_ = (*value).ulVal;
-        } else if ((*value).vt == VT_EMPTY) {
+            attributes_ = value->ulVal;
+        } else if (value->vt == VT_EMPTY) {
             hasAttributes_ = false;
             attributes_ = 0;
         } else {
@@ -173,25 +160,25 @@ HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
         }
     }
     {
-        ScopedPropVariant value;
+        PropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidIsDir, value);
         if (hr != S_OK) return hr;
-        if ((*value).vt == VT_BOOL) {
-            isFolder_ = (*value).boolVal != VARIANT_FALSE;
-        } else if ((*value).vt == VT_EMPTY) {
+        if (value->vt == VT_BOOL) {
+            isFolder_ = value->boolVal != VARIANT_FALSE;
+        } else if (value->vt == VT_EMPTY) {
             isFolder_ = false;
         } else {
             return E_FAIL;
         }
     }
     {
-        ScopedPropVariant value;
+        PropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidMTime, value);
         if (hr != S_OK) return hr;
-        if ((*value).vt == VT_FILETIME) {
+        if (value->vt == VT_FILETIME) {
             hasModificationTime_ = true;
-            modificationTime_ = (*value).filetime;
-        } else if ((*value).vt == VT_EMPTY) {
+            modificationTime_ = value->filetime;
+        } else if (value->vt == VT_EMPTY) {
             hasModificationTime_ = false;
         } else {
             return E_FAIL;
@@ -199,26 +186,26 @@ HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
     }
     item_ = ExtractedItem();
     {
-        ScopedPropVariant value;
+        PropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidSize, value);
         if (hr != S_OK) return hr;
-        switch ((*value).vt) {
+        switch (value->vt) {
         case VT_EMPTY: break;
-        case VT_UI1: item_.size = (*value).bVal; break;
-        case VT_UI2: item_.size = (*value).uiVal; break;
-        case VT_UI4: item_.size = (*value).ulVal; break;
-        case VT_UI8: item_.size = (*value).uhVal.QuadPart; break;
+        case VT_UI1: item_.size = value->bVal; break;
+        case VT_UI2: item_.size = value->uiVal; break;
+        case VT_UI4: item_.size = value->ulVal; break;
+        case VT_UI8: item_.size = value->uhVal.QuadPart; break;
         default: return E_FAIL;
         }
     }
     {
-        ScopedPropVariant value;
+        PropVariant value;
         HRESULT hr = ReadProperty(archive_.get(), index, kpidCRC, value);
         if (hr != S_OK) return hr;
-        if ((*value).vt == VT_UI4) {
+        if (value->vt == VT_UI4) {
             item_.hasCrc = true;
-            item_.crc = (*value).ulVal;
-        } else if ((*value).vt != VT_EMPTY) {
+            item_.crc = value->ulVal;
+        } else if (value->vt != VT_EMPTY) {
             return E_FAIL;
         }
     }
@@ -229,12 +216,12 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
                                                             Int32 askExtractMode) {
     try {
         {
-            ScopedPropVariant value;
+            PropVariant value;
             HRESULT hr = ReadProperty(archive_.get(), index, kpidPath, value);
             if (hr != S_OK) return hr;
-            if ((*value).vt == VT_BSTR) {
-                itemPath_ = (*value).bstrVal ? std::wstring((*value).bstrVal) : std::wstring();
-            } else if ((*value).vt == VT_EMPTY) {
+            if (value->vt == VT_BSTR) {
+                itemPath_ = value->bstrVal ? std::wstring(value->bstrVal) : std::wstring();
+            } else if (value->vt == VT_EMPTY) {
                 itemPath_ = L"[Content]";
             } else {
                 return E_FAIL;

@@ -57,31 +57,27 @@ namespace {
 
 // --- SevenZipModule ----------------------------------------------------------
 
-SevenZipModule::~SevenZipModule() { Free(); }
+SevenZipModule::~SevenZipModule() = default;
 
 void SevenZipModule::Load(const std::wstring& libraryPath) {
     Free();
-    HMODULE library = ::LoadLibraryW(libraryPath.c_str());
+    UniqueModule library(::LoadLibraryW(libraryPath.c_str()));
     if (!library) {
         unsigned long error = ::GetLastError();
         throw SevenZipException(FormatText(L"%ls: GetLastError = %lu", L"LoadLibrary", error));
     }
     auto create = reinterpret_cast<CreateObjectFunc>(
-        reinterpret_cast<void*>(::GetProcAddress(library, "CreateObject")));
-    if (!create) {
-        ::FreeLibrary(library);
-        throw SevenZipException(L"Loaded library is missing required CreateObject function");
-    }
-    library_ = library;
+        reinterpret_cast<void*>(::GetProcAddress(library.get(), "CreateObject")));
+    if (!create) throw SevenZipException(L"Loaded library is missing required CreateObject function");
+    library_ = std::move(library);
     create_ = create;
 }
 
 BOOL SevenZipModule::Free() {
     if (!library_) return FALSE;
-    BOOL freed = ::FreeLibrary(library_);
-    library_ = nullptr;
     create_ = nullptr;
-    return freed;
+    // Freed here rather than by the wrapper: the caller learns the result.
+    return ::FreeLibrary(library_.release());
 }
 
 // --- SevenZipExtractor -------------------------------------------------------

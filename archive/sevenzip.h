@@ -9,6 +9,7 @@
 
 #include "archive/callbacks.h"
 #include "archive/interfaces.h"
+#include "util/owned.h"
 
 namespace SevenZip {
 
@@ -56,11 +57,11 @@ public:
     // Frees the library; the FreeLibrary result, or 0 when nothing was loaded.
     BOOL Free();
 
-    HMODULE Handle() const { return library_; }
+    HMODULE Handle() const { return library_.get(); }
     CreateObjectFunc CreateFunction() const { return create_; }
 
 private:
-    HMODULE library_ = nullptr;
+    UniqueModule library_;
     CreateObjectFunc create_ = nullptr;
 };
 

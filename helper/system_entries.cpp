@@ -5,6 +5,7 @@
 #include <shobjidl.h>
 
 #include "util/com_ptr.h"
+#include "util/com_scope.h"
 #include "util/owned.h"
 #include "util/path.h"
 
@@ -35,20 +36,6 @@ std::string ReadWhole(const std::wstring& path) {
     bytes.resize(got);
     return bytes;
 }
-
-// COM for the calling thread, released again when the scope ends.
-class ComScope {
-public:
-    ComScope() : result_(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-    ~ComScope() {
-        if (SUCCEEDED(result_)) ::CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    HRESULT result_;
-};
 
 }  // namespace
 
@@ -138,7 +125,7 @@ bool CDesktopShortcut::Save() {
 
 bool CDesktopShortcut::Create(const std::wstring& viewer, const std::wstring& folder) {
     if (!saved_) return false;
-    ComScope com;
+    ComScope com(ComScope::kApartment);
     ComPtr<IShellLinkW> link;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return false;

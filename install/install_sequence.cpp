@@ -84,8 +84,8 @@ CInstallSession::CInstallSession() : over_(::CreateEventW(nullptr, TRUE, FALSE, 
 
 CInstallSession::~CInstallSession() {
     Finish(0);
-    if (reporter_) ::CloseHandle(reporter_);
-    if (over_) ::CloseHandle(over_);
+    // A helper still at work keeps its library for the rest of the process.
+    (void)helper_.release();
 }
 
 void __cdecl CInstallSession::RelayStatus(void* context, int32_t value) {
@@ -104,27 +104,24 @@ void __cdecl CInstallSession::RelayProgress(void* context, int32_t value) {
 // Remembers the thread that reported the end, so that the library is
 // released only once that thread is gone.
 void CInstallSession::MarkOver() {
-    if (!over_ || ::WaitForSingleObject(over_, 0) == WAIT_OBJECT_0) return;
+    if (!over_ || ::WaitForSingleObject(over_.get(), 0) == WAIT_OBJECT_0) return;
     if (::GetCurrentThreadId() != callerThread_)
-        reporter_ = ::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId());
-    ::SetEvent(over_);
+        reporter_.reset(::OpenThread(SYNCHRONIZE, FALSE, ::GetCurrentThreadId()));
+    ::SetEvent(over_.get());
 }
 
 bool CInstallSession::HelperThreadsDone(DWORD timeoutMs) {
     if (!handedOver_.load()) return true;
-    if (!over_ || ::WaitForSingleObject(over_, timeoutMs) != WAIT_OBJECT_0) return false;
-    return !reporter_ || ::WaitForSingleObject(reporter_, timeoutMs) == WAIT_OBJECT_0;
+    if (!over_ || ::WaitForSingleObject(over_.get(), timeoutMs) != WAIT_OBJECT_0) return false;
+    return !reporter_ || ::WaitForSingleObject(reporter_.get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 bool CInstallSession::WorkOver() const {
-    return !handedOver_.load() || !over_ || ::WaitForSingleObject(over_, 0) == WAIT_OBJECT_0;
+    return !handedOver_.load() || !over_ || ::WaitForSingleObject(over_.get(), 0) == WAIT_OBJECT_0;
 }
 
 void CInstallSession::Finish(DWORD timeoutMs) {
-    if (HelperThreadsDone(timeoutMs) && helper_) {
-        ::FreeLibrary(helper_);
-        helper_ = nullptr;
-    }
+    if (HelperThreadsDone(timeoutMs)) helper_.reset();
     private_.Remove();
 }
 
@@ -200,7 +197,7 @@ int CInstallSession::HandOver(const InstallOptions& options) {
             Report(status_, QV_SETUP_PAYLOAD_CHANGED);
             return kInstallHelperFailed;
         }
-        helper_ = LoadLibraryFromPath(helperPath.c_str());
+        helper_.reset(LoadLibraryFromPath(helperPath.c_str()));
     }
     if (!helper_) {
         wchar_t diagnostic[600];
@@ -210,7 +207,7 @@ int CInstallSession::HandOver(const InstallOptions& options) {
         return kInstallHelperFailed;
     }
     auto setupViewer = reinterpret_cast<SetupViewerFn>(
-        reinterpret_cast<void*>(::GetProcAddress(helper_, QV_SETUP_VIEWER_EXPORT)));
+        reinterpret_cast<void*>(::GetProcAddress(helper_.get(), QV_SETUP_VIEWER_EXPORT)));
     if (!setupViewer) {
         wchar_t diagnostic[64];
         std::swprintf(diagnostic, std::size(diagnostic), L"GetProcAddress Last error: %lu", ::GetLastError());

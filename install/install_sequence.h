@@ -94,10 +94,10 @@ private:
     std::wstring installFolder_;
     std::wstring payloadFolder_;
     std::vector<PayloadItem> items_;
-    HMODULE helper_ = nullptr;
+    UniqueModule helper_;
     std::atomic<bool> handedOver_{false};
     std::atomic<bool> completed_{false};
-    HANDLE over_ = nullptr;      // manual-reset event, set when the helper's work is over
-    HANDLE reporter_ = nullptr;  // the helper's thread that reported the end (null: the caller's own)
+    UniqueHandle over_;      // manual-reset event, set when the helper's work is over
+    UniqueHandle reporter_;  // the helper's thread that reported the end (none: the caller's own)
     DWORD callerThread_ = 0;
 };

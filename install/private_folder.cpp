@@ -9,13 +9,6 @@
 
 namespace {
 
-struct LocalTraits {
-    using type = void*;
-    static type none() noexcept { return nullptr; }
-    static void close(type p) noexcept { ::LocalFree(p); }
-};
-using UniqueLocal = Owned<LocalTraits>;
-
 std::wstring RandomHex(size_t digits) {
     std::vector<unsigned char> bytes((digits + 1) / 2);
     if (!RtlGenRandom(bytes.data(), static_cast<ULONG>(bytes.size()))) return std::wstring();
@@ -40,7 +33,7 @@ std::wstring OwnUserSid() {
     if (!::GetTokenInformation(token.get(), TokenUser, info.data(), size, &size)) return std::wstring();
     wchar_t* text = nullptr;
     if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(info.data())->User.Sid, &text)) return std::wstring();
-    UniqueLocal owned(text);
+    UniqueLocalMem owned(text);
     return text;
 }
 
@@ -64,7 +57,7 @@ bool CPrivateFolder::Create(const std::wstring& parent, const std::wstring& pref
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(acl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;
-    UniqueLocal ownedDescriptor(descriptor);
+    UniqueLocalMem ownedDescriptor(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
 
     std::wstring base = parent;

@@ -29,12 +29,6 @@ RtlGetVersionFn CachedRtlGetVersion() {
     return address;
 }
 
-struct CoTaskMemTraits {
-    using type = void*;
-    static type none() noexcept { return nullptr; }
-    static void close(type p) noexcept { ::CoTaskMemFree(p); }
-};
-
 }  // namespace
 
 bool Windows10FromRtl(bool rtlPresent, LONG rtlStatus, DWORD rtlMajor) {
@@ -192,12 +186,11 @@ std::wstring GetKnownFolderPath(const GUID& folderId) {
         UniqueModule shell(LoadSystemLibrary(L"shell32.dll"));
         auto getKnownFolderPath = LookupProc<SHGetKnownFolderPathFn>(shell.get(), "SHGetKnownFolderPath");
         if (!getKnownFolderPath) return std::wstring();
-        Owned<CoTaskMemTraits> path;
-        wchar_t* raw = nullptr;
-        HRESULT hr = getKnownFolderPath(folderId, 0, nullptr, &raw);
-        path.reset(raw);
-        if (FAILED(hr) || !raw) return std::wstring();
-        return std::wstring(raw);
+        // Freed whatever the result: the call may hand out memory even when it fails.
+        UniqueCoTaskMem<wchar_t> path;
+        HRESULT hr = getKnownFolderPath(folderId, 0, nullptr, path.out());
+        if (FAILED(hr) || !path) return std::wstring();
+        return std::wstring(path.get());
     } catch (const std::exception&) {
         return std::wstring();
     }

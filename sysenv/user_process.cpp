@@ -10,7 +10,9 @@
 
 #include "sysenv/system_helpers.h"
 #include "util/com_ptr.h"
+#include "util/com_scope.h"
 #include "util/owned.h"
+#include "util/variant.h"
 
 namespace {
 
@@ -18,35 +20,6 @@ using WTSGetActiveConsoleSessionIdFn = DWORD(WINAPI*)();
 using WTSQueryUserTokenFn = BOOL(WINAPI*)(ULONG, HANDLE*);
 using CreateEnvironmentBlockFn = BOOL(WINAPI*)(void**, HANDLE, BOOL);
 using DestroyEnvironmentBlockFn = BOOL(WINAPI*)(void*);
-
-struct BstrTraits {
-    using type = BSTR;
-    static type none() noexcept { return nullptr; }
-    static void close(type b) noexcept { ::SysFreeString(b); }
-};
-using UniqueBstr = Owned<BstrTraits>;
-
-// A VARIANT cleared when it goes.
-class Variant {
-public:
-    Variant() { ::VariantInit(&value_); }
-    explicit Variant(const std::wstring& text) : Variant() {
-        value_.vt = VT_BSTR;
-        value_.bstrVal = ::SysAllocString(text.c_str());
-    }
-    explicit Variant(long number) : Variant() {
-        value_.vt = VT_I4;
-        value_.lVal = number;
-    }
-    ~Variant() { ::VariantClear(&value_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
-    VARIANT* get() { return &value_; }
-    VARIANT& operator*() { return value_; }
-
-private:
-    VARIANT value_;
-};
 
 // An environment block of a user's token, released when it goes.
 class UserEnvironment {
@@ -178,16 +151,13 @@ ComPtr<IShellDispatch2> DesktopShell() {
 // program, so that it runs as the shell does.
 bool StartThroughShell(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
     if (!::GetShellWindow()) return false;
-    const HRESULT com = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    bool started = false;
-    if (ComPtr<IShellDispatch2> shell = DesktopShell()) {
-        UniqueBstr file(::SysAllocString(program.c_str()));
-        Variant args(arguments), directory(folder), operation(std::wstring(L"open")),
-            show(static_cast<long>(SW_SHOWNORMAL));
-        started = file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *show));
-    }
-    if (SUCCEEDED(com)) ::CoUninitialize();
-    return started;
+    ComScope com(ComScope::kApartment);
+    ComPtr<IShellDispatch2> shell = DesktopShell();
+    if (!shell) return false;
+    UniqueBstr file(::SysAllocString(program.c_str()));
+    Variant args(arguments.c_str()), directory(folder.c_str()), operation(L"open"),
+        show(static_cast<long>(SW_SHOWNORMAL));
+    return file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *show));
 }
 
 bool StartForConsoleUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {

@@ -7,7 +7,9 @@
 #include "uilib/uimanager.h"
 #include "util/com_object.h"
 #include "util/com_ptr.h"
+#include "util/owned.h"
 #include "util/system_library.h"
+#include "util/variant.h"
 
 namespace uilib {
 namespace {
@@ -213,9 +215,11 @@ public:
             if (ComPtr<IAccessible> own = OwnObject(edit)) {
                 VARIANT self;
                 SetI4(&self, CHILDID_SELF);
-                if (own->get_accValue(self, value) == S_OK && *value) return S_OK;
-                ::SysFreeString(*value);
-                *value = nullptr;
+                UniqueBstr text;
+                if (own->get_accValue(self, text.out()) == S_OK && text) {
+                    *value = text.release();
+                    return S_OK;
+                }
             }
             return Text(edit->GetText(), value);
         }
@@ -466,12 +470,11 @@ private:
             if (edit->IsReadOnly()) s |= STATE_SYSTEM_READONLY;
             // What the box's own object adds (protected text, its own focus).
             if (ComPtr<IAccessible> own = OwnObject(edit)) {
-                VARIANT self, state;
+                VARIANT self;
                 SetI4(&self, CHILDID_SELF);
-                ::VariantInit(&state);
-                if (own->get_accState(self, &state) == S_OK && state.vt == VT_I4)
-                    s |= DWORD(state.lVal) & (STATE_SYSTEM_PROTECTED | STATE_SYSTEM_READONLY);
-                ::VariantClear(&state);
+                Variant state;
+                if (own->get_accState(self, state.out()) == S_OK && state->vt == VT_I4)
+                    s |= DWORD(state->lVal) & (STATE_SYSTEM_PROTECTED | STATE_SYSTEM_READONLY);
             }
         }
         return s;

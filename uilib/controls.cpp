@@ -9,6 +9,7 @@
 
 #include "uilib/attributes.h"
 #include "uilib/uimanager.h"
+#include "util/owned.h"
 #include "util/system_library.h"
 
 using uilib::ParseBool;
@@ -235,9 +236,8 @@ void CControlUI::DoPaint(HDC hDC, const RECT& rcPaint) {
 
 void CControlUI::PaintBkColor(HDC hDC) {
     if ((m_dwBkColor >> 24) == 0) return;
-    HBRUSH brush = ::CreateSolidBrush(ToColorRef(m_dwBkColor));
-    ::FillRect(hDC, &m_rcItem, brush);
-    ::DeleteObject(brush);
+    UniqueGdiObject brush(::CreateSolidBrush(ToColorRef(m_dwBkColor)));
+    ::FillRect(hDC, &m_rcItem, static_cast<HBRUSH>(brush.get()));
 }
 void CControlUI::PaintBkImage(HDC hDC) {
     if (!m_sBkImage.IsEmpty()) DrawImage(hDC, m_sBkImage);
@@ -249,15 +249,14 @@ void CControlUI::PaintForeImage(HDC hDC) {
 void CControlUI::PaintText(HDC /*hDC*/) {}
 void CControlUI::PaintBorder(HDC hDC) {
     if (m_nBorderSize <= 0 || (m_dwBorderColor >> 24) == 0) return;
-    HBRUSH brush = ::CreateSolidBrush(ToColorRef(m_dwBorderColor));
+    UniqueGdiObject brush(::CreateSolidBrush(ToColorRef(m_dwBorderColor)));
     const RECT& r = m_rcItem;
     int b = m_pManager ? m_pManager->Scale(m_nBorderSize) : m_nBorderSize;
     RECT edges[4] = {{r.left, r.top, r.right, r.top + b},
                      {r.left, r.bottom - b, r.right, r.bottom},
                      {r.left, r.top + b, r.left + b, r.bottom - b},
                      {r.right - b, r.top + b, r.right, r.bottom - b}};
-    for (const RECT& e : edges) ::FillRect(hDC, &e, brush);
-    ::DeleteObject(brush);
+    for (const RECT& e : edges) ::FillRect(hDC, &e, static_cast<HBRUSH>(brush.get()));
 }
 
 void CControlUI::Invalidate() {

@@ -18,14 +18,14 @@
 #include "uilib/uimanager.h"
 #include "uilib/zip_reader.h"
 #include "util/com_ptr.h"
+#include "util/com_scope.h"
+#include "util/owned.h"
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
 #endif
 
 using uilib::Picture;
-using uilib::UniqueGdiObject;
-using uilib::UniqueMemDc;
 
 namespace {
 
@@ -56,9 +56,8 @@ UINT WindowDpi(HWND hwnd) {
         UINT dpi = getDpiForWindow(hwnd);
         if (dpi) return dpi;
     }
-    HDC screen = ::GetDC(NULL);
-    int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 0;
-    if (screen) ::ReleaseDC(NULL, screen);
+    WindowDc screen(NULL);
+    int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
     return dpi > 0 ? UINT(dpi) : uilib::kBaseDpi;
 }
 
@@ -120,14 +119,13 @@ public:
         if (full.cx != size_.cx || full.cy != size_.cy) {
             UniqueGdiObject bmp(manager->CreateShadowBitmap(win));
             if (!bmp) return;
-            HDC screen = GetDC(NULL);
-            UniqueMemDc mem(CreateCompatibleDC(screen));
+            WindowDc screen(NULL);
+            UniqueMemDc mem(CreateCompatibleDC(screen.get()));
             HGDIOBJ old = SelectObject(mem.get(), bmp.get());
             POINT zero = {0, 0};
             BLENDFUNCTION bf = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-            UpdateLayeredWindow(hwnd_, screen, &pos, &full, mem.get(), &zero, 0, &bf, ULW_ALPHA);
+            UpdateLayeredWindow(hwnd_, screen.get(), &pos, &full, mem.get(), &zero, 0, &bf, ULW_ALPHA);
             SelectObject(mem.get(), old);
-            ReleaseDC(NULL, screen);
             size_ = full;
         }
         SetWindowPos(hwnd_, main, pos.x, pos.y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
@@ -232,8 +230,10 @@ struct CPaintManagerUI::Impl {
     CControlUI* spacePressed = NULL;  // Space is down on this button
     DWORD focusColor = 0;
 
+    // OLE, started by the window for a client's first question when the
+    // program had not started COM; it ends with the accessible object.
+    ComScope ole;
     ComPtr<IAccessible> accessible;
-    bool oleInitialized = false;
     std::vector<std::pair<CControlUI*, LONG>> accIds;
     LONG nextAccId = 1;
     // What assistive technology saw after the last layout pass.
@@ -486,10 +486,7 @@ struct CPaintManagerUI::Impl {
             CoDisconnectObject(accessible.get(), 0);
             accessible.reset();
         }
-        if (oleInitialized) {
-            oleInitialized = false;
-            OleUninitialize();
-        }
+        ole.end();
     }
 
     void Paint(HDC target, const RECT& area) {
@@ -735,9 +732,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
         if (!d.accessible) d.accessible = uilib::CreateWindowAccessible(this);
         LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
-        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.oleInitialized && SUCCEEDED(OleInitialize(NULL))) {
+        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.ole.ok() && SUCCEEDED(d.ole.start(ComScope::kOle))) {
             // A program that never started COM: the window does, for as long as it lives.
-            d.oleInitialized = true;
             r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
         }
         if (r < 0) return false;
@@ -1136,7 +1132,8 @@ RECT CPaintManagerUI::GetFocusMarkRect(CControlUI* control) {
     auto* label = static_cast<CLabelUI*>(control->GetInterface(L"Label"));
     CDuiString text = control->GetText();
     if (label && !control->GetInterface(L"RichEdit") && !text.IsEmpty() && d.hwnd) {
-        HDC screen = ::GetDC(d.hwnd);
+        WindowDc window(d.hwnd);
+        HDC screen = window.get();
         HGDIOBJ oldFont = SelectObject(screen, GetFont(label->GetFont()));
         RECT pad = ScaleRect(label->GetTextPadding());
         RECT box = {pos.left + pad.left, pos.top + pad.top, pos.right - pad.right, pos.bottom - pad.bottom};
@@ -1145,7 +1142,6 @@ RECT CPaintManagerUI::GetFocusMarkRect(CControlUI* control) {
         DrawTextW(screen, text, text.GetLength(), &calc, (style & ~(DT_VCENTER | DT_BOTTOM | DT_CENTER | DT_RIGHT)) |
                                                           DT_CALCRECT | DT_NOPREFIX);
         SelectObject(screen, oldFont);
-        ::ReleaseDC(d.hwnd, screen);
         int w = calc.right - calc.left, h = calc.bottom - calc.top;
         int x = box.left, y = box.top;
         if (style & DT_CENTER) x = box.left + (box.right - box.left - w) / 2;

@@ -8,15 +8,6 @@
 #include "util/gdiplus_api.h"
 
 namespace uilib {
-namespace {
-
-struct GpBitmapTraits {
-    using type = Gdiplus::GpBitmap*;
-    static type none() noexcept { return nullptr; }
-    static void close(type b) noexcept { GpImageTraits::close(b); }
-};
-
-}  // namespace
 
 HBITMAP CreateDib32(int width, int height, unsigned char** bits) {
     BITMAPINFO bi;
@@ -39,17 +30,16 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     using namespace Gdiplus;
     const GdiplusApi* gdiplus = GetGdiplus();
     if (!data || size == 0 || !gdiplus) return false;
-    HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, size);
+    UniqueGlobalMem mem(GlobalAlloc(GMEM_MOVEABLE, size));
     if (!mem) return false;
-    void* p = GlobalLock(mem);
+    void* p = GlobalLock(mem.get());
+    if (!p) return false;
     std::memcpy(p, data, size);
-    GlobalUnlock(mem);
+    GlobalUnlock(mem.get());
     ComPtr<IStream> stream;
-    if (FAILED(CreateStreamOnHGlobal(mem, TRUE, stream.out()))) {
-        GlobalFree(mem);
-        return false;
-    }
-    Owned<GpBitmapTraits> bitmap;
+    if (FAILED(CreateStreamOnHGlobal(mem.get(), TRUE, stream.out()))) return false;
+    (void)mem.release();  // the stream frees the memory now
+    UniqueGpBitmap bitmap;
     if (gdiplus->CreateBitmapFromStream(stream.get(), bitmap.out()) != Ok) return false;
     UINT w = 0, h = 0;
     gdiplus->GetImageWidth(bitmap.get(), &w);

@@ -10,19 +10,6 @@
 
 namespace uilib {
 
-struct GdiObjectTraits {
-    using type = HGDIOBJ;
-    static type none() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::DeleteObject(h); }
-};
-struct MemDcTraits {
-    using type = HDC;
-    static type none() noexcept { return nullptr; }
-    static void close(type h) noexcept { ::DeleteDC(h); }
-};
-using UniqueGdiObject = Owned<GdiObjectTraits>;
-using UniqueMemDc = Owned<MemDcTraits>;
-
 // A decoded picture: a top-down 32-bit DIB section with premultiplied alpha.
 struct Picture {
     UniqueGdiObject bitmap;

@@ -5,6 +5,7 @@
 
 #include "uilib/builder.h"
 #include "uilib/uiwindow.h"
+#include "util/owned.h"
 
 WindowImplBase::WindowImplBase() : m_zipData(NULL) {}
 
@@ -116,9 +117,9 @@ LRESULT WindowImplBase::OnSize(UINT, WPARAM, LPARAM, BOOL& bHandled) {
         ::OffsetRect(&rc, -rc.left, -rc.top);
         rc.right++;
         rc.bottom++;
-        HRGN rgn = ::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, corner.cx, corner.cy);
+        UniqueGdiObject rgn(::CreateRoundRectRgn(rc.left, rc.top, rc.right, rc.bottom, corner.cx, corner.cy));
         // On success the system owns the region; otherwise it is ours to free.
-        if (rgn && !::SetWindowRgn(m_hWnd, rgn, TRUE)) ::DeleteObject(rgn);
+        if (rgn && ::SetWindowRgn(m_hWnd, static_cast<HRGN>(rgn.get()), TRUE)) (void)rgn.release();
     }
     bHandled = FALSE;
     return 0;

@@ -7,6 +7,7 @@
 #include "uninstall/handover.h"
 #include "uninstall/messages.h"
 #include "uninstall/removal.h"
+#include "util/com_scope.h"
 #include "util/path.h"
 
 namespace {
@@ -16,20 +17,6 @@ namespace {
 const DWORD kOriginalsEndMs = 30000;
 // How long the deletion of the original's file is retried after it ended.
 const DWORD kOriginalFileGraceMs = 5000;
-
-// COM for reading the shortcut, released on the way out.
-class ComScope {
-public:
-    ComScope() : ok_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
-    ~ComScope() {
-        if (ok_) ::CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-private:
-    bool ok_;
-};
 
 std::wstring FolderOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
@@ -59,7 +46,7 @@ int RunCopy(const UninstallOptions& options) {
     // Opened now, while they surely still run (waiting for this process).
     UniqueHandle reporter = OpenHandoverProcess(options.reportTo, options.original, PROCESS_TERMINATE);
     UniqueHandle starter = OpenHandoverProcess(options.alsoWaitFor, options.original, 0);
-    ComScope com;
+    ComScope com(ComScope::kApartment);  // for reading the shortcut
     RemovalRequest request = RequestFor(folder, options.removeSettings, options.original);
     // Without a known original that will have ended, its file is moved aside at once.
     if (reporter) request.ownFileGraceMs = kOriginalFileGraceMs;
@@ -110,7 +97,7 @@ int RunOriginal(const UninstallOptions& options) {
     if (RunCopyAndWait(self, CUserFolders::Instance().TempFolder(), arguments, code)) return PassedOnExitCode(code);
     // No copy to be had: remove from here. This program's own file is then
     // moved aside and goes at the next restart, and so does its folder.
-    ComScope com;
+    ComScope com(ComScope::kApartment);  // for reading the shortcut
     return Finish(RemoveInstallation(RequestFor(folder, removeSettings, self), nullptr), folder, options.silent);
 }
 

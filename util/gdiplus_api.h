@@ -47,6 +47,11 @@ struct GpImageTraits {
         if (const GdiplusApi* api = GetGdiplus()) api->DisposeImage(image);
     }
 };
+struct GpBitmapTraits {  // a bitmap is an image to GDI+, disposed of as one
+    using type = Gdiplus::GpBitmap*;
+    static type none() noexcept { return nullptr; }
+    static void close(type bitmap) noexcept { GpImageTraits::close(bitmap); }
+};
 struct GpGraphicsTraits {
     using type = Gdiplus::GpGraphics*;
     static type none() noexcept { return nullptr; }
@@ -55,4 +60,5 @@ struct GpGraphicsTraits {
     }
 };
 using UniqueGpImage = Owned<GpImageTraits>;
+using UniqueGpBitmap = Owned<GpBitmapTraits>;
 using UniqueGpGraphics = Owned<GpGraphicsTraits>;

@@ -1,8 +1,16 @@
 #pragma once
-// One small owning wrapper for every kind of system resource: handles, find
-// handles, registry keys, modules, memory blocks. The traits say what "none"
-// is and how the resource is released.
+// The catalogue of owning wrappers for system resources. Owned<Traits> serves
+// every resource that one value names: handles, find handles, registry keys,
+// modules, memory blocks of the local, global and COM heaps, BSTRs, GDI
+// objects and memory device contexts; the traits say what "none" is and how
+// the resource is released. WindowDc gives a window's device context back.
+// Beside this header: util/variant.h (VARIANT, PROPVARIANT),
+// util/com_scope.h (COM started on a thread), util/com_ptr.h (interface
+// references), util/gdiplus_api.h (GDI+ pictures and graphics).
 #include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+
 #include <utility>
 
 template <class Traits>
@@ -71,10 +79,36 @@ struct ModuleTraits {
     static type none() noexcept { return nullptr; }
     static void close(type m) noexcept { ::FreeLibrary(m); }
 };
-struct LocalMemTraits {
+struct LocalMemTraits {  // LocalAlloc, and what the system allocates so (SIDs as text, descriptors, argument lists)
     using type = HLOCAL;
     static type none() noexcept { return nullptr; }
     static void close(type p) noexcept { ::LocalFree(p); }
+};
+struct GlobalMemTraits {
+    using type = HGLOBAL;
+    static type none() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::GlobalFree(p); }
+};
+template <class T = void>
+struct CoTaskMemTraits {  // what COM and the shell hand out from the task allocator (paths, item lists)
+    using type = T*;
+    static type none() noexcept { return nullptr; }
+    static void close(type p) noexcept { ::CoTaskMemFree(p); }
+};
+struct BstrTraits {
+    using type = BSTR;
+    static type none() noexcept { return nullptr; }
+    static void close(type b) noexcept { ::SysFreeString(b); }
+};
+struct GdiObjectTraits {  // pens, brushes, fonts, bitmaps, regions
+    using type = HGDIOBJ;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::DeleteObject(h); }
+};
+struct MemDcTraits {  // CreateCompatibleDC
+    using type = HDC;
+    static type none() noexcept { return nullptr; }
+    static void close(type h) noexcept { ::DeleteDC(h); }
 };
 
 using UniqueHandle = Owned<HandleTraits>;
@@ -83,3 +117,27 @@ using UniqueFind = Owned<FindHandleTraits>;
 using UniqueRegKey = Owned<RegKeyTraits>;
 using UniqueModule = Owned<ModuleTraits>;
 using UniqueLocalMem = Owned<LocalMemTraits>;
+using UniqueGlobalMem = Owned<GlobalMemTraits>;
+template <class T = void>
+using UniqueCoTaskMem = Owned<CoTaskMemTraits<T>>;
+using UniqueBstr = Owned<BstrTraits>;
+using UniqueGdiObject = Owned<GdiObjectTraits>;
+using UniqueMemDc = Owned<MemDcTraits>;
+
+// A window's device context (the screen's for a null window), given back when it goes.
+class WindowDc {
+public:
+    explicit WindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+    ~WindowDc() {
+        if (dc_) ::ReleaseDC(window_, dc_);
+    }
+    WindowDc(const WindowDc&) = delete;
+    WindowDc& operator=(const WindowDc&) = delete;
+
+    HDC get() const noexcept { return dc_; }
+    explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};

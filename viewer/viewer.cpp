@@ -13,6 +13,7 @@
 #include <string>
 
 #include "util/com_ptr.h"
+#include "util/com_scope.h"
 #include "util/gdiplus_api.h"
 #include "util/owned.h"
 #include "util/path.h"
@@ -111,12 +112,12 @@ void Paint(HWND window, const ViewerState& state) {
     const int width = client.right - client.left, height = client.bottom - client.top;
     if (width > 0 && height > 0) {
         // Drawn off screen first, then copied in one go: no flicker on resize.
-        HDC memory = ::CreateCompatibleDC(dc);
-        HBITMAP bitmap = ::CreateCompatibleBitmap(dc, width, height);
-        HGDIOBJ old = ::SelectObject(memory, bitmap);
+        UniqueMemDc memory(::CreateCompatibleDC(dc));
+        UniqueGdiObject bitmap(::CreateCompatibleBitmap(dc, width, height));
+        HGDIOBJ old = ::SelectObject(memory.get(), bitmap.get());
         const GdiplusApi* gdiplus = GetGdiplus();
         UniqueGpGraphics g;
-        if (gdiplus && gdiplus->CreateFromHDC(memory, g.out()) == Gdiplus::Ok) {
+        if (gdiplus && gdiplus->CreateFromHDC(memory.get(), g.out()) == Gdiplus::Ok) {
             gdiplus->GraphicsClear(g.get(), 0xFF202124);
             if (state.image) {
                 const FitRect fit = FitPicture(state.imageWidth, state.imageHeight, width, height);
@@ -126,10 +127,8 @@ void Paint(HWND window, const ViewerState& state) {
             }
         }
         g.reset();
-        ::BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
-        ::SelectObject(memory, old);
-        ::DeleteObject(bitmap);
-        ::DeleteDC(memory);
+        ::BitBlt(dc, 0, 0, width, height, memory.get(), 0, 0, SRCCOPY);
+        ::SelectObject(memory.get(), old);
     }
     ::EndPaint(window, &ps);
 }
@@ -184,7 +183,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     // A viewer is there to be seen: a launcher that asks for a hidden start
     // (as the installer's "try it now" does) still gets a normal window.
     if (show == SW_HIDE) show = SW_SHOWNORMAL;
-    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    ComScope com(ComScope::kApartment);
     int exitCode = 0;
     {
         ViewerState state;
@@ -205,8 +204,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         if (window) {
             int argc = 0;
             LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);
+            UniqueLocalMem arguments(argv);
             const std::wstring requested = (argv && argc > 1) ? argv[1] : L"";
-            if (argv) ::LocalFree(argv);
             if (requested.empty() || !OpenPicture(window, state, requested, false)) {
                 OpenPicture(window, state, ModuleFolder() + L"\\" + kWelcomePicture, true);
                 if (!requested.empty()) {
@@ -224,6 +223,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
             exitCode = static_cast<int>(msg.wParam);
         }
     }
-    ::CoUninitialize();
     return exitCode;
 }

@@ -241,8 +241,8 @@ TEST_F(AccessTest, FocusMarkIsDrawnOnlyAfterTheKeyboardMovedTheFocus) {
         RECT rc;
         GetClientRect(window, &rc);
         unsigned char* bits = nullptr;
-        uilib::UniqueGdiObject dib(uilib::CreateDib32(rc.right, rc.bottom, &bits));
-        uilib::UniqueMemDc dc(CreateCompatibleDC(nullptr));
+        UniqueGdiObject dib(uilib::CreateDib32(rc.right, rc.bottom, &bits));
+        UniqueMemDc dc(CreateCompatibleDC(nullptr));
         HGDIOBJ old = SelectObject(dc.get(), dib.get());
         SendMessageW(window, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
         GdiFlush();

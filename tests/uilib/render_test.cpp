@@ -91,8 +91,8 @@ Frame Render(HWND hwnd) {
     f.width = rc.right;
     f.height = rc.bottom;
     unsigned char* bits = nullptr;
-    uilib::UniqueGdiObject dib(uilib::CreateDib32(f.width, f.height, &bits));
-    uilib::UniqueMemDc dc(CreateCompatibleDC(nullptr));
+    UniqueGdiObject dib(uilib::CreateDib32(f.width, f.height, &bits));
+    UniqueMemDc dc(CreateCompatibleDC(nullptr));
     HGDIOBJ old = SelectObject(dc.get(), dib.get());
     SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.get()), PRF_CLIENT);
     GdiFlush();
@@ -345,7 +345,7 @@ TEST_F(SkinWindowTest, ShadowFollowsTheWindow) {
 }
 
 TEST_F(SkinWindowTest, ShadowBitmapIsCutFromThePicture) {
-    uilib::UniqueGdiObject bmp(window.Manager().CreateShadowBitmap(SIZE{608, 456}));
+    UniqueGdiObject bmp(window.Manager().CreateShadowBitmap(SIZE{608, 456}));
     ASSERT_TRUE(bmp);
     DIBSECTION ds;
     ASSERT_EQ(GetObjectW(bmp.get(), sizeof ds, &ds), int(sizeof ds));
@@ -417,7 +417,7 @@ TEST_F(SkinWindowTest, DpiChangeRelayoutsAndComesBackPixelForPixel) {
         ASSERT_TRUE(GetObjectW(window.Manager().GetFont(font), sizeof lf, &lf));
         EXPECT_EQ(lf.lfHeight, font < 0 ? -24 : -36);
     }
-    uilib::UniqueGdiObject shadow(window.Manager().CreateShadowBitmap(SIZE{912, 684}));
+    UniqueGdiObject shadow(window.Manager().CreateShadowBitmap(SIZE{912, 684}));
     BITMAP bm;
     ASSERT_TRUE(GetObjectW(shadow.get(), sizeof bm, &bm));
     EXPECT_EQ(bm.bmWidth, 912 + 35 + 35);
