@@ -14,8 +14,10 @@
 
 #include "util/md5.h"
 #include "util/com_ptr.h"
+#include "util/com_scope.h"
 #include "util/owned.h"
 #include "util/text.h"
+#include "util/variant.h"
 
 struct WmiConnection {
     ComPtr<IWbemLocator> locator;
@@ -102,17 +104,18 @@ int HardwareGatherCount() { return g_gatherCount; }
 
 void GatherHardwareTexts(HardwareTexts& texts) {
     ++g_gatherCount;
-    ::CoInitialize(nullptr);
-    ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
-                           nullptr, EOAC_NONE, nullptr);
     {
+        // Any thread may gather: one already in the multithreaded apartment
+        // keeps its COM as it was (the WMI calls work there too).
+        ComScope com(ComScope::kApartment);
+        ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
+                               nullptr, EOAC_NONE, nullptr);
         WmiConnection connection;
         if (SUCCEEDED(::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                                          connection.locator.outVoid()))) {
-            BSTR ns = ::SysAllocString(L"ROOT\\CIMV2");
-            connection.locator->ConnectServer(ns, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+            UniqueBstr ns(::SysAllocString(L"ROOT\\CIMV2"));
+            connection.locator->ConnectServer(ns.get(), nullptr, nullptr, nullptr, 0, nullptr, nullptr,
                                               connection.services.out());
-            ::SysFreeString(ns);
             if (connection.services) {
                 ::CoSetProxyBlanket(connection.services.get(), RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
                                     RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
@@ -129,7 +132,6 @@ void GatherHardwareTexts(HardwareTexts& texts) {
         connection.services.reset();
         connection.locator.reset();
     }
-    ::CoUninitialize();
     if (texts.disk.empty()) texts.disk = Utf8ToWide(ReadDiskSerialByIoctl());
 }
 
@@ -139,14 +141,12 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
     if (index < 0 || index >= WMI_QUERY_COUNT) return -1;
     const WmiQueryDef& def = kQueries[index];
 
-    BSTR language = ::SysAllocString(L"WQL");
-    BSTR query = ::SysAllocString(def.wql);
+    UniqueBstr language(::SysAllocString(L"WQL"));
+    UniqueBstr query(::SysAllocString(def.wql));
     ComPtr<IEnumWbemClassObject> enumerator;
-    HRESULT hr = connection->services->ExecQuery(language, query,
+    HRESULT hr = connection->services->ExecQuery(language.get(), query.get(),
                                                  WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
                                                  enumerator.out());
-    ::SysFreeString(query);
-    ::SysFreeString(language);
     if (FAILED(hr) || !enumerator) return -3;
 
     int stored = 0;
@@ -157,12 +157,11 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
         if (returned == 0 || !object) break;
         result.valueCount[stored] = def.propertyCount;
         for (int p = 0; p < def.propertyCount; ++p) {
-            VARIANT value;
-            ::VariantInit(&value);
-            if (SUCCEEDED(object->Get(def.properties[p], 0, &value, nullptr, nullptr)) && value.vt == VT_BSTR &&
-                value.bstrVal) {
+            Variant value;
+            if (SUCCEEDED(object->Get(def.properties[p], 0, value.out(), nullptr, nullptr)) && value->vt == VT_BSTR &&
+                value->bstrVal) {
                 wchar_t* slot = result.values[stored][p];
-                std::wcsncpy(slot, value.bstrVal, WmiQueryResult::kMaxValueLength);
+                std::wcsncpy(slot, value->bstrVal, WmiQueryResult::kMaxValueLength);
                 slot[WmiQueryResult::kMaxValueLength] = L'\0';
                 if (p == 0) {
                     std::wstring first(slot);
@@ -174,7 +173,6 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
                     std::wcscpy(slot, first.c_str());  // never longer than before
                 }
             }
-            ::VariantClear(&value);
         }
         ++stored;
     }

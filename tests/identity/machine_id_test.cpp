@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstring>
 #include <map>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "identity/machine_id.h"
@@ -211,4 +213,22 @@ TEST(MachineId, MatchesWhatWmicReports) {
     EXPECT_EQ(GetMachineId(), expected) << WideToUtf8(processor + L" | " + baseboard + L" | " + disk);
     EXPECT_EQ(GetMachineId(), expected);
     EXPECT_EQ(HardwareGatherCount(), 1);
+}
+
+// Runs after the test above, which counts the gatherings from none.
+TEST(MachineId, GatheringLeavesTheCallersApartmentAsItWas) {
+    // A thread already in the multithreaded apartment: gathering must not end its COM.
+    HRESULT before = E_FAIL, after = E_FAIL;
+    HardwareTexts texts;
+    std::thread([&] {
+        before = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        GatherHardwareTexts(texts);
+        // S_FALSE: still initialised, as before; S_OK would mean the gathering ended it.
+        after = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        if (SUCCEEDED(after)) ::CoUninitialize();
+        if (SUCCEEDED(before)) ::CoUninitialize();
+    }).join();
+    ASSERT_EQ(before, S_OK);
+    EXPECT_EQ(after, S_FALSE);
+    EXPECT_FALSE(texts.processor.empty());
 }
