@@ -1,0 +1,218 @@
+// The COM helpers: what ComPtr counts, what the object base answers and
+// counts, and which starts of COM a ComScope ends.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <objbase.h>
+#include <ole2.h>
+
+#include <thread>
+#include <utility>
+
+#include "util/com_object.h"
+#include "util/com_ptr.h"
+#include "util/com_scope.h"
+
+namespace {
+
+// Counts its references and never deletes itself, so that every count can be read.
+struct Probe : IUnknown {
+    LONG refs = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** out) override {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++refs); }
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--refs); }
+};
+
+// A call that hands out a new reference, as creating functions do.
+HRESULT HandOut(Probe* probe, IUnknown** out) {
+    probe->AddRef();
+    *out = probe;
+    return S_OK;
+}
+
+TEST(ComPtr, CountsWhatItSharesAdoptsAndGivesAway) {
+    Probe a, b;
+    {
+        ComPtr<IUnknown> shared(&a);  // shares: the caller's own reference is not taken
+        EXPECT_EQ(a.refs, 1);
+        ComPtr<IUnknown> copy(shared);
+        EXPECT_EQ(a.refs, 2);
+        ComPtr<IUnknown> moved(std::move(copy));
+        EXPECT_EQ(a.refs, 2);
+        EXPECT_FALSE(copy);
+        copy = shared;
+        EXPECT_EQ(a.refs, 3);
+        ComPtr<IUnknown>& same = copy;
+        copy = same;
+        EXPECT_EQ(a.refs, 3);
+        copy = ComPtr<IUnknown>(&b);  // the old reference goes, the new one is shared
+        EXPECT_EQ(a.refs, 2);
+        EXPECT_EQ(b.refs, 1);
+
+        IUnknown* raw = shared.detach();  // given away: nothing released
+        EXPECT_FALSE(shared);
+        EXPECT_EQ(a.refs, 2);
+        shared.attach(raw);  // taken back: nothing added
+        EXPECT_EQ(a.refs, 2);
+        shared.attach(nullptr);  // what it held goes
+        EXPECT_EQ(a.refs, 1);
+
+        ASSERT_EQ(HandOut(&b, moved.out()), S_OK);  // out() lets go of `a`; the call's reference is kept
+        EXPECT_EQ(a.refs, 0);
+        EXPECT_EQ(b.refs, 2);
+        HandOut(&b, reinterpret_cast<IUnknown**>(copy.outVoid()));
+        EXPECT_EQ(b.refs, 2);
+        moved.reset();
+        EXPECT_EQ(b.refs, 1);
+    }
+    EXPECT_EQ(a.refs, 0);
+    EXPECT_EQ(b.refs, 0);
+}
+
+// Interfaces of the test's own: a derived pair and an unrelated one.
+struct IBase : IUnknown {
+    virtual int STDMETHODCALLTYPE Kind() = 0;
+};
+struct IDerived : IBase {
+    virtual int STDMETHODCALLTYPE Depth() = 0;
+};
+struct IOther : IUnknown {
+    virtual int STDMETHODCALLTYPE Other() = 0;
+};
+constexpr GUID IID_IBase = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22, 0x61, 0x0b, 0x7e, 0x01}};
+constexpr GUID IID_IDerived = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22, 0x61, 0x0b, 0x7e, 0x02}};
+constexpr GUID IID_IOther = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22, 0x61, 0x0b, 0x7e, 0x03}};
+
+class Sample final : public ComObject<ComInterface<IDerived, &IID_IBase, &IID_IDerived>,
+                                      ComInterface<IOther, &IID_IOther>> {
+public:
+    explicit Sample(bool* gone) : gone_(gone) {}
+    ~Sample() override { *gone_ = true; }
+    int STDMETHODCALLTYPE Kind() override { return 1; }
+    int STDMETHODCALLTYPE Depth() override { return 2; }
+    int STDMETHODCALLTYPE Other() override { return 3; }
+
+private:
+    bool* gone_;
+};
+
+TEST(ComObject, MakeComHandsOverTheOnlyReferenceAndTheLastReleaseDeletes) {
+    bool gone = false;
+    const LONG before = LiveComObjectCount();
+    ComPtr<Sample> object = MakeCom<Sample>(&gone);
+    EXPECT_EQ(LiveComObjectCount(), before + 1);
+    EXPECT_EQ(object->AddRef(), 2u);
+    EXPECT_EQ(object->Release(), 1u);
+    ComPtr<IOther> other = object;  // the same object, seen as one of its interfaces
+    EXPECT_EQ(other->Other(), 3);
+    EXPECT_EQ(static_cast<void*>(other.get()), static_cast<void*>(static_cast<IOther*>(object.get())));
+    object.reset();
+    EXPECT_FALSE(gone);
+    other.reset();
+    EXPECT_TRUE(gone);
+    EXPECT_EQ(LiveComObjectCount(), before);
+}
+
+TEST(ComObject, AnswersOnlyTheIdsOfItsTable) {
+    bool gone = false;
+    ComPtr<Sample> object = MakeCom<Sample>(&gone);
+    IUnknown* first = static_cast<IDerived*>(object.get());
+    IUnknown* second = static_cast<IOther*>(object.get());
+    // The pointer handed out for an id, with the one reference the answer
+    // added given back at once; null for E_NOINTERFACE with the out-pointer
+    // set to null, and `untouched` for anything else.
+    auto ask = [](IUnknown* from, const GUID& id) -> void* {
+        static char untouched;
+        void* out = &untouched;
+        const HRESULT hr = from->QueryInterface(id, &out);
+        if (hr == S_OK) {
+            EXPECT_EQ(static_cast<IUnknown*>(out)->Release(), 1u);
+            return out;
+        }
+        return hr == E_NOINTERFACE && !out ? nullptr : &untouched;
+    };
+    // IUnknown is the first interface whichever interface is asked.
+    EXPECT_EQ(ask(first, IID_IUnknown), first);
+    EXPECT_EQ(ask(second, IID_IUnknown), first);
+    EXPECT_EQ(ask(second, IID_IBase), static_cast<IBase*>(object.get()));
+    EXPECT_EQ(ask(second, IID_IDerived), static_cast<IDerived*>(object.get()));
+    EXPECT_EQ(ask(first, IID_IOther), second);
+    EXPECT_EQ(ask(first, IID_IDispatch), nullptr);
+    EXPECT_EQ(ask(second, IID_IClassFactory), nullptr);
+    EXPECT_EQ(first->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    EXPECT_EQ(object->AddRef(), 2u);
+    object->Release();
+}
+
+// Whether COM is started on this thread: a further start says S_FALSE (and is balanced at once).
+HRESULT StartAgain(DWORD model) {
+    const HRESULT hr = ::CoInitializeEx(nullptr, model);
+    if (SUCCEEDED(hr)) ::CoUninitialize();
+    return hr;
+}
+
+// Each case on a thread of its own, which starts without COM.
+void OnNewThread(void (*body)()) { std::thread(body).join(); }
+
+TEST(ComScope, EndsWhatItStarted) {
+    OnNewThread([] {
+        {
+            ComScope com(ComScope::kApartment);
+            EXPECT_EQ(com.result(), S_OK);
+            EXPECT_EQ(StartAgain(COINIT_APARTMENTTHREADED), S_FALSE);
+        }
+        EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_OK);  // nothing left behind
+    });
+    OnNewThread([] {
+        {
+            ComScope ole(ComScope::kOle);
+            EXPECT_TRUE(ole.ok());
+            EXPECT_EQ(StartAgain(COINIT_APARTMENTTHREADED), S_FALSE);
+        }
+        EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_OK);
+    });
+    OnNewThread([] {
+        // Someone else started COM first: the scope's start (S_FALSE) counts and is ended, once.
+        ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        {
+            ComScope com(ComScope::kApartment);
+            EXPECT_EQ(com.result(), S_FALSE);
+            com.end();
+            com.end();
+            EXPECT_FALSE(com.ok());
+        }
+        EXPECT_EQ(StartAgain(COINIT_APARTMENTTHREADED), S_FALSE);  // the other start still holds
+        ::CoUninitialize();
+    });
+}
+
+TEST(ComScope, LeavesAFailedStartUnbalanced) {
+    OnNewThread([] {
+        ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);  // another apartment kind
+        {
+            ComScope idle;
+            ComScope com(ComScope::kApartment);
+            ComScope ole(ComScope::kOle);
+            EXPECT_FALSE(idle.ok());
+            EXPECT_EQ(com.result(), RPC_E_CHANGED_MODE);
+            EXPECT_EQ(ole.result(), RPC_E_CHANGED_MODE);
+        }
+        // Ending any of them would have ended the other's COM (S_OK here).
+        EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_FALSE);
+        ::CoUninitialize();
+    });
+    OnNewThread([] {
+        // A failed start followed by one that succeeds: the scope ends the second one.
+        ComScope com;
+        ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        EXPECT_EQ(com.start(ComScope::kApartment), RPC_E_CHANGED_MODE);
+        ::CoUninitialize();
+        EXPECT_EQ(com.start(ComScope::kApartment), S_OK);
+        com.end();
+        EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_OK);
+    });
+}
+
+}  // namespace
