@@ -208,7 +208,7 @@ class AttackTest(t.InstallerFixture):
             self.assertTrue(watcher.acted)
             installed = t.unix(self.default_install)
             self.assertEqual(sorted(os.listdir(installed)),
-                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "welcome.png", "zeros.bin"])
+                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "manifest.lst", "welcome.png", "zeros.bin"])
 
         with self.subTest("an old fixed payload folder with planted files is ignored"):
             old = os.path.join(self.temp, "Quiview", "1.0.1")
