@@ -207,8 +207,9 @@ class AttackTest(t.InstallerFixture):
                 watcher.stop()
             self.assertTrue(watcher.acted)
             installed = t.unix(self.default_install)
+            # The payload's files and the helper's manifest of them, nothing planted.
             self.assertEqual(sorted(os.listdir(installed)),
-                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "welcome.png", "zeros.bin"])
+                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "manifest.lst", "welcome.png", "zeros.bin"])
 
         with self.subTest("an old fixed payload folder with planted files is ignored"):
             old = os.path.join(self.temp, "Quiview", "1.0.1")
