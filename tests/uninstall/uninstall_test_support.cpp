@@ -240,28 +240,17 @@ std::vector<std::wstring> ProbesIn(const std::wstring& folder) {
     return probes;
 }
 
-bool ChangeImmutable(const std::wstring& host, const std::wstring& folder, bool immutable) {
-    // Wine starts a host program without a process to wait for: the change
-    // is looked for until it shows.
-    qvtest::RunAndWait(std::wstring(L"/usr/bin/chattr ") + (immutable ? L"+i" : L"-i") + L" \"" + host + L"\"");
-    for (int i = 0; i < 400; ++i) {
-        if (CanWriteFolder(folder) != immutable) return true;
-        ::Sleep(25);
-    }
-    return false;
+bool ChangeImmutable(const std::string& host, const std::wstring& folder, bool immutable) {
+    return qvtest::RunHostProgram(
+        std::wstring(L"/usr/bin/chattr ") + (immutable ? L"+i" : L"-i") + L" \"" + Utf8ToWide(host) + L"\"",
+        [&] { return CanWriteFolder(folder) != immutable; });
 }
 
 }  // namespace
 
 bool SetFolderImmutable(const std::wstring& folder, bool immutable) {
-    using ToUnixFn = char*(__cdecl*)(const wchar_t*);
-    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!toUnix) return false;
-    char* unix = toUnix(folder.c_str());
-    if (!unix) return false;
-    const std::wstring host = Utf8ToWide(unix);
-    ::HeapFree(::GetProcessHeap(), 0, unix);
+    const std::string host = qvtest::HostPath(folder);
+    if (host.empty()) return false;
     for (int attempt = 0; attempt < 5; ++attempt) {
         if (!ChangeImmutable(host, folder, immutable)) return false;
         if (!immutable || ProbesIn(folder).empty()) return true;
