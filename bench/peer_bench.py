@@ -33,7 +33,8 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "bench"))
 import qvdrive as q  # noqa: E402
-import test_install as t  # noqa: E402
+import qvinstaller as t  # noqa: E402
+import qvlayout  # noqa: E402
 
 PEER_SCRIPTS = os.path.join(ROOT, "bench", "peers")
 ISCC = os.path.join(ROOT, "node_modules", "innosetup", "bin", "ISCC.exe")
@@ -214,7 +215,7 @@ class Installers:
 # --- the machine's state ----------------------------------------------------
 
 class Places:
-    """Where the programs put things in the Wine prefix (from qvwhere.exe)."""
+    """Where the programs put things in the Wine prefix (from the probe program)."""
 
     def __init__(self):
         info = t.where()
@@ -372,7 +373,7 @@ class ScreenProbe:
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline:
             seen = self.pixel(window, x, y)
-            if seen is not None and t.close_enough(seen, colour):
+            if seen is not None and q.close_enough(seen, colour):
                 return time.monotonic()
             if not alive():
                 raise RuntimeError("the installer ended before its page showed")
@@ -390,7 +391,7 @@ class Ours:
     # of the first page's banner, and the finish page's orange button, which
     # is white on every other page.
     FIRST_PAGE = ("begin.png", 199, 71, 199, 71)
-    FINISH_PAGE = ("expe.png", 83, 26, 108 + 83, 355 + 26)
+    FINISH_PAGE = ("expe.png", 83, 26, qvlayout.rect("btn_expe").x + 83, qvlayout.rect("btn_expe").y + 26)
 
     def __init__(self, places, bundle, files):
         self.places, self.bundle = places, bundle
@@ -416,10 +417,10 @@ class Ours:
                 window = (q.find_windows(t.TITLE) or [None])[0]
             painted = self.probe.wait_for(window, *self.FIRST_PAGE[3:], self.first, 60, program.running)
             q.wait_settled(window)  # input reaches a window only at its final place
-            if t.close_enough(self.probe.pixel(window, *self.FINISH_PAGE[3:]) or (0, 0, 0), self.finish):
+            if q.close_enough(self.probe.pixel(window, *self.FINISH_PAGE[3:]) or (0, 0, 0), self.finish):
                 raise RuntimeError("the first page already shows the finish page's mark")
             clicked = time.monotonic()
-            q.click(window, *t.AT["btn_inst"])
+            q.click(window, *qvlayout.rect("btn_inst").centre())
             finished = self.probe.wait_for(window, *self.FINISH_PAGE[3:], self.finish, 600, program.running)
             check_installed(self.places.install, self.files)
             return painted - start, finished - clicked

@@ -21,12 +21,12 @@
 
 namespace {
 
-const wchar_t kProductName[] = L"Quiview";
-const wchar_t kViewerExe[] = L"ImgShell.exe";
-const wchar_t kUninstallerExe[] = L"Uninstall.exe";
+const wchar_t kProductName[] = QV_PRODUCT_NAME;
+const wchar_t kViewerExe[] = QV_VIEWER_EXE;
+const wchar_t kUninstallerExe[] = QV_UNINSTALLER_EXE;
 
 // The helper itself is part of the payload but not of the installation.
-const wchar_t kHelperName[] = L"ImgKit.dll";
+const wchar_t kHelperName[] = QV_HELPER_DLL;
 
 struct Job {
     std::wstring payloadFolder;

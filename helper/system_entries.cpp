@@ -8,12 +8,13 @@
 #include "util/com_scope.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "qv_product.h"
 
 namespace {
 
-const wchar_t kProductName[] = L"Quiview";
-const wchar_t kVersion[] = L"1.0.1";
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+const wchar_t kProductName[] = QV_PRODUCT_NAME;
+const wchar_t kVersion[] = QV_VERSION;
+const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
 
 bool SetText(HKEY key, const wchar_t* name, const std::wstring& value) {
     return ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -111,7 +112,7 @@ CDesktopShortcut::CDesktopShortcut() {
     wchar_t desktop[MAX_PATH] = {};
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr,
                                      SHGFP_TYPE_CURRENT, desktop)))
-        path_ = std::wstring(desktop) + L"\\" + kProductName + L".lnk";
+        path_ = std::wstring(desktop) + L"\\" + QV_SHORTCUT_FILE;
 }
 
 bool CDesktopShortcut::Save() {

@@ -3,10 +3,13 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cwchar>
+
 #include "sysenv/system_helpers.h"
 #include "sysenv/user_folders.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "qv_product.h"
 
 namespace {
 
@@ -120,8 +123,9 @@ FolderVerdict CheckInstallFolder(const std::wstring& folder, const ReservedFolde
         if (IsSameOrInside(full, reserved.temp) && full.size() > reserved.temp.size() + 1) {
             std::wstring below = full.substr(FullPath(reserved.temp).size() + 1);
             std::wstring first = below.substr(0, below.find(L'\\'));
-            if (first.size() >= 14 &&
-                ::CompareStringOrdinal(first.c_str(), 14, L"Quiview-1.0.1-", 14, TRUE) == CSTR_EQUAL)
+            const int prefix = static_cast<int>(std::wcslen(QV_PRIVATE_FOLDER_PREFIX));
+            if (static_cast<int>(first.size()) >= prefix &&
+                ::CompareStringOrdinal(first.c_str(), prefix, QV_PRIVATE_FOLDER_PREFIX, prefix, TRUE) == CSTR_EQUAL)
                 return FolderVerdict::kReserved;
         }
     }

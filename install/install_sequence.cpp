@@ -13,14 +13,14 @@
 #include "util/path.h"
 #include "util/system_library.h"
 
-const char kDefaultChannel[] = "30100";
-const char kProductVersion[] = "1.0.1";
+const char kDefaultChannel[] = QV_DEFAULT_CHANNEL_A;
+const char kProductVersion[] = QV_VERSION_A;
 
 namespace {
 
-const wchar_t kPrivatePrefix[] = L"Quiview-1.0.1-";
+const wchar_t kPrivatePrefix[] = QV_PRIVATE_FOLDER_PREFIX;
 const wchar_t kPayloadSubfolder[] = L"\\payload";
-const wchar_t kHelperName[] = L"ImgKit.dll";
+const wchar_t kHelperName[] = QV_HELPER_DLL;
 
 void Report(const QvIntCallback& callback, int32_t value) {
     if (callback.invoke) callback.invoke(callback.context, value);

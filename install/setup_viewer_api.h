@@ -6,6 +6,8 @@
  * callback record of a function pointer and its context, passed by value. */
 #include <stdint.h>
 
+#include "qv_product.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -15,8 +17,6 @@ extern "C" {
  * failure it has already shown to the user). */
 #define QV_WM_INSTALL_PROGRESS (0x0400 + 1)
 #define QV_WM_INSTALL_QUIT (0x0400 + 2)
-/* Window class of the installer window. */
-#define QV_INSTALLER_WINDOW_CLASS L"UIMainFrame"
 
 /* Install flags word. */
 #define INSTALL_FLAG_DESKTOP_SHORTCUT 0x4

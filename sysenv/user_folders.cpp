@@ -13,8 +13,9 @@
 #include "util/owned.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "qv_product.h"
 
-const wchar_t kProductFolderName[] = L"Quiview";
+const wchar_t kProductFolderName[] = QV_PRODUCT_FOLDER;
 
 namespace {
 
@@ -22,7 +23,7 @@ const wchar_t kShellProcess[] = L"explorer.exe";
 const wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const wchar_t kLocalAppDataValue[] = L"Local AppData";
 const wchar_t kLocalAppDataLowValue[] = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
 const wchar_t kDisplayIconValue[] = L"DisplayIcon";
 const wchar_t kInstallLocationValue[] = L"InstallLocation";
 

@@ -6,10 +6,11 @@
 
 #include "install/private_folder.h"
 #include "util/path.h"
+#include "qv_product.h"
 
 namespace {
 
-const wchar_t kCopyName[] = L"Uninstall.exe";
+const wchar_t kCopyName[] = QV_UNINSTALLER_EXE;
 
 using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 
@@ -40,7 +41,7 @@ std::wstring RandomProbeName() {
 
 }  // namespace
 
-const wchar_t kCopyFolderPrefix[] = L"Quiview-uninstall-";
+const wchar_t kCopyFolderPrefix[] = QV_PRODUCT_NAME L"-uninstall-";
 
 std::wstring OwnProgramPath() {
     std::wstring name(MAX_PATH, L'\0');

@@ -1,19 +1,20 @@
 #include "uninstall/messages.h"
+#include "qv_product.h"
 
-const wchar_t kUninstallCaption[] = L"Quiview 卸载";
-const wchar_t kAskRemoveText[] = L"确定要从您的计算机中移除 Quiview 吗？";
-const wchar_t kAskSettingsText[] = L"是否同时删除 Quiview 的设置？\n\n选择“否”将保留设置，重新安装后仍可使用。";
+const wchar_t kUninstallCaption[] = QV_PRODUCT_NAME L" 卸载";
+const wchar_t kAskRemoveText[] = L"确定要从您的计算机中移除 " QV_PRODUCT_NAME L" 吗？";
+const wchar_t kAskSettingsText[] = L"是否同时删除 " QV_PRODUCT_NAME L" 的设置？\n\n选择“否”将保留设置，重新安装后仍可使用。";
 
 namespace {
 
-const wchar_t kRemovedText[] = L"Quiview 已从您的计算机中移除。";
+const wchar_t kRemovedText[] = QV_PRODUCT_NAME L" 已从您的计算机中移除。";
 const wchar_t kAtRestartText[] = L"部分文件正在使用中，将在重新启动计算机后删除。";
 const wchar_t kFolderKeptText[] = L"安装文件夹中您自己的文件已保留：";
-const wchar_t kIncompleteText[] = L"Quiview 未能完全移除，以下文件无法删除：";
+const wchar_t kIncompleteText[] = QV_PRODUCT_NAME L" 未能完全移除，以下文件无法删除：";
 const wchar_t kIncompleteHint[] = L"请关闭正在使用这些文件的程序后，再次运行卸载程序。";
 const wchar_t kMoreFilesText[] = L"…… 等共 %u 个文件";
 const wchar_t kThroughLinkText[] =
-    L"Quiview 的安装文件夹经由链接指向其他位置，为安全起见未删除任何文件：";
+    QV_PRODUCT_NAME L" 的安装文件夹经由链接指向其他位置，为安全起见未删除任何文件：";
 const wchar_t kNotInstalledText[] = L"此文件夹中没有 Quiview 的安装记录，未删除任何文件：";
 
 // How many paths a message lists before it only counts the rest.

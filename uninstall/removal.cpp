@@ -15,12 +15,13 @@
 #include "util/owned.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "qv_product.h"
 
 namespace {
 
 const wchar_t kSettingsFile[] = L"config.dat";
-const wchar_t kShortcutName[] = L"Quiview.lnk";
-const wchar_t kViewerName[] = L"ImgShell.exe";
+const wchar_t kShortcutName[] = QV_SHORTCUT_FILE;
+const wchar_t kViewerName[] = QV_VIEWER_EXE;
 
 // The upper-case full form of a path for comparisons (CompareStringOrdinal
 // is missing on XP; upper-casing by the system's table compares the same way).
@@ -227,7 +228,7 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
 
 }  // namespace
 
-const wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quiview";
+const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
 
 void RemovalReport::Add(const std::wstring& path, Outcome outcome) {
     switch (outcome) {

@@ -4,6 +4,7 @@
 #include "sysenv/user_folders.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "qv_product.h"
 
 InstallInfo ReadInstallInfo() {
     InstallInfo info;
@@ -16,7 +17,7 @@ InstallInfo ReadInstallInfo() {
 }
 
 std::wstring ViewerTitle(const InstallInfo& info) {
-    std::wstring title = L"Quiview \u770b\u56fe";  // Quiview image viewer
+    std::wstring title = QV_PRODUCT_NAME L" \u770b\u56fe";  // "<product> image viewer"
     if (!info.version.empty()) title += L" " + info.version;
     if (!info.channel.empty()) title += L" \u00b7 \u6e20\u9053 " + info.channel;  // channel
     return title;

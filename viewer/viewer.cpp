@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "qv_product.h"
 #include "util/com_ptr.h"
 #include "util/com_scope.h"
 #include "util/gdiplus_api.h"
@@ -22,7 +23,7 @@
 
 namespace {
 
-const wchar_t kWindowClass[] = L"QuiviewImgShell";
+const wchar_t kWindowClass[] = QV_PRODUCT_NAME L"ImgShell";
 const wchar_t kWelcomePicture[] = L"welcome.png";
 
 struct ViewerState {
@@ -88,7 +89,7 @@ bool OpenPicture(HWND window, ViewerState& state, const std::wstring& path, bool
 
 void ShowCannotOpen(HWND window, const std::wstring& path) {
     const std::wstring text = L"\u65e0\u6cd5\u6253\u5f00\u56fe\u7247\uff1a" + path;  // cannot open picture:
-    ::MessageBoxW(window, text.c_str(), L"Quiview", MB_OK | MB_ICONWARNING);
+    ::MessageBoxW(window, text.c_str(), QV_PRODUCT_NAME, MB_OK | MB_ICONWARNING);
 }
 
 void AskForPicture(HWND window, ViewerState& state) {

@@ -1,61 +1,47 @@
+#!/usr/bin/env python3
 """The real Install.exe under Wine on the X display of the test session, driven
-with real X input (xdotool), checked through screenshots, the settings file,
-the files it writes, small stand-in programs and an MSAA probe that reads the
-window as assistive technology does. Usage:
-    installer_test.py startup|window|install|access|keyboard|dpi
+with real X input through the window driver, checked through screenshots, the
+settings file, the files it writes, small stand-in programs (a helper library
+that installs nothing, a recorder for the programs it starts) and an MSAA
+probe that reads the window as assistive technology does. One test class per
+ctest group:
+    installer_test.py StartupTest|WindowTest|InstallTest|AccessTest|KeyboardTest|DpiTest
 Screenshots of every state are left in build/app-shots/."""
-import glob
 import os
 import re
 import shutil
-import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.dont_write_bytecode = True  # nothing written into the source tree
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-import qvdrive as qv  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+import qvdrive as q  # noqa: E402
+import qvinstaller as t  # noqa: E402
+import qvlayout  # noqa: E402
 
-BUILD = os.environ.get("QV_BUILD", os.path.join(ROOT, "build"))
-TESTS = os.environ.get("QV_APP_TEST_DIR", os.path.join(BUILD, "tests", "app"))
-os.environ.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
-PREFIX = os.environ["WINEPREFIX"]
-DIST = os.path.join(BUILD, "dist")
-SKIN = os.path.join(ROOT, "res", "skin")
-SHOTS = os.path.join(BUILD, "app-shots")
-WORK = os.path.join(BUILD, "app-test-work")
-POKE = os.path.join(TESTS, "app_poke.exe")
+TESTS = os.environ.get("QV_APP_TEST_DIR", os.path.join(q.BUILD, "tests", "app"))
+SHOTS = os.path.join(q.BUILD, "app-shots")
+WORK = os.path.join(q.BUILD, "app-test-work")
 RECORDER = os.path.join(TESTS, "app_recorder.exe")
-CONFIGDUMP = os.path.join(BUILD, "tools", "configdump", "configdump.exe")
-PROBE = os.path.join(TESTS, "app_acc_probe.exe")
+ACC_PROBE = os.path.join(TESTS, "app_acc_probe.exe")
 PAYLOADS = os.path.join(TESTS, "payloads")
 
-TITLE = "Quiview安装"
 WEB = "http://www.quiview.com"
-UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quiview"
 USER_CHOICE_KEY = r"HKCU\Software\Microsoft\Windows\Shell\Associations\UrlAssociations\http\UserChoice"
 IE_KEY = r"HKCR\Applications\iexplore.exe\shell\open\command"
 HTTP_KEY = r"HKCR\http\shell\open\command"
 BROWSER_CLASS = "QvTestBrowser"
+DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
 
-# Control rectangles of the skin (x, y, width, height) in window coordinates.
-CONTROLS = {
-    "btn_min": (564, 10, 10, 10), "btn_close": (584, 10, 10, 10),
-    "chk_agree": (30, 292, 130, 19), "btn_agree": (138, 292, 145, 19),
-    "chk_join": (328, 292, 56, 19), "btn_join": (372, 292, 230, 19),
-    "btn_custom": (490, 415, 120, 19), "btn_inst": (210, 365, 203, 63),
-    "edit_dir": (32, 310, 450, 42), "btn_select": (482, 310, 111, 42),
-    "chk_sc": (32, 362, 160, 19), "btn_insts": (401, 400, 111, 41), "btn_ret": (520, 400, 72, 41),
-    "btn_mine": (564, 10, 10, 10), "btn_closee": (584, 10, 10, 10),
-    "btn_expe": (108, 355, 166, 52), "btn_use": (327, 355, 166, 52),
-    "label_persent": (110, 350, 80, 19), "labelInst": (32, 285, 80, 19),
-    "label_insting": (40, 350, 80, 19), "prg_inst": (40, 390, 544, 3),
-    # Parts of label_insting and prg_inst that the finish buttons do not cover.
-    "label_insting_free": (40, 350, 66, 19), "prg_inst_free": (500, 390, 84, 3),
-}
-FAILURES = []
+
+def rect(name):
+    return qvlayout.rect(name)
+
+
+# Parts of label_insting and prg_inst that the finish buttons leave
+# uncovered, kept a few pixels away from the buttons' edges.
+LABEL_INSTING_FREE = rect("label_insting").clip(right=rect("btn_expe").x - 2)
+PRG_INST_FREE = rect("prg_inst").clip(left=rect("btn_use").right + 7)
 
 # What assistive technology hears of the controls: names, and each page's
 # children in layout order with their roles.
@@ -76,63 +62,28 @@ CUSTOM_VIEW = [("btn_min", "pushbutton"), ("btn_close", "pushbutton"), ("labelIn
 PROGRESS_PAGE = [("label_insting", "statictext"), ("label_persent", "statictext"), ("prg_inst", "progressbar")]
 FINISHED_PAGE = [("btn_mine", "pushbutton"), ("btn_closee", "pushbutton"), ("btn_expe", "pushbutton"),
                  ("btn_use", "pushbutton")]
-DESKTOP_KEY = r"HKCU\Control Panel\Desktop"
-
-
-def check(condition, message):
-    if not condition:
-        FAILURES.append(message)
-        print("FAIL: " + message, flush=True)
-    return condition
 
 
 # --- pictures -------------------------------------------------------------
 
-class Picture:
-    """RGB pixels of a picture file (or a composite made by ImageMagick)."""
-
-    def __init__(self, args):
-        size = subprocess.run(["convert"] + args + ["-format", "%w %h", "info:"], check=True,
-                              stdout=subprocess.PIPE).stdout.decode().split()
-        self.width, self.height = int(size[0]), int(size[1])
-        self.data = subprocess.run(["convert"] + args + ["-depth", "8", "rgb:-"], check=True,
-                                   stdout=subprocess.PIPE).stdout
-
-    def at(self, x, y):
-        i = (y * self.width + x) * 3
-        return tuple(self.data[i:i + 3])
-
-    def region(self, x, y, w, h):
-        return [self.at(x + i, y + j) for j in range(h) for i in range(w)]
-
-
-def distance(a, b):
-    """Mean absolute difference of two pixel lists."""
-    return sum(abs(p - q) for pa, pb in zip(a, b) for p, q in zip(pa, pb)) / (3.0 * len(a))
-
-
-def skin(name):
-    return os.path.join(SKIN, name)
-
-
 def expected_box(page, x, y, checked):
     """The check box picture (dest 0,5,14,19 of the control) drawn over the page background."""
-    return Picture([skin(page), "-crop", "14x14+%d+%d" % (x, y + 5), "+repage",
-                    "(", skin("checkbox.png"), "-crop", "14x14+%d+0" % (14 if checked else 0), "+repage", ")",
-                    "-composite"]).region(0, 0, 14, 14)
+    return q.Picture([t.skin(page), "-crop", "14x14+%d+%d" % (x, y + 5), "+repage",
+                      "(", t.skin("checkbox.png"), "-crop", "14x14+%d+0" % (14 if checked else 0), "+repage", ")",
+                      "-composite"]).region(0, 0, 14, 14)
 
 
 BOX_CACHE = {}
 
 
 def box_checked(shot, name, page="begin.png"):
-    x, y = CONTROLS[name][:2]
+    x, y = rect(name)[:2]
     key = (name, page)
     if key not in BOX_CACHE:
         BOX_CACHE[key] = (expected_box(page, x, y, True), expected_box(page, x, y, False))
     on, off = BOX_CACHE[key]
     got = shot.region(x, y + 5, 14, 14)
-    return distance(got, on) < distance(got, off)
+    return q.distance(got, on) < q.distance(got, off)
 
 
 BACKGROUNDS = {}
@@ -142,609 +93,90 @@ BAND = [(x, y) for x in range(20, 560, 27) for y in range(40, 280, 23)]
 
 def background_of(shot):
     """Which full-page picture the screenshot shows (nearest over the band)."""
-    if not BACKGROUNDS:
-        for name in ("begin.png", "ing1.png", "ing2.png", "end.png"):
-            BACKGROUNDS[name] = Picture([skin(name)])
+    for name in ("begin.png", "ing1.png", "ing2.png", "end.png"):
+        if name not in BACKGROUNDS:
+            BACKGROUNDS[name] = q.Picture(t.skin(name))
     got = [shot.at(x, y) for x, y in BAND]
-    scores = {name: distance(got, [pic.at(x, y) for x, y in BAND]) for name, pic in BACKGROUNDS.items()}
+    scores = {name: q.distance(got, [BACKGROUNDS[name].at(x, y) for x, y in BAND])
+              for name in ("begin.png", "ing1.png", "ing2.png", "end.png")}
     return min(scores, key=scores.get)
 
 
 def shows_picture(shot, name, picture):
     """True when the control's rectangle shows the left (normal) half of its picture."""
-    x, y, w, h = CONTROLS[name]
-    expected = Picture([skin(picture), "-crop", "%dx%d+0+0" % (w, h), "+repage",
-                        "-background", "white", "-flatten"]).region(0, 0, w, h)
-    return distance(shot.region(x, y, w, h), expected) < 20
+    x, y, w, h = rect(name)
+    expected = q.Picture([t.skin(picture), "-crop", "%dx%d+0+0" % (w, h), "+repage",
+                          "-background", "white", "-flatten"]).region(0, 0, w, h)
+    return q.distance(shot.region(x, y, w, h), expected) < 20
 
 
-def ink(shot, name, page):
-    """Pixels of a control's rectangle that differ from the page background."""
-    x, y, w, h = CONTROLS[name]
+def ink(shot, area, page):
+    """Pixels of a rectangle (a control's name or a rectangle) that differ from the page background."""
+    x, y, w, h = rect(area) if isinstance(area, str) else area
     if page not in BACKGROUNDS:
-        BACKGROUNDS[page] = Picture([skin(page)])
+        BACKGROUNDS[page] = q.Picture(t.skin(page))
     bg = BACKGROUNDS[page]
     return sum(1 for j in range(h) for i in range(w)
-               if distance([shot.at(x + i, y + j)], [bg.at(x + i, y + j)]) > 40)
-
-
-# --- the installer ----------------------------------------------------------
-
-wine_path = qv.windows_path
-
-
-def unix_path(win):
-    """Linux path of a Windows path on drive C: or Z: of the prefix."""
-    drive, rest = win[0].lower(), win[2:].replace("\\", "/")
-    if drive == "z":
-        return rest
-    return os.path.join(PREFIX, "drive_%s" % drive) + rest
-
-
-def poke(*args):
-    out = qv.run(["wine", POKE] + list(args), check=False)
-    return out.returncode, out.stdout.decode("utf-8", "replace").strip()
-
-
-def reg(*args):
-    return qv.run(["wine", "reg"] + list(args), check=False)
-
-
-def reg_read(key, value=None):
-    """The value's text, or None when it is missing."""
-    args = ["query", key] + (["/v", value] if value else ["/ve"])
-    out = reg(*args)
-    if out.returncode != 0:
-        return None
-    for line in out.stdout.decode("utf-8", "replace").splitlines():
-        parts = line.strip().split(None, 2)
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            return parts[2] if len(parts) == 3 else ""
-    return None
-
-
-def reg_write(key, value, data):
-    args = ["add", key] + (["/v", value] if value else ["/ve"]) + ["/d", data, "/f"]
-    return reg(*args).returncode == 0
-
-
-def reg_restore(key, value, data):
-    if data is None:
-        reg("delete", key, *(["/v", value] if value else ["/ve"]), "/f")
-    else:
-        reg_write(key, value, data)
-
-
-def config_path():
-    found = glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "AppData", "LocalLow", "Quiview", "config.dat"))
-    return found[0] if found else os.path.join(PREFIX, "drive_c", "users", os.environ.get("USER", "root"),
-                                               "AppData", "LocalLow", "Quiview", "config.dat")
-
-
-def settings():
-    """The rows of config.dat in the order they were first written."""
-    out = qv.run(["wine", CONFIGDUMP, wine_path(config_path())], check=False)
-    rows = []
-    for line in out.stdout.decode("utf-8", "replace").splitlines():
-        if "\t" in line:
-            rows.append(tuple(line.split("\t", 1)))
-    return rows
-
-
-def make_bundle(name, payload="ok.7z", with_7z=True, exe_name="Install.exe"):
-    """A copy of the shipped folder, with a chosen payload."""
-    folder = os.path.join(WORK, name)
-    shutil.rmtree(folder, ignore_errors=True)
-    os.makedirs(folder)
-    shutil.copy(os.path.join(DIST, "Install.exe"), os.path.join(folder, exe_name))
-    shutil.copy(os.path.join(DIST, "DuiLib.dll"), folder)
-    if with_7z:
-        shutil.copy(os.path.join(DIST, "7z.dll"), folder)
-    if payload:
-        if os.path.isfile(payload):
-            shutil.copy(payload, os.path.join(folder, "payload.7z"))
-        else:
-            shutil.copy(os.path.join(PAYLOADS, payload), os.path.join(folder, "payload.7z"))
-    return os.path.join(folder, exe_name)
-
-
-class Installer:
-    def __init__(self, exe=None, progress=None, hold=False):
-        """`progress` and `hold` steer the stand-in helper (see test_helper.cpp)."""
-        saved = {name: os.environ.pop(name, None) for name in ("QVTEST_PROGRESS", "QVTEST_HOLD")}
-        if progress is not None:
-            os.environ["QVTEST_PROGRESS"] = progress
-        if hold:
-            os.environ["QVTEST_HOLD"] = "1"
-        self.program = qv.Program(exe or os.path.join(DIST, "Install.exe"))
-        for name, value in saved.items():
-            os.environ.pop(name, None)
-            if value is not None:
-                os.environ[name] = value
-        try:
-            self.window = qv.wait_window(TITLE, timeout=60)
-            qv.wait_settled(self.window)
-            # The page is prepared once the folder box holds the default folder.
-            self.folder = qv.wait_for(lambda: poke("folder")[1], 30, 0.2, "the prepared page")
-        except BaseException:
-            self.program.close()
-            raise
-
-    def geometry(self):
-        return qv.geometry(self.window)
-
-    def click(self, name):
-        x, y, w, h = CONTROLS[name]
-        qv.click(self.window, x + w // 2, y + h // 2)
-
-    def shot(self, name=None):
-        subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)  # no hover state
-        path = os.path.join(SHOTS, (name or "last") + ".png")
-        qv.screenshot(path, self.window)
-        return Picture([path])
-
-    def wait_shot(self, name, condition, what, timeout=30):
-        """Screenshots until `condition(picture)` holds; the last one stays as `name`."""
-        pictures = []
-
-        def taken():
-            pictures.append(self.shot(name))
-            return condition(pictures[-1])
-
-        try:
-            qv.wait_for(taken, timeout, 0.2, what)
-        except TimeoutError:
-            check(False, "timed out waiting for " + what + " (see %s.png)" % name)
-        return pictures[-1]
-
-    def toggle(self, name, checked, shot):
-        """Clicks a check box and waits for the picture of the new state."""
-        self.click(name)
-        return self.wait_shot(shot, lambda p: box_checked(p, name) == checked,
-                              "%s %s" % (name, "checked" if checked else "unchecked"))
-
-    def wait_exit(self, timeout=60):
-        try:
-            return self.program.wait(timeout)
-        except subprocess.TimeoutExpired:
-            check(False, "the installer did not end")
-            return None
-
-    def close(self):
-        self.program.close()
-
-
-def wait_dialog(focus=None):
-    """Waits for a dialog box (message box or folder dialog), and for the
-    keyboard focus to be in a control of class `focus` if given; returns its
-    caption, text and the screen centres of its OK and Cancel buttons."""
-    def found():
-        rc, out = poke("msgbox")
-        parts = out.split("\t") if rc == 0 and out else None
-        return parts if parts and (focus is None or parts[6] == focus) else None
-
-    parts = qv.wait_for(found, 30, 0.3, "a dialog box")
-    return parts[0], parts[1], (int(parts[2]), int(parts[3])), (int(parts[4]), int(parts[5]))
-
-
-def press_dialog_button(centre):
-    subprocess.run(["xdotool", "mousemove", str(centre[0]), str(centre[1]), "click", "1"], check=True)
-    qv.wait_for(lambda: poke("msgbox")[0] != 0, 20, 0.3, "the dialog box to close")
-
-
-def answer_message_box(caption, text, shot):
-    got_caption, got_text, ok, _ = wait_dialog()
-    check(got_caption == caption, "message box caption %r, expected %r" % (got_caption, caption))
-    check(got_text == text, "message box text %r, expected %r" % (got_text, text))
-    qv.screenshot(os.path.join(SHOTS, shot + ".png"))
-    press_dialog_button(ok)
-
-
-def use_test_browser(saved):
-    """Makes a copy of the recorder the user's web browser; returns its path and
-    the file it records to. restore_browser(saved) puts the registry back."""
-    browser_dir = os.path.join(WORK, "browser")
-    shutil.rmtree(browser_dir, ignore_errors=True)
-    os.makedirs(browser_dir)
-    browser = os.path.join(browser_dir, "testbrowser.exe")
-    shutil.copy(RECORDER, browser)
-    saved["choice"] = reg_read(USER_CHOICE_KEY, "Progid")
-    saved["ie"] = reg_read(IE_KEY)
-    saved["http"] = reg_read(HTTP_KEY)
-    reg_write(r"HKCR\%s\shell\open\command" % BROWSER_CLASS, None, '"%s" "%%1"' % wine_path(browser))
-    reg_write(USER_CHOICE_KEY, "Progid", BROWSER_CLASS)
-    return browser, os.path.join(browser_dir, "record.log")
-
-
-def restore_browser(saved):
-    if saved:
-        reg_restore(USER_CHOICE_KEY, "Progid", saved.get("choice"))
-        reg_restore(IE_KEY, None, saved.get("ie"))
-        reg_restore(HTTP_KEY, None, saved.get("http"))
-        reg("delete", r"HKCR\%s" % BROWSER_CLASS, "/f")
-
-
-def type_folder(installer, text):
-    installer.click("edit_dir")
-    qv.key("ctrl+a")
-    qv.type_text(text)
-    qv.wait_for(lambda: poke("folder")[1] == text, 20, 0.2, "the typed folder")
-
-
-# --- start-up ---------------------------------------------------------------
-
-def test_startup():
-    # A settings file of an earlier run (here: not even a database) is replaced.
-    config = config_path()
-    os.makedirs(os.path.dirname(config), exist_ok=True)
-    with open(config, "wb") as f:
-        f.write(b"left by an earlier run" * 100)
-    first = Installer()
-    try:
-        first.wait_shot("startup-first-page", lambda p: background_of(p) == "begin.png", "the first page")
-        check(settings() == [("channel", "30100"), ("version", "1.0.1")],
-              "settings after start-up: %r" % settings())
-        state = poke("state")[1].split()
-        check(state[:3] == ["1", "0", "0"] and state[5:] == ["608", "456"], "window state %r" % state)
-
-        # A second installer ends at once with 0 and touches nothing.
-        before = (open(config, "rb").read(), os.stat(config).st_mtime_ns)
-        second = qv.Program(os.path.join(DIST, "Install.exe"))
-        try:
-            check(second.wait(30) == 0, "second installer's exit code")
-        except subprocess.TimeoutExpired:
-            check(False, "the second installer kept running")
-            second.close()
-        check((open(config, "rb").read(), os.stat(config).st_mtime_ns) == before,
-              "the second installer changed config.dat")
-        check(len(qv.find_windows(TITLE)) == 1, "more than one installer window")
-        check(first.program.running(), "the first installer ended")
-
-        # The close button ends the installer with 0.
-        first.click("btn_close")
-        check(first.wait_exit() == 0, "exit code after the close button")
-    finally:
-        first.close()
-
-    # Started under a name that carries the channel marker.
-    marked = Installer(make_bundle("channel", payload=None, with_7z=False, exe_name="qvewtg_30777.exe"))
-    try:
-        check(settings() == [("channel", "30777"), ("version", "1.0.1")],
-              "settings of the marked installer: %r" % settings())
-        # A plain WM_CLOSE (as a task manager sends) ends the installer with 0
-        # instead of leaving an invisible process that holds the mutex.
-        check(poke("close")[0] == 0, "WM_CLOSE posted")
-        check(marked.wait_exit() == 0, "exit code after WM_CLOSE")
-    finally:
-        marked.close()
-
-    # The next installer starts, and replaces the earlier run's settings.
-    again = Installer()
-    try:
-        check(settings() == [("channel", "30100"), ("version", "1.0.1")], "settings of the next run: %r" % settings())
-        check(poke("quit")[0] == 0, "quit message posted")
-        check(again.wait_exit() == 0, "exit code after the quit message")
-    finally:
-        again.close()
-
-
-# --- window, options, links -------------------------------------------------
-
-def test_window():
-    installer = Installer()
-    saved = {}
-    try:
-        main = installer.wait_shot("window-main-view", lambda p: background_of(p) == "begin.png", "the first page")
-        check(box_checked(main, "chk_agree") and box_checked(main, "chk_join"), "boxes checked at start")
-        check(installer.folder.endswith("\\Quiview") and os.path.isdir(unix_path(installer.folder)),
-              "default folder %r" % installer.folder)
-
-        # Each box toggles its picture; twice restores it.
-        for name in ("chk_agree", "chk_join"):
-            installer.toggle(name, False, "window-%s-off" % name)
-            installer.toggle(name, True, "window-%s-on" % name)
-
-        # Custom view: folder box with the default folder, shortcut box.
-        installer.toggle("chk_agree", False, "window-agree-off")  # to be kept across the views
-        installer.click("btn_custom")
-        custom = installer.wait_shot("window-custom-view", lambda p: shows_picture(p, "btn_ret", "return.png"),
-                                     "the custom view")
-        check(box_checked(custom, "chk_sc"), "shortcut box checked at start")
-        check(poke("folder")[1] == installer.folder, "folder box text in the custom view")
-        installer.toggle("chk_sc", False, "window-custom-sc-off")
-        installer.toggle("chk_sc", True, "window-custom-sc-on")
-        installer.toggle("chk_sc", False, "window-custom-sc-off2")
-        installer.click("btn_ret")
-        back = installer.wait_shot("window-main-again", lambda p: shows_picture(p, "btn_inst", "instb.png"),
-                                   "the main view again")
-        check(not box_checked(back, "chk_agree") and box_checked(back, "chk_join"), "boxes kept across views")
-        installer.click("btn_custom")
-        again = installer.wait_shot("window-custom-again", lambda p: shows_picture(p, "btn_ret", "return.png"),
-                                    "the custom view again")
-        check(not box_checked(again, "chk_sc"), "shortcut box kept across views")
-        check(poke("folder")[1] == installer.folder, "folder text kept across views")
-
-        # The folder dialog: cancelling keeps the folder, an item without a
-        # file-system path is refused, a folder gets the product name appended.
-        def browse(key, shot):
-            installer.click("btn_select")
-            dialog = wait_dialog(focus="SysTreeView32" if key else None)
-            if key:
-                qv.key(key)
-            qv.screenshot(os.path.join(SHOTS, shot + ".png"))
-            return dialog
-
-        press_dialog_button(browse(None, "window-folder-dialog")[3])
-        check(poke("folder")[1] == installer.folder, "cancelled dialog changed the folder")
-        press_dialog_button(browse("End", "window-folder-dialog-trash")[2])  # the last item: Trash
-        answer_message_box("选择文件夹", "您输入的文件夹无效。", "window-folder-invalid")
-        check(poke("folder")[1] == installer.folder, "invalid choice changed the folder")
-        press_dialog_button(browse("Home", "window-folder-dialog-desktop")[2])  # the first item: Desktop
-        chosen = qv.wait_for(lambda: poke("folder")[1] != installer.folder and poke("folder")[1], 20, 0.2,
-                             "the chosen folder")
-        check(chosen.lower().endswith("\\desktop\\quiview") and os.path.isdir(os.path.dirname(unix_path(chosen))),
-              "folder chosen in the dialog: %r" % chosen)
-        installer.shot("window-folder-chosen")
-        installer.click("btn_ret")
-        installer.wait_shot("window-main-third", lambda p: shows_picture(p, "btn_inst", "instb.png"), "main view")
-        installer.toggle("chk_agree", True, "window-agree-on")
-
-        # The agreement links start the registered browser with the address.
-        browser, record = use_test_browser(saved)
-        installer.click("btn_agree")
-        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
-                            30, 0.2, "the browser for the agreement")
-        check(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
-        installer.click("btn_join")
-        lines = qv.wait_for(lambda: len(open(record, encoding="utf-8").read().splitlines()) >= 2 and
-                            open(record, encoding="utf-8").read().splitlines(), 30, 0.2, "the browser again")
-        check(lines[1].endswith(WEB + "/userexperience.html"), "plan address: %r" % lines[1])
-        links = installer.shot("window-after-links")
-        check(box_checked(links, "chk_agree") and box_checked(links, "chk_join"), "links changed an option")
-
-        # No browser known: the shell opens the address by its association.
-        os.remove(record)
-        reg("delete", USER_CHOICE_KEY, "/v", "Progid", "/f")
-        reg_write(IE_KEY, None, "")
-        reg_write(HTTP_KEY, None, '"%s" "%%1"' % wine_path(browser))
-        installer.click("btn_agree")
-        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
-                            30, 0.2, "the shell's association for the address")
-        check(WEB + "/protocol.html" in lines[0], "address through the association: %r" % lines[0])
-
-        # Dragging the top strip moves the window; a double click there
-        # changes nothing.
-        x0, y0, w0, h0 = installer.geometry()
-        qv.drag(installer.window, 300, 40, 360, 100)
-        moved = qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0) and installer.geometry(), 20, 0.2,
-                            "the window to move")
-        check(moved[0] - x0 == 60 and moved[1] - y0 == 60, "moved by %r" % ((moved[0] - x0, moved[1] - y0),))
-        qv.wait_settled(installer.window)
-        before = installer.geometry()
-        subprocess.run(["xdotool", "mousemove", "--window", str(installer.window), "300", "40",
-                        "click", "--repeat", "2", "--delay", "80", "1"], check=True)
-        # Input is handled in order: once this later click has shown, the
-        # double click has been handled too.
-        installer.toggle("chk_join", False, "window-after-double-click")
-        state = poke("state")[1].split()
-        check(state[2] == "0" and installer.geometry() == before, "double click changed the window: %r" % state)
-
-        # The minimise button minimises.
-        installer.click("btn_min")
-        qv.wait_for(lambda: poke("state")[1].split()[1] == "1", 20, 0.2, "the window to minimise")
-        check(poke("quit")[0] == 0, "quit message posted")
-        check(installer.wait_exit() == 0, "exit code after the quit message")
-    finally:
-        installer.close()
-        restore_browser(saved)
-
-
-# --- install sequence, progress page, finish actions --------------------------
-
-def read_record(payload_folder):
-    path = os.path.join(unix_path(payload_folder), "setup_record.txt")
-    return open(path, encoding="utf-8").read().splitlines()
-
-
-def private_folders():
-    """The installers' private folders in the user's temporary folder."""
-    return glob.glob(os.path.join(PREFIX, "drive_c", "users", "*", "Temp", "Quiview-1.0.1-*"))
-
-
-def temp_payload_folder():
-    """The payload folder of the running installation (the newest private folder's)."""
-    found = sorted(private_folders(), key=os.path.getmtime)
-    return os.path.join(found[-1], "payload") if found else None
+               if q.distance([shot.at(x + i, y + j)], [bg.at(x + i, y + j)]) > 40)
 
 
 def finished(picture):
     return background_of(picture) == "end.png" and shows_picture(picture, "btn_expe", "expe.png")
 
 
-def test_install():
-    # Default install, first refused without the agreement.
-    exe = make_bundle("bundle")
-    for folder in private_folders():
-        shutil.rmtree(folder)
-    installer = Installer(exe)
-    try:
-        installer.toggle("chk_agree", False, "install-agree-off")
-        installer.click("btn_inst")
-        answer_message_box("提示", "请先阅读并同意<<Quiview许可协议>>", "install-agreement-notice")
-        still = installer.shot("install-after-notice")
-        check(background_of(still) == "begin.png" and not box_checked(still, "chk_agree"),
-              "the notice changed the page")
-        installer.toggle("chk_agree", True, "install-agree-on")
-        installer.click("btn_inst")
-        installer.wait_shot("install-finished", finished, "the finish page")
-        payload = temp_payload_folder()
-        check(payload is not None, "no payload folder")
-        record = read_record(payload_folder=wine_path(payload)) if payload else []
-        # Handed over before anything reached the installation folder.
-        check(record[1:4] == [installer.folder, "12", "00"], "helper was handed %r" % record)
-        check(re.search(r"\\temp\\quiview-1\.0\.1-[0-9a-f]{16}\\payload$", record[0].lower()) is not None,
-              "payload folder %r" % record[0])
-        for name in ("ImgKit.dll", "readme.txt"):
-            check(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
-        for name in ("payload.7z", "items.lst"):
-            check(os.path.isfile(os.path.join(os.path.dirname(payload), name)), "private folder lacks " + name)
-        # The runtime libraries are payload items for the helper to install.
-        items = open(os.path.join(os.path.dirname(payload), "items.lst"), encoding="utf-8").read().splitlines()
-        for name in ("DuiLib.dll", "7z.dll"):
-            check(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
-            check(any(line.endswith("\t" + name) for line in items), "item list lacks " + name)
-        rows = dict(settings())
-        check(rows.get("join") == "1" and rows.get("channel") == "30100" and rows.get("version") == "1.0.1",
-              "settings after install: %r" % rows)
-        uid = rows.get("uid", "")
-        check(len(uid) == 32 and all(c in "0123456789abcdef" for c in uid), "uid %r" % uid)
-        installer.click("btn_use")
-        check(installer.wait_exit() == 0, "exit code after btn_use")
-        check(private_folders() == [], "private folder left behind: %r" % private_folders())
-    finally:
-        installer.close()
+def custom_view(picture):
+    return shows_picture(picture, "btn_ret", "return.png")
 
-    # Options off and a typed folder of the user's: its files stay, the
-    # folder is used exactly as typed.
-    own = os.path.join(WORK, "own folder")
-    shutil.rmtree(own, ignore_errors=True)
-    os.makedirs(own)
-    with open(os.path.join(own, "sentinel.txt"), "w") as f:
-        f.write("mine")
-    installer = Installer(exe)
-    try:
-        installer.toggle("chk_join", False, "install-join-off")
-        installer.click("btn_custom")
-        installer.wait_shot("install-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
-        installer.toggle("chk_sc", False, "install-sc-off")
-        typed = wine_path(own)
-        type_folder(installer, typed)
-        installer.shot("install-typed-folder")
-        installer.click("btn_insts")
-        installer.wait_shot("install-finished-typed", finished, "the finish page")
-        record = read_record(wine_path(temp_payload_folder())) if temp_payload_folder() else []
-        check(record[1:4] == [typed, "0", "00"], "helper was handed %r" % record)
-        check(open(os.path.join(own, "sentinel.txt")).read() == "mine", "the user's file was lost")
-        check(dict(settings()).get("join") == "0", "join after unchecking: %r" % settings())
-        installer.click("btn_closee")
-        check(installer.wait_exit() == 0, "exit code after the finish page's close button")
-    finally:
-        installer.close()
 
-    # A product folder is never cleared: an installation removes only what
-    # its manifest lists. The progress page shows while the helper still
-    # works on the installer's thread. The helper stays silent, so the
-    # progress page is driven from outside.
-    product = os.path.join(WORK, "product", "QuiView")
-    shutil.rmtree(os.path.dirname(product), ignore_errors=True)
-    os.makedirs(product)
-    with open(os.path.join(product, "stale.txt"), "w") as f:
-        f.write("old")
-    installer = Installer(exe, progress="none", hold=True)
-    try:
-        installer.click("btn_custom")
-        installer.wait_shot("progress-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
-        type_folder(installer, wine_path(product))
-        installer.click("btn_insts")
-        record = lambda: os.path.join(temp_payload_folder() or WORK, "setup_record.txt")  # noqa: E731
-        qv.wait_for(lambda: os.path.isfile(record()), 30, 0.2, "the hand-over to the helper")
-        installer.wait_shot("progress-start", lambda p: background_of(p) == "ing1.png", "the progress page")
-        open(os.path.join(os.path.dirname(record()), "release"), "w").close()
-        check(os.path.exists(os.path.join(product, "stale.txt")), "a file without a manifest entry was removed")
-        inks = {}
-        for value, page in ((0, "ing1.png"), (10, "ing1.png"), (49, "ing1.png"), (50, "ing2.png"),
-                            (99, "ing2.png")):
-            poke("progress", str(value))
-            bar_end = 40 + 544 * value // 100
+def main_view(picture):
+    return shows_picture(picture, "btn_inst", "instb.png")
 
-            def shown(p, value=value, page=page, bar_end=bar_end):
-                if background_of(p) != page or ink(p, "label_persent", page) == 0:
-                    return False
-                # The bar is filled up to the value, the track shows after it.
-                if value >= 10 and distance([p.at(bar_end - 8, 391)], [p.at(bar_end + 8, 391)]) < 20:
-                    return False
-                return True
 
-            pic = installer.wait_shot("progress-%d" % value, shown, "progress %d" % value)
-            inks[value] = ink(pic, "label_persent", page)
-            check(not shows_picture(pic, "btn_expe", "expe.png"), "finish button shown at %d" % value)
-        check(inks[10] > inks[0], "label text at 10%% not wider than at 0%%: %r" % inks)
-        for repeat in (1, 2):
-            poke("progress", "100")
-            done = installer.wait_shot("progress-100-%d" % repeat, finished, "the finished state")
-            check(shows_picture(done, "btn_use", "use.png"), "btn_use not shown")
-            check(ink(done, "label_insting_free", "end.png") == 0 and ink(done, "prg_inst_free", "end.png") == 0,
-                  "progress label or bar still shown")
-        installer.click("btn_use")
-        check(installer.wait_exit() == 0, "exit code after btn_use")
-    finally:
-        installer.close()
+# --- the installer's traces -----------------------------------------------------
 
-    # 立即体验 starts the viewer this run installed (its folder kept in memory,
-    # whatever the registry says by then), quoted, without elevation, and ends.
-    launch = os.path.join(WORK, "launch")
-    shutil.rmtree(launch, ignore_errors=True)
-    viewer_dir = os.path.join(launch, "with space", "Quiview")
-    planted_dir = os.path.join(launch, "planted")
-    os.makedirs(viewer_dir)
-    os.makedirs(planted_dir)
-    shutil.copy(RECORDER, os.path.join(launch, "with.exe"))  # what an unquoted path would start
-    shutil.copy(RECORDER, os.path.join(planted_dir, "ImgShell.exe"))  # what the registry will name
-    saved_icon = reg_read(UNINSTALL_KEY, "DisplayIcon")
-    installer = Installer(exe)
-    try:
-        installer.click("btn_custom")
-        installer.wait_shot("launch-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "custom view")
-        type_folder(installer, wine_path(viewer_dir))
-        installer.click("btn_insts")
-        installer.wait_shot("launch-finished", finished, "the finish page")
-        # The stand-in helper installs nothing: the viewer is put in place here.
-        shutil.copy(RECORDER, os.path.join(viewer_dir, "ImgShell.exe"))
-        reg_write(UNINSTALL_KEY, "DisplayIcon", wine_path(os.path.join(planted_dir, "ImgShell.exe")))
-        installer.click("btn_expe")
-        check(installer.wait_exit() == 0, "exit code after btn_expe")
-        record = os.path.join(viewer_dir, "record.log")
-        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
-                            30, 0.2, "the viewer to start")
-        check(len(lines) == 1 and lines[0].startswith("ImgShell.exe\t\""), "viewer starts: %r" % lines)
-        elevation = open(os.path.join(viewer_dir, "elevation.log")).read()
-        check(elevation == "0", "the viewer runs elevated: %r" % elevation)
-        check(not os.path.exists(os.path.join(launch, "record.log")), "the planted with.exe ran")
-        check(not os.path.exists(os.path.join(planted_dir, "record.log")), "the registry's program ran")
-    finally:
-        installer.close()
-        reg_restore(UNINSTALL_KEY, "DisplayIcon", saved_icon)
+def read_record(payload_folder):
+    """What the stand-in helper was handed (setup_record.txt in the payload folder)."""
+    path = os.path.join(t.unix(payload_folder), "setup_record.txt")
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
 
-    # Failures: a message, exit code 0.
-    damaged = os.path.join(WORK, "damaged.7z")
-    with open(damaged, "wb") as f:
-        f.write(b"7z\xbc\xaf\x27\x1c" + b"\x00" * 64)
-    cases = [("no-7z", dict(with_7z=False), "解压失败"),
-             ("damaged", dict(payload=damaged), "解压失败"),
-             ("no-entry", dict(payload="noentry.7z"), "安装失败"),
-             ("no-helper", dict(payload="nohelper.7z"), "安装失败")]
-    for name, bundle, text in cases:
-        installer = Installer(make_bundle("fail-" + name, **bundle))
-        try:
-            installer.click("btn_inst")
-            answer_message_box("Quiview", text, "failure-" + name)
-            check(installer.wait_exit() == 0, "exit code after the failure " + name)
-            check(private_folders() == [], "private folder left after the failure " + name)
-        finally:
-            installer.close()
 
-# --- assistive technology and the keyboard ------------------------------------------
+def temp_payload_folder():
+    """The payload folder of the running installation (the newest private folder's)."""
+    found = sorted(t.private_folders(), key=os.path.getmtime)
+    return os.path.join(found[-1], "payload") if found else None
 
-def probe(*args):
+
+def lines_of(path):
+    if not os.path.exists(path):
+        return []
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+def scaled(v, scale2):
+    """A layout value at twice-the-scale `scale2`, rounded as the window rounds."""
+    return (v * scale2 + 1) // 2
+
+
+def in_order(events, wanted):
+    """Whether `wanted` occurs in `events` as a subsequence."""
+    it = iter(events)
+    return all(any(e == w for e in it) for w in wanted)
+
+
+# --- assistive technology -------------------------------------------------------
+
+def acc(*args):
     """Runs the MSAA probe (another process); returns its exit code and output."""
-    out = qv.run(["wine", PROBE] + list(args), check=False)
+    out = q.run(["wine", ACC_PROBE] + [str(a) for a in args], check=False)
     return out.returncode, out.stdout.decode("utf-8", "replace").strip()
 
 
 def acc_tree():
     """The client and its children as the probe reads them."""
     rows = []
-    for line in probe("tree")[1].splitlines():
+    for line in acc("tree")[1].splitlines():
         f = line.split("\t")
         if len(f) == 7:
             rows.append({"id": int(f[0]), "role": f[1], "states": set(f[2].split(",")), "name": f[3],
@@ -754,58 +186,13 @@ def acc_tree():
     return rows
 
 
-def scaled(v, scale2):
-    """A layout value at twice-the-scale `scale2`, rounded as the window rounds."""
-    return (v * scale2 + 1) // 2
-
-
-def check_tree(installer, page, client, what, scale2=2, texts=None):
-    """Waits until the client is `client` with the children of `page`, then
-    checks their roles, states, actions and screen places against the layout
-    (scaled); returns the rows."""
-    names = [(texts or {}).get(n, ACC_NAMES.get(n)) for n, _ in page]
-
-    def ready():
-        rows = acc_tree()
-        return rows if rows and rows[0]["name"] == client and [r["name"] for r in rows[1:]] == names else None
-
-    try:
-        rows = qv.wait_for(ready, 30, 0.3, what)
-    except TimeoutError:
-        check(False, "%s: the tree is %r" % (what, acc_tree()))
-        return []
-    x0, y0, w0, h0 = installer.geometry()
-    check(rows[0]["role"] == "client" and rows[0]["rect"] == (x0, y0, w0, h0),
-          "%s: client %r, window %r" % (what, rows[0], (x0, y0, w0, h0)))
-    for row, (name, role) in zip(rows[1:], page):
-        x, y, w, h = CONTROLS[name]
-        left, top = scaled(x, scale2), scaled(y, scale2)
-        place = (x0 + left, y0 + top, scaled(x + w, scale2) - left, scaled(y + h, scale2) - top)
-        pressable = role in ("pushbutton", "checkbutton", "link")
-        check(row["role"] == role, "%s: %s has role %s" % (what, name, row["role"]))
-        check(row["rect"] == place, "%s: %s at %r, expected %r" % (what, name, row["rect"], place))
-        check(("focusable" in row["states"]) == (pressable or role == "text"),
-              "%s: %s states %r" % (what, name, row["states"]))
-        check(bool(row["action"]) == pressable, "%s: %s action %r" % (what, name, row["action"]))
-        if role in ("statictext", "progressbar"):
-            check("readonly" in row["states"], "%s: %s states %r" % (what, name, row["states"]))
-    return rows
-
-
 def row_of(rows, name):
     """A child's row (never the client's, which may share a page's name)."""
     return next((r for r in rows[1:] if r["name"] == ACC_NAMES.get(name, name)), {"states": set(), "value": None})
 
 
-def default_action(name, what, ends=False):
-    """accDoDefaultAction on a child, by the probe. An action that ends the
-    installer may end it before the answer has reached the probe."""
-    code = probe("do", ACC_NAMES.get(name, name))[0]
-    check(code == 0 or ends, "%s: the default action of %s gave %d" % (what, name, code))
-
-
 def wait_checked(name, checked, what):
-    qv.wait_for(lambda: ("checked" in row_of(acc_tree(), name)["states"]) == checked, 20, 0.3, what)
+    q.wait_for(lambda: ("checked" in row_of(acc_tree(), name)["states"]) == checked, 20, 0.3, what)
 
 
 class EventRecorder:
@@ -817,9 +204,8 @@ class EventRecorder:
         for stale in (self.path, self.path + ".stop"):
             if os.path.exists(stale):
                 os.remove(stale)
-        self.program = qv.Program(PROBE, ["events", wine_path(self.path)])
-        qv.wait_for(lambda: os.path.exists(self.path) and "ready" in open(self.path).read(), 30, 0.2,
-                    "the event hook")
+        self.program = q.Program(ACC_PROBE, ["events", q.windows_path(self.path)])
+        q.wait_for(lambda: "ready" in lines_of(self.path), 30, 0.2, "the event hook")
 
     def stop(self):
         """The events as (event, name of the child or <client>) in order."""
@@ -829,269 +215,680 @@ class EventRecorder:
         finally:
             self.program.close()
         events, names = [], {0: "<client>"}
-        for line in open(self.path, encoding="utf-8").read().splitlines()[1:]:
+        with open(self.path, encoding="utf-8") as f:
+            lines = f.read().splitlines()[1:]
+        for line in lines:
             event, _, child = line.split("\t")
             child = int(child)
             if child not in names:
-                names[child] = probe("name", str(child))[1].split("\t")[0]
+                names[child] = acc("name", str(child))[1].split("\t")[0]
             events.append((event, names[child]))
         return events
 
-
-def in_order(events, wanted):
-    """Whether `wanted` occurs in `events` as a subsequence."""
-    it = iter(events)
-    return all(any(e == w for e in it) for w in wanted)
+    def close(self):
+        self.program.close()
 
 
-def activate(installer):
-    """Keyboard focus on the installer window (there is no window manager)."""
-    subprocess.run(["xdotool", "windowfocus", "--sync", str(installer.window)], check=True)
+# --- the fixture ------------------------------------------------------------------
+
+class AppTest(t.InstallerFixture):
+    """Installer runs from bundles with a stand-in helper, screenshots in
+    build/app-shots, and the checks the groups share."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        os.makedirs(SHOTS, exist_ok=True)
+        os.makedirs(WORK, exist_ok=True)
+
+    def app_bundle(self, payload="ok.7z", without=(), exe_name="Install.exe"):
+        """A copy of the shipped folder with one of the test payloads (None: none at all)."""
+        if payload is None:
+            return self.bundle(without=tuple(without) + ("payload.7z",), exe_name=exe_name)
+        if not os.path.isfile(payload):
+            payload = os.path.join(PAYLOADS, payload)
+        return self.bundle(without=without, payload=payload, exe_name=exe_name)
+
+    def start(self, bundle=t.DIST, exe="Install.exe", progress=None, hold=False):
+        """An installer run, closed when the case ends. `progress` and `hold`
+        steer the stand-in helper (see test_helper.cpp)."""
+        env = {}
+        if progress is not None:
+            env["QVTEST_PROGRESS"] = progress
+        if hold:
+            env["QVTEST_HOLD"] = "1"
+        app = t.Installer(bundle, exe, env=env, shots=SHOTS)
+        self.addCleanup(app.close)
+        return app
+
+    def wait_shot(self, app, name, condition, what, timeout=30):
+        """Screenshots until `condition(picture)` holds; the last one stays as `name`."""
+        pictures = []
+
+        def taken():
+            pictures.append(app.picture(name))
+            return condition(pictures[-1])
+
+        try:
+            q.wait_for(taken, timeout, 0.2, what)
+        except TimeoutError:
+            self.fail("timed out waiting for " + what + " (see %s.png)" % name)
+        return pictures[-1]
+
+    def toggle(self, app, name, checked, shot):
+        """Clicks a check box and waits for the picture of the new state."""
+        app.click(name)
+        return self.wait_shot(app, shot, lambda p: box_checked(p, name) == checked,
+                              "%s %s" % (name, "checked" if checked else "unchecked"))
+
+    def answer_message_box(self, caption, text, shot):
+        box = q.dialog()
+        self.assertEqual(box["caption"], caption)
+        self.assertEqual(box["text"], text)
+        q.screenshot(os.path.join(SHOTS, shot + ".png"))
+        q.answer(box, "ok")
+
+    def use_test_browser(self):
+        """Makes a copy of the recorder the user's web browser (the registry
+        put back when the case ends); returns its path and the file it
+        records to."""
+        browser_dir = os.path.join(WORK, "browser")
+        shutil.rmtree(browser_dir, ignore_errors=True)
+        os.makedirs(browser_dir)
+        browser = os.path.join(browser_dir, "testbrowser.exe")
+        shutil.copy(RECORDER, browser)
+        saved = {"choice": t.reg_value(USER_CHOICE_KEY, "Progid"), "ie": t.reg_value(IE_KEY),
+                 "http": t.reg_value(HTTP_KEY)}
+
+        def restore():
+            t.reg_set(USER_CHOICE_KEY, "Progid", saved["choice"])
+            t.reg_set(IE_KEY, None, saved["ie"])
+            t.reg_set(HTTP_KEY, None, saved["http"])
+            t.reg("delete", r"HKCR\%s" % BROWSER_CLASS, "/f")
+
+        self.addCleanup(restore)
+        t.reg_set(r"HKCR\%s\shell\open\command" % BROWSER_CLASS, None, '"%s" "%%1"' % q.windows_path(browser))
+        t.reg_set(USER_CHOICE_KEY, "Progid", BROWSER_CLASS)
+        return browser, os.path.join(browser_dir, "record.log")
+
+    def work_folder(self, *parts):
+        """A folder below the work folder, made anew."""
+        folder = os.path.join(WORK, *parts)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        return folder
+
+    # --- assistive technology ---
+    def check_tree(self, app, page, client, what, scale2=2, texts=None):
+        """Waits until the client is `client` with the children of `page`, then
+        checks their roles, states, actions and screen places against the
+        layout (scaled); returns the rows."""
+        names = [(texts or {}).get(n, ACC_NAMES.get(n)) for n, _ in page]
+
+        def ready():
+            rows = acc_tree()
+            return rows if rows and rows[0]["name"] == client and [r["name"] for r in rows[1:]] == names else None
+
+        try:
+            rows = q.wait_for(ready, 30, 0.3, what)
+        except TimeoutError:
+            self.fail("%s: the tree is %r" % (what, acc_tree()))
+        x0, y0, w0, h0 = app.geometry()
+        self.assertTrue(rows[0]["role"] == "client" and rows[0]["rect"] == (x0, y0, w0, h0),
+                        "%s: client %r, window %r" % (what, rows[0], (x0, y0, w0, h0)))
+        for row, (name, role) in zip(rows[1:], page):
+            x, y, w, h = rect(name)
+            left, top = scaled(x, scale2), scaled(y, scale2)
+            place = (x0 + left, y0 + top, scaled(x + w, scale2) - left, scaled(y + h, scale2) - top)
+            pressable = role in ("pushbutton", "checkbutton", "link")
+            self.assertEqual(row["role"], role, "%s: %s has role %s" % (what, name, row["role"]))
+            self.assertEqual(row["rect"], place, "%s: %s at %r, expected %r" % (what, name, row["rect"], place))
+            self.assertEqual("focusable" in row["states"], pressable or role == "text",
+                             "%s: %s states %r" % (what, name, row["states"]))
+            self.assertEqual(bool(row["action"]), pressable, "%s: %s action %r" % (what, name, row["action"]))
+            if role in ("statictext", "progressbar"):
+                self.assertIn("readonly", row["states"], "%s: %s states %r" % (what, name, row["states"]))
+        return rows
+
+    def default_action(self, name, what, ends=False):
+        """accDoDefaultAction on a child, by the probe. An action that ends the
+        installer may end it before the answer has reached the probe."""
+        code = acc("do", ACC_NAMES.get(name, name))[0]
+        self.assertTrue(code == 0 or ends, "%s: the default action of %s gave %d" % (what, name, code))
+
+    def wait_focus(self, name, what):
+        want = ACC_NAMES.get(name, name)
+        try:
+            q.wait_for(lambda: acc("focus")[1] == want, 20, 0.2, what)
+        except TimeoutError:
+            self.fail("%s: the focus is on %r" % (what, acc("focus")[1]))
+
+    def recorder(self, name):
+        events = EventRecorder(name)
+        self.addCleanup(events.close)
+        return events
 
 
-def wait_focus(name, what):
-    want = ACC_NAMES.get(name, name)
-    try:
-        qv.wait_for(lambda: probe("focus")[1] == want, 20, 0.2, what)
-    except TimeoutError:
-        check(False, "%s: the focus is on %r" % (what, probe("focus")[1]))
+# --- start-up ---------------------------------------------------------------
+
+class StartupTest(AppTest):
+    def test_first_run_replaces_old_settings_and_stays_alone(self):
+        # A settings file of an earlier run (here: not even a database) is replaced.
+        config = os.path.join(self.data, "config.dat")
+        os.makedirs(os.path.dirname(config), exist_ok=True)
+        with open(config, "wb") as f:
+            f.write(b"left by an earlier run" * 100)
+        first = self.start()
+        self.wait_shot(first, "startup-first-page", lambda p: background_of(p) == "begin.png", "the first page")
+        self.assertEqual(t.settings_rows(config), [("channel", "30100"), ("version", "1.0.1")],
+                         "settings after start-up")
+        state = first.state()
+        self.assertEqual((state["visible"], state["iconic"], state["zoomed"]), (1, 0, 0), "window state %r" % state)
+        self.assertEqual(state["rect"][2:], (608, 456), "window state %r" % state)
+
+        # A second installer ends at once with 0 and touches nothing.
+        with open(config, "rb") as f:
+            before = (f.read(), os.stat(config).st_mtime_ns)
+        second = q.Program(os.path.join(t.DIST, "Install.exe"))
+        try:
+            self.assertEqual(second.wait(30), 0, "second installer's exit code")
+        finally:
+            second.close()
+        with open(config, "rb") as f:
+            self.assertEqual((f.read(), os.stat(config).st_mtime_ns), before,
+                             "the second installer changed config.dat")
+        self.assertEqual(len(q.find_windows(t.TITLE)), 1, "more than one installer window")
+        self.assertTrue(first.running(), "the first installer ended")
+
+        # The close button ends the installer with 0.
+        first.click("btn_close")
+        self.assertEqual(first.exit_code(), 0, "exit code after the close button")
+
+    def test_marked_name_then_the_next_run(self):
+        # Started under a name that carries the channel marker.
+        bundle = self.app_bundle(payload=None, without=("7z.dll",), exe_name="qvewtg_30777.exe")
+        marked = self.start(bundle, "qvewtg_30777.exe")
+        self.assertEqual(t.settings_rows(), [("channel", "30777"), ("version", "1.0.1")],
+                         "settings of the marked installer")
+        # A plain WM_CLOSE (as a task manager sends) ends the installer with 0
+        # instead of leaving an invisible process that holds the mutex.
+        self.assertTrue(marked.post_close(), "WM_CLOSE posted")
+        self.assertEqual(marked.exit_code(), 0, "exit code after WM_CLOSE")
+
+        # The next installer starts, and replaces the earlier run's settings.
+        again = self.start()
+        self.assertEqual(t.settings_rows(), [("channel", "30100"), ("version", "1.0.1")],
+                         "settings of the next run")
+        self.assertTrue(again.post_quit(), "quit message posted")
+        self.assertEqual(again.exit_code(), 0, "exit code after the quit message")
 
 
-def test_access():
-    exe = make_bundle("access")
-    # Read and driven through MSAA alone, with the helper silent so that the
-    # progress page stays for reading; the events are recorded meanwhile.
-    installer = Installer(exe, progress="none")
-    try:
-        rows = check_tree(installer, MAIN_VIEW, "安装选项", "first page")
-        check(all("checked" in row_of(rows, n)["states"] for n in ("chk_agree", "chk_join")), "boxes checked: %r" % rows)
-        check("default" in row_of(rows, "btn_inst")["states"], "立即安装 is not the default button")
-        check(probe("chain")[1].splitlines() == [r["name"] for r in rows[1:]], "navigation order %r" % probe("chain")[1])
-        x0, y0 = installer.geometry()[:2]
-        check(probe("hit", str(x0 + 200), str(y0 + 300))[1] == "《Quiview协议》", "hit test on the link")
-        check(probe("hit", str(x0 + 300), str(y0 + 150))[1] == "<client>", "hit test on the banner")
-        check(probe("nav", ACC_NAMES["chk_agree"], "right")[1] == ACC_NAMES["btn_agree"], "navigation to the right")
-        recorder = EventRecorder("access")
-        default_action("chk_agree", "agreement off")
+# --- window, options, links -------------------------------------------------
+
+class WindowTest(AppTest):
+    def test_options_views_folder_dialog_links_and_caption(self):
+        app = self.start()
+        first = self.wait_shot(app, "window-main-view", lambda p: background_of(p) == "begin.png", "the first page")
+        self.assertTrue(box_checked(first, "chk_agree") and box_checked(first, "chk_join"), "boxes checked at start")
+        self.assertTrue(app.folder.endswith("\\Quiview") and os.path.isdir(t.unix(app.folder)),
+                        "default folder %r" % app.folder)
+
+        # Each box toggles its picture; twice restores it.
+        for name in ("chk_agree", "chk_join"):
+            self.toggle(app, name, False, "window-%s-off" % name)
+            self.toggle(app, name, True, "window-%s-on" % name)
+
+        # Custom view: folder box with the default folder, shortcut box.
+        self.toggle(app, "chk_agree", False, "window-agree-off")  # to be kept across the views
+        app.click("btn_custom")
+        custom = self.wait_shot(app, "window-custom-view", custom_view, "the custom view")
+        self.assertTrue(box_checked(custom, "chk_sc"), "shortcut box checked at start")
+        self.assertEqual(app.folder_text(), app.folder, "folder box text in the custom view")
+        self.toggle(app, "chk_sc", False, "window-custom-sc-off")
+        self.toggle(app, "chk_sc", True, "window-custom-sc-on")
+        self.toggle(app, "chk_sc", False, "window-custom-sc-off2")
+        app.click("btn_ret")
+        back = self.wait_shot(app, "window-main-again", main_view, "the main view again")
+        self.assertTrue(not box_checked(back, "chk_agree") and box_checked(back, "chk_join"),
+                        "boxes kept across views")
+        app.click("btn_custom")
+        again = self.wait_shot(app, "window-custom-again", custom_view, "the custom view again")
+        self.assertFalse(box_checked(again, "chk_sc"), "shortcut box kept across views")
+        self.assertEqual(app.folder_text(), app.folder, "folder text kept across views")
+
+        # The folder dialog: cancelling keeps the folder, an item without a
+        # file-system path is refused, a folder gets the product name appended.
+        def browse(key, shot):
+            app.click("btn_select")
+            box = q.dialog(focus="SysTreeView32" if key else None)
+            if key:
+                q.key(key)
+            q.screenshot(os.path.join(SHOTS, shot + ".png"))
+            return box
+
+        q.answer(browse(None, "window-folder-dialog"), "cancel")
+        self.assertEqual(app.folder_text(), app.folder, "cancelled dialog changed the folder")
+        q.answer(browse("End", "window-folder-dialog-trash"), "ok")  # the last item: Trash
+        self.answer_message_box("选择文件夹", "您输入的文件夹无效。", "window-folder-invalid")
+        self.assertEqual(app.folder_text(), app.folder, "invalid choice changed the folder")
+        q.answer(browse("Home", "window-folder-dialog-desktop"), "ok")  # the first item: Desktop
+        chosen = q.wait_for(lambda: app.folder_text() != app.folder and app.folder_text(), 20, 0.2,
+                            "the chosen folder")
+        self.assertTrue(chosen.lower().endswith("\\desktop\\quiview") and
+                        os.path.isdir(os.path.dirname(t.unix(chosen))), "folder chosen in the dialog: %r" % chosen)
+        app.shot("window-folder-chosen")
+        app.click("btn_ret")
+        self.wait_shot(app, "window-main-third", main_view, "main view")
+        self.toggle(app, "chk_agree", True, "window-agree-on")
+
+        # The agreement links start the registered browser with the address.
+        browser, record = self.use_test_browser()
+        app.click("btn_agree")
+        lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the browser for the agreement")
+        self.assertTrue(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        app.click("btn_join")
+        lines = q.wait_for(lambda: len(lines_of(record)) >= 2 and lines_of(record), 30, 0.2, "the browser again")
+        self.assertTrue(lines[1].endswith(WEB + "/userexperience.html"), "plan address: %r" % lines[1])
+        links = app.picture("window-after-links")
+        self.assertTrue(box_checked(links, "chk_agree") and box_checked(links, "chk_join"),
+                        "links changed an option")
+
+        # No browser known: the shell opens the address by its association.
+        os.remove(record)
+        t.reg_set(USER_CHOICE_KEY, "Progid", None)
+        t.reg_set(IE_KEY, None, "")
+        t.reg_set(HTTP_KEY, None, '"%s" "%%1"' % q.windows_path(browser))
+        app.click("btn_agree")
+        lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the shell's association for the address")
+        self.assertIn(WEB + "/protocol.html", lines[0], "address through the association")
+
+        # Dragging the top strip moves the window; a double click there
+        # changes nothing.
+        x0, y0, w0, h0 = app.geometry()
+        q.drag(app.window, 300, 40, 360, 100)
+        moved = q.wait_for(lambda: app.geometry()[:2] != (x0, y0) and app.geometry(), 20, 0.2,
+                           "the window to move")
+        self.assertEqual((moved[0] - x0, moved[1] - y0), (60, 60), "moved by")
+        q.wait_settled(app.window)
+        before = app.geometry()
+        q.click(app.window, 300, 40, repeat=2)
+        # Input is handled in order: once this later click has shown, the
+        # double click has been handled too.
+        self.toggle(app, "chk_join", False, "window-after-double-click")
+        state = app.state()
+        self.assertTrue(state["zoomed"] == 0 and app.geometry() == before, "double click changed the window: %r" % state)
+
+        # The minimise button minimises.
+        app.click("btn_min")
+        q.wait_for(lambda: app.state()["iconic"] == 1, 20, 0.2, "the window to minimise")
+        self.assertTrue(app.post_quit(), "quit message posted")
+        self.assertEqual(app.exit_code(), 0, "exit code after the quit message")
+
+
+# --- install sequence, progress page, finish actions --------------------------
+
+class InstallTest(AppTest):
+    def test_default_install_after_the_agreement_notice(self):
+        # Default install, first refused without the agreement.
+        app = self.start(self.app_bundle())
+        self.toggle(app, "chk_agree", False, "install-agree-off")
+        app.click("btn_inst")
+        self.answer_message_box("提示", "请先阅读并同意<<Quiview许可协议>>", "install-agreement-notice")
+        still = app.picture("install-after-notice")
+        self.assertTrue(background_of(still) == "begin.png" and not box_checked(still, "chk_agree"),
+                        "the notice changed the page")
+        self.toggle(app, "chk_agree", True, "install-agree-on")
+        app.click("btn_inst")
+        self.wait_shot(app, "install-finished", finished, "the finish page")
+        payload = temp_payload_folder()
+        self.assertIsNotNone(payload, "no payload folder")
+        record = read_record(q.windows_path(payload))
+        # Handed over before anything reached the installation folder.
+        self.assertEqual(record[1:4], [app.folder, "12", "00"], "helper was handed %r" % record)
+        self.assertIsNotNone(re.search(r"\\temp\\quiview-1\.0\.1-[0-9a-f]{16}\\payload$", record[0].lower()),
+                             "payload folder %r" % record[0])
+        for name in ("ImgKit.dll", "readme.txt"):
+            self.assertTrue(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
+        for name in ("payload.7z", "items.lst"):
+            self.assertTrue(os.path.isfile(os.path.join(os.path.dirname(payload), name)),
+                            "private folder lacks " + name)
+        # The runtime libraries are payload items for the helper to install.
+        items = lines_of(os.path.join(os.path.dirname(payload), "items.lst"))
+        for name in ("DuiLib.dll", "7z.dll"):
+            self.assertTrue(os.path.isfile(os.path.join(payload, name)), "payload folder lacks " + name)
+            self.assertTrue(any(line.endswith("\t" + name) for line in items), "item list lacks " + name)
+        rows = t.settings()
+        self.assertTrue(rows.get("join") == "1" and rows.get("channel") == "30100" and rows.get("version") == "1.0.1",
+                        "settings after install: %r" % rows)
+        uid = rows.get("uid", "")
+        self.assertTrue(len(uid) == 32 and all(c in "0123456789abcdef" for c in uid), "uid %r" % uid)
+        app.click("btn_use")
+        self.assertEqual(app.exit_code(), 0, "exit code after btn_use")
+        self.assertEqual(t.private_folders(), [], "private folder left behind")
+
+    def test_options_off_and_a_typed_folder_of_the_users(self):
+        # Options off and a typed folder of the user's: its files stay, the
+        # folder is used exactly as typed.
+        own = self.work_folder("own folder")
+        with open(os.path.join(own, "sentinel.txt"), "w") as f:
+            f.write("mine")
+        app = self.start(self.app_bundle())
+        self.toggle(app, "chk_join", False, "install-join-off")
+        app.click("btn_custom")
+        self.wait_shot(app, "install-custom", custom_view, "custom view")
+        self.toggle(app, "chk_sc", False, "install-sc-off")
+        typed = q.windows_path(own)
+        app.type_folder(typed)
+        app.shot("install-typed-folder")
+        app.click("btn_insts")
+        self.wait_shot(app, "install-finished-typed", finished, "the finish page")
+        self.assertIsNotNone(temp_payload_folder(), "no payload folder")
+        record = read_record(q.windows_path(temp_payload_folder()))
+        self.assertEqual(record[1:4], [typed, "0", "00"], "helper was handed %r" % record)
+        with open(os.path.join(own, "sentinel.txt")) as f:
+            self.assertEqual(f.read(), "mine", "the user's file was lost")
+        self.assertEqual(t.settings().get("join"), "0", "join after unchecking")
+        app.click("btn_closee")
+        self.assertEqual(app.exit_code(), 0, "exit code after the finish page's close button")
+
+    def test_progress_page_driven_from_outside(self):
+        # A product folder is never cleared: an installation removes only what
+        # its manifest lists. The progress page shows while the helper still
+        # works on the installer's thread. The helper stays silent, so the
+        # progress page is driven from outside.
+        product = os.path.join(self.work_folder("product"), "QuiView")
+        os.makedirs(product)
+        with open(os.path.join(product, "stale.txt"), "w") as f:
+            f.write("old")
+        app = self.start(self.app_bundle(), progress="none", hold=True)
+        app.click("btn_custom")
+        self.wait_shot(app, "progress-custom", custom_view, "custom view")
+        app.type_folder(q.windows_path(product))
+        app.click("btn_insts")
+
+        def record():
+            return os.path.join(temp_payload_folder() or WORK, "setup_record.txt")
+
+        q.wait_for(lambda: os.path.isfile(record()), 30, 0.2, "the hand-over to the helper")
+        self.wait_shot(app, "progress-start", lambda p: background_of(p) == "ing1.png", "the progress page")
+        open(os.path.join(os.path.dirname(record()), "release"), "w").close()
+        self.assertTrue(os.path.exists(os.path.join(product, "stale.txt")),
+                        "a file without a manifest entry was removed")
+        bar = rect("prg_inst")
+        inks = {}
+        for value, page in ((0, "ing1.png"), (10, "ing1.png"), (49, "ing1.png"), (50, "ing2.png"),
+                            (99, "ing2.png")):
+            app.post_progress(value)
+            bar_end = bar.x + bar.w * value // 100
+
+            def shown(p, value=value, page=page, bar_end=bar_end):
+                if background_of(p) != page or ink(p, "label_persent", page) == 0:
+                    return False
+                # The bar is filled up to the value, the track shows after it.
+                if value >= 10 and q.distance([p.at(bar_end - 8, bar.y + 1)], [p.at(bar_end + 8, bar.y + 1)]) < 20:
+                    return False
+                return True
+
+            pic = self.wait_shot(app, "progress-%d" % value, shown, "progress %d" % value)
+            inks[value] = ink(pic, "label_persent", page)
+            self.assertFalse(shows_picture(pic, "btn_expe", "expe.png"), "finish button shown at %d" % value)
+        self.assertGreater(inks[10], inks[0], "label text at 10%% not wider than at 0%%: %r" % inks)
+        for repeat in (1, 2):
+            app.post_progress(100)
+            done = self.wait_shot(app, "progress-100-%d" % repeat, finished, "the finished state")
+            self.assertTrue(shows_picture(done, "btn_use", "use.png"), "btn_use not shown")
+            self.assertTrue(ink(done, LABEL_INSTING_FREE, "end.png") == 0 and ink(done, PRG_INST_FREE, "end.png") == 0,
+                            "progress label or bar still shown")
+        app.click("btn_use")
+        self.assertEqual(app.exit_code(), 0, "exit code after btn_use")
+
+    def test_try_it_starts_the_viewer_this_run_installed(self):
+        # 立即体验 starts the viewer this run installed (its folder kept in memory,
+        # whatever the registry says by then), quoted, without elevation, and ends.
+        launch = self.work_folder("launch")
+        viewer_dir = os.path.join(launch, "with space", "Quiview")
+        planted_dir = os.path.join(launch, "planted")
+        os.makedirs(viewer_dir)
+        os.makedirs(planted_dir)
+        shutil.copy(RECORDER, os.path.join(launch, "with.exe"))  # what an unquoted path would start
+        shutil.copy(RECORDER, os.path.join(planted_dir, "ImgShell.exe"))  # what the registry will name
+        app = self.start(self.app_bundle())
+        app.click("btn_custom")
+        self.wait_shot(app, "launch-custom", custom_view, "custom view")
+        app.type_folder(q.windows_path(viewer_dir))
+        app.click("btn_insts")
+        self.wait_shot(app, "launch-finished", finished, "the finish page")
+        # The stand-in helper installs nothing: the viewer is put in place here.
+        shutil.copy(RECORDER, os.path.join(viewer_dir, "ImgShell.exe"))
+        t.reg_set(t.UNINSTALL_KEY, "DisplayIcon", q.windows_path(os.path.join(planted_dir, "ImgShell.exe")))
+        app.click("btn_expe")
+        self.assertEqual(app.exit_code(), 0, "exit code after btn_expe")
+        record = os.path.join(viewer_dir, "record.log")
+        lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the viewer to start")
+        self.assertTrue(len(lines) == 1 and lines[0].startswith("ImgShell.exe\t\""), "viewer starts: %r" % lines)
+        with open(os.path.join(viewer_dir, "elevation.log")) as f:
+            self.assertEqual(f.read(), "0", "the viewer runs elevated")
+        self.assertFalse(os.path.exists(os.path.join(launch, "record.log")), "the planted with.exe ran")
+        self.assertFalse(os.path.exists(os.path.join(planted_dir, "record.log")), "the registry's program ran")
+
+    def test_failures_end_with_a_message_and_exit_code_0(self):
+        damaged = os.path.join(self.scratch, "damaged.7z")
+        with open(damaged, "wb") as f:
+            f.write(b"7z\xbc\xaf\x27\x1c" + b"\x00" * 64)
+        cases = [("no-7z", dict(without=("7z.dll",)), "解压失败"),
+                 ("damaged", dict(payload=damaged), "解压失败"),
+                 ("no-entry", dict(payload="noentry.7z"), "安装失败"),
+                 ("no-helper", dict(payload="nohelper.7z"), "安装失败")]
+        for name, bundle, text in cases:
+            with self.subTest(name):
+                with t.Installer(self.app_bundle(**bundle), shots=SHOTS) as app:
+                    app.click("btn_inst")
+                    self.answer_message_box("Quiview", text, "failure-" + name)
+                    self.assertEqual(app.exit_code(), 0, "exit code after the failure " + name)
+                    self.assertEqual(t.private_folders(), [], "private folder left after the failure " + name)
+
+
+# --- assistive technology and the keyboard ------------------------------------------
+
+class AccessTest(AppTest):
+    def test_read_and_driven_through_msaa(self):
+        # Read and driven through MSAA alone, with the helper silent so that the
+        # progress page stays for reading; the events are recorded meanwhile.
+        app = self.start(self.app_bundle(), progress="none")
+        rows = self.check_tree(app, MAIN_VIEW, "安装选项", "first page")
+        self.assertTrue(all("checked" in row_of(rows, n)["states"] for n in ("chk_agree", "chk_join")),
+                        "boxes checked: %r" % rows)
+        self.assertIn("default", row_of(rows, "btn_inst")["states"], "立即安装 is not the default button")
+        self.assertEqual(acc("chain")[1].splitlines(), [r["name"] for r in rows[1:]], "navigation order")
+        x0, y0 = app.geometry()[:2]
+        self.assertEqual(acc("hit", x0 + 200, y0 + 300)[1], "《Quiview协议》", "hit test on the link")
+        self.assertEqual(acc("hit", x0 + 300, y0 + 150)[1], "<client>", "hit test on the banner")
+        self.assertEqual(acc("nav", ACC_NAMES["chk_agree"], "right")[1], ACC_NAMES["btn_agree"],
+                         "navigation to the right")
+        recorder = self.recorder("access")
+        self.default_action("chk_agree", "agreement off")
         wait_checked("chk_agree", False, "the agreement box unchecked")
-        installer.wait_shot("access-agree-off", lambda p: not box_checked(p, "chk_agree"), "the box's picture")
-        default_action("chk_agree", "agreement on")
+        self.wait_shot(app, "access-agree-off", lambda p: not box_checked(p, "chk_agree"), "the box's picture")
+        self.default_action("chk_agree", "agreement on")
         wait_checked("chk_agree", True, "the agreement box checked")
-        default_action("btn_custom", "custom view")
-        rows = check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view")
-        check(row_of(rows, "edit_dir")["value"] == installer.folder, "folder box value %r" % row_of(rows, "edit_dir"))
-        typed = wine_path(os.path.join(WORK, "access folder"))
-        check(probe("setvalue", ACC_NAMES["edit_dir"], typed)[0] == 0, "setting the folder")
-        qv.wait_for(lambda: poke("folder")[1] == typed, 20, 0.2, "the folder set through MSAA")
-        default_action("chk_sc", "shortcut off")
+        self.default_action("btn_custom", "custom view")
+        rows = self.check_tree(app, CUSTOM_VIEW, "安装选项", "custom view")
+        self.assertEqual(row_of(rows, "edit_dir")["value"], app.folder, "folder box value")
+        typed = q.windows_path(os.path.join(WORK, "access folder"))
+        self.assertEqual(acc("setvalue", ACC_NAMES["edit_dir"], typed)[0], 0, "setting the folder")
+        q.wait_for(lambda: app.folder_text() == typed, 20, 0.2, "the folder set through MSAA")
+        self.default_action("chk_sc", "shortcut off")
         wait_checked("chk_sc", False, "the shortcut box unchecked")
-        default_action("btn_insts", "install")
-        check_tree(installer, PROGRESS_PAGE, "安装进度", "progress page", texts={"label_persent": ""})
-        poke("progress", "37")
-        rows = check_tree(installer, PROGRESS_PAGE, "安装进度", "progress 37", texts={"label_persent": "37%"})
-        check(row_of(rows, "prg_inst")["value"] == "37%", "progress value %r" % row_of(rows, "prg_inst"))
-        installer.shot("access-progress")
-        poke("progress", "100")
-        check_tree(installer, FINISHED_PAGE, "安装完成", "finished page")
+        self.default_action("btn_insts", "install")
+        self.check_tree(app, PROGRESS_PAGE, "安装进度", "progress page", texts={"label_persent": ""})
+        app.post_progress(37)
+        rows = self.check_tree(app, PROGRESS_PAGE, "安装进度", "progress 37", texts={"label_persent": "37%"})
+        self.assertEqual(row_of(rows, "prg_inst")["value"], "37%", "progress value")
+        app.shot("access-progress")
+        app.post_progress(100)
+        self.check_tree(app, FINISHED_PAGE, "安装完成", "finished page")
         events = recorder.stop()
         wanted = [("state", ACC_NAMES["chk_agree"]), ("state", ACC_NAMES["chk_agree"]), ("reorder", "<client>"),
                   ("state", ACC_NAMES["chk_sc"]), ("name", "<client>"), ("reorder", "<client>"),
                   ("value", ACC_NAMES["prg_inst"]), ("value", ACC_NAMES["prg_inst"]), ("name", "<client>")]
-        check(in_order(events, wanted), "events %r" % events)
+        self.assertTrue(in_order(events, wanted), "events %r" % events)
         # Read while the installer runs: its private folder goes when it ends.
-        record = read_record(wine_path(temp_payload_folder()))
-        check(record[1:3] == [typed, "8"], "helper was handed %r" % record)
-        default_action("btn_closee", "close", ends=True)
-        check(installer.wait_exit() == 0, "exit code after closing through MSAA")
-    finally:
-        installer.close()
+        record = read_record(q.windows_path(temp_payload_folder()))
+        self.assertEqual(record[1:3], [typed, "8"], "helper was handed %r" % record)
+        self.default_action("btn_closee", "close", ends=True)
+        self.assertEqual(app.exit_code(), 0, "exit code after closing through MSAA")
 
-    # A whole installation through default actions alone, the helper reporting.
-    installer = Installer(exe)
-    try:
-        default_action("chk_join", "plan off")
+    def test_whole_installation_by_default_actions(self):
+        # A whole installation through default actions alone, the helper reporting.
+        app = self.start(self.app_bundle())
+        self.default_action("chk_join", "plan off")
         wait_checked("chk_join", False, "the plan box unchecked")
-        default_action("btn_custom", "custom view")
-        check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view")
-        default_action("chk_sc", "shortcut off")
+        self.default_action("btn_custom", "custom view")
+        self.check_tree(app, CUSTOM_VIEW, "安装选项", "custom view")
+        self.default_action("chk_sc", "shortcut off")
         wait_checked("chk_sc", False, "the shortcut box unchecked")
-        default_action("btn_insts", "install")
-        check_tree(installer, FINISHED_PAGE, "安装完成", "finished page")
-        record = read_record(wine_path(temp_payload_folder()))
-        check(record[1:3] == [installer.folder, "0"], "helper was handed %r" % record)
-        default_action("btn_use", "close", ends=True)
-        check(installer.wait_exit() == 0, "exit code after 查看帮助")
-    finally:
-        installer.close()
+        self.default_action("btn_insts", "install")
+        self.check_tree(app, FINISHED_PAGE, "安装完成", "finished page")
+        record = read_record(q.windows_path(temp_payload_folder()))
+        self.assertEqual(record[1:3], [app.folder, "0"], "helper was handed %r" % record)
+        self.default_action("btn_use", "close", ends=True)
+        self.assertEqual(app.exit_code(), 0, "exit code after 查看帮助")
 
 
-def test_keyboard():
-    exe = make_bundle("keyboard")
-    saved = {}
-    # A whole installation with the keyboard alone.
-    installer = Installer(exe)
-    try:
-        browser, record = use_test_browser(saved)
-        recorder = EventRecorder("keyboard")
-        activate(installer)
-        qv.key("Tab", "Tab", "Tab")
-        wait_focus("chk_agree", "Tab to the agreement box")
+class KeyboardTest(AppTest):
+    def test_whole_installation_by_keyboard(self):
+        app = self.start(self.app_bundle())
+        browser, record = self.use_test_browser()
+        recorder = self.recorder("keyboard")
+        app.focus()
+        q.key("Tab", "Tab", "Tab")
+        self.wait_focus("chk_agree", "Tab to the agreement box")
         events = recorder.stop()
         focus = [("focus", ACC_NAMES[n]) for n in ("btn_min", "btn_close", "chk_agree")]
-        check([e for e in events if e[0] == "focus"] == focus, "focus events %r" % events)
-        mark = installer.shot("keyboard-focus-mark")
-        check(distance([mark.at(27, 301)], [(0xF2, 0x7A, 0x2E)]) < 10, "no focus mark: %r" % (mark.at(27, 301),))
-        qv.key("space")
-        installer.wait_shot("keyboard-agree-off", lambda p: not box_checked(p, "chk_agree"), "Space unchecks")
-        qv.key("space")
-        installer.wait_shot("keyboard-agree-on", lambda p: box_checked(p, "chk_agree"), "Space checks again")
-        qv.key("Tab")
-        wait_focus("btn_agree", "Tab to the agreement link")
-        qv.key("Return")
-        lines = qv.wait_for(lambda: os.path.exists(record) and open(record, encoding="utf-8").read().splitlines(),
-                            30, 0.2, "the browser for the agreement")
-        check(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
-        qv.key("Tab")
-        wait_focus("chk_join", "Tab to the plan box")
-        qv.key("space")
-        installer.wait_shot("keyboard-join-off", lambda p: not box_checked(p, "chk_join"), "the plan box off")
-        qv.key("Tab", "Return")
-        qv.wait_for(lambda: len(open(record, encoding="utf-8").read().splitlines()) >= 2, 30, 0.2, "the browser again")
-        check(open(record, encoding="utf-8").read().splitlines()[1].endswith(WEB + "/userexperience.html"),
-              "plan address")
-        qv.key("Tab")
-        wait_focus("btn_custom", "Tab to 自定义安装")
-        qv.key("Return")
-        installer.wait_shot("keyboard-custom", lambda p: shows_picture(p, "btn_ret", "return.png"), "the custom view")
-        qv.key("Tab", "Tab", "Tab")
-        wait_focus("edit_dir", "Tab into the folder box")
-        typed = wine_path(os.path.join(WORK, "keyboard folder"))
-        qv.type_text(typed)  # Tab selected the old text: typing replaces it
-        qv.wait_for(lambda: poke("folder")[1] == typed, 20, 0.2, "the typed folder")
-        qv.key("Tab", "Tab")
-        wait_focus("chk_sc", "Tab to the shortcut box")
-        qv.key("space")
-        installer.wait_shot("keyboard-sc-off", lambda p: not box_checked(p, "chk_sc"), "the shortcut box off")
-        qv.key("shift+Tab", "shift+Tab")
-        wait_focus("edit_dir", "Shift+Tab back to the folder box")
-        qv.key("Return")  # the default button of the view: 立即安装
-        installer.wait_shot("keyboard-finished", finished, "the finish page")
-        qv.key("Tab", "Tab", "Tab", "Tab")
-        wait_focus("btn_use", "Tab to 查看帮助")
-        record = read_record(wine_path(temp_payload_folder()))
-        check(record[1:3] == [typed, "0"], "helper was handed %r" % record)
-        qv.key("Return")
-        check(installer.wait_exit() == 0, "exit code after Enter on 查看帮助")
-    finally:
-        installer.close()
-        restore_browser(saved)
+        self.assertEqual([e for e in events if e[0] == "focus"], focus, "focus events %r" % events)
+        mark = app.picture("keyboard-focus-mark")
+        agree = rect("chk_agree")
+        # The focus mark is drawn just outside the box's left edge.
+        self.assertLess(q.distance([mark.at(agree.x - 3, agree.y + 9)], [(0xF2, 0x7A, 0x2E)]), 10,
+                        "no focus mark: %r" % (mark.at(agree.x - 3, agree.y + 9),))
+        q.key("space")
+        self.wait_shot(app, "keyboard-agree-off", lambda p: not box_checked(p, "chk_agree"), "Space unchecks")
+        q.key("space")
+        self.wait_shot(app, "keyboard-agree-on", lambda p: box_checked(p, "chk_agree"), "Space checks again")
+        q.key("Tab")
+        self.wait_focus("btn_agree", "Tab to the agreement link")
+        q.key("Return")
+        lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the browser for the agreement")
+        self.assertTrue(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        q.key("Tab")
+        self.wait_focus("chk_join", "Tab to the plan box")
+        q.key("space")
+        self.wait_shot(app, "keyboard-join-off", lambda p: not box_checked(p, "chk_join"), "the plan box off")
+        q.key("Tab", "Return")
+        q.wait_for(lambda: len(lines_of(record)) >= 2, 30, 0.2, "the browser again")
+        self.assertTrue(lines_of(record)[1].endswith(WEB + "/userexperience.html"), "plan address")
+        q.key("Tab")
+        self.wait_focus("btn_custom", "Tab to 自定义安装")
+        q.key("Return")
+        self.wait_shot(app, "keyboard-custom", custom_view, "the custom view")
+        q.key("Tab", "Tab", "Tab")
+        self.wait_focus("edit_dir", "Tab into the folder box")
+        typed = q.windows_path(os.path.join(WORK, "keyboard folder"))
+        q.type_text(typed)  # Tab selected the old text: typing replaces it
+        q.wait_for(lambda: app.folder_text() == typed, 20, 0.2, "the typed folder")
+        q.key("Tab", "Tab")
+        self.wait_focus("chk_sc", "Tab to the shortcut box")
+        q.key("space")
+        self.wait_shot(app, "keyboard-sc-off", lambda p: not box_checked(p, "chk_sc"), "the shortcut box off")
+        q.key("shift+Tab", "shift+Tab")
+        self.wait_focus("edit_dir", "Shift+Tab back to the folder box")
+        q.key("Return")  # the default button of the view: 立即安装
+        self.wait_shot(app, "keyboard-finished", finished, "the finish page")
+        q.key("Tab", "Tab", "Tab", "Tab")
+        self.wait_focus("btn_use", "Tab to 查看帮助")
+        record = read_record(q.windows_path(temp_payload_folder()))
+        self.assertEqual(record[1:3], [typed, "0"], "helper was handed %r" % record)
+        q.key("Return")
+        self.assertEqual(app.exit_code(), 0, "exit code after Enter on 查看帮助")
 
-    # Enter with no focus moved installs; Escape does nothing while installing
-    # and closes the finished page.
-    installer = Installer(exe, progress="none")
-    try:
-        activate(installer)
-        qv.key("Return")
-        qv.wait_for(lambda: os.path.isfile(os.path.join(temp_payload_folder() or WORK, "setup_record.txt")), 30,
-                    0.2, "the hand-over to the helper")
-        installer.wait_shot("keyboard-progress", lambda p: background_of(p) == "ing1.png", "the progress page")
-        activate(installer)
-        qv.key("Escape")
+    def test_enter_installs_and_escape_waits_for_the_finished_page(self):
+        # Enter with no focus moved installs; Escape does nothing while installing
+        # and closes the finished page.
+        app = self.start(self.app_bundle(), progress="none")
+        app.focus()
+        q.key("Return")
+        q.wait_for(lambda: os.path.isfile(os.path.join(temp_payload_folder() or WORK, "setup_record.txt")), 30,
+                   0.2, "the hand-over to the helper")
+        self.wait_shot(app, "keyboard-progress", lambda p: background_of(p) == "ing1.png", "the progress page")
+        app.focus()
+        q.key("Escape")
         # Input is handled in order: once this later drag has moved the
         # window, Escape has been handled too.
-        x0, y0 = installer.geometry()[:2]
-        qv.drag(installer.window, 300, 40, 340, 70)
-        qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0), 20, 0.2, "the window to move")
-        check(installer.program.running(), "Escape ended the installer while installing")
-        poke("progress", "100")
-        installer.wait_shot("keyboard-escape-finished", finished, "the finish page")
-        activate(installer)
-        qv.key("Escape")
-        check(installer.wait_exit() == 0, "exit code after Escape on the finished page")
-    finally:
-        installer.close()
+        x0, y0 = app.geometry()[:2]
+        q.drag(app.window, 300, 40, 340, 70)
+        q.wait_for(lambda: app.geometry()[:2] != (x0, y0), 20, 0.2, "the window to move")
+        self.assertTrue(app.running(), "Escape ended the installer while installing")
+        app.post_progress(100)
+        self.wait_shot(app, "keyboard-escape-finished", finished, "the finish page")
+        app.focus()
+        q.key("Escape")
+        self.assertEqual(app.exit_code(), 0, "exit code after Escape on the finished page")
 
-    # Escape on the first page closes.
-    installer = Installer(exe)
-    try:
-        activate(installer)
-        qv.key("Escape")
-        check(installer.wait_exit() == 0, "exit code after Escape on the first page")
-    finally:
-        installer.close()
+    def test_escape_on_the_first_page_closes(self):
+        app = self.start(self.app_bundle())
+        app.focus()
+        q.key("Escape")
+        self.assertEqual(app.exit_code(), 0, "exit code after Escape on the first page")
 
 
-def test_dpi():
-    """The window at 150 %: twice-the-scale 3 everywhere."""
-    exe = make_bundle("dpi")
-    saved = reg_read(DESKTOP_KEY, "LogPixels")
-    try:
-        check(reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", "144", "/f").returncode == 0,
-              "LogPixels set")
-        installer = Installer(exe)
-        try:
-            check(installer.geometry()[2:] == (912, 684), "window %r at 144 DPI" % (installer.geometry(),))
-            check_tree(installer, MAIN_VIEW, "安装选项", "first page at 144 DPI", scale2=3)
-            shot = installer.shot("dpi144-first-page")
-            # The 1.5x drawings, 1:1: the page, and over it the product name.
-            art = Picture([skin("begin@1.5x.png")])
-            band = [(x * 3 // 2, y * 3 // 2) for x, y in BAND]
-            check(distance([shot.at(*p) for p in band], [art.at(*p) for p in band]) < 3, "page background")
-            blown_up = Picture([skin("begin.png"), "-filter", "point", "-resize", "150%"])
-            title = (330, 220, 250, 70)
-            own, upscaled = (distance(shot.region(*title), pic.region(*title)) for pic in (art, blown_up))
-            check(own < 3 and upscaled > own + 3, "the title is not the sharp 1.5x drawing: %.1f / %.1f" % (own, upscaled))
-            box = Picture([skin("begin@1.5x.png"), "-crop", "21x21+45+446", "+repage",
-                           "(", skin("checkbox@1.5x.png"), "-crop", "21x21+21+0", "+repage", ")",
-                           "-composite"]).region(0, 0, 21, 21)
-            check(distance(shot.region(45, 446, 21, 21), box) < 8, "the checked box of the 1.5x drawing")
-            # Hit tests in pixels: the caption strip is 120 high, the controls
-            # answer where they are drawn.
-            x0, y0 = installer.geometry()[:2]
-            qv.drag(installer.window, 450, 100, 490, 130)
-            moved = qv.wait_for(lambda: installer.geometry()[:2] != (x0, y0) and installer.geometry(), 20, 0.2,
-                                "the window to move by the caption strip")
-            check(moved[:2] == (x0 + 40, y0 + 30), "moved from %r to %r" % ((x0, y0), moved[:2]))
-            qv.wait_settled(installer.window)
-            x, y, w, h = CONTROLS["btn_custom"]
-            qv.click(installer.window, scaled(2 * x + w, 3) // 2, scaled(2 * y + h, 3) // 2)
-            check_tree(installer, CUSTOM_VIEW, "安装选项", "custom view at 144 DPI", scale2=3)
-            installer.shot("dpi144-custom-view")
-            default_action("btn_insts", "install at 144 DPI")
-            check_tree(installer, FINISHED_PAGE, "安装完成", "finished page at 144 DPI", scale2=3)
-            installer.shot("dpi144-finished")
-            check(poke("quit")[0] == 0, "quit message posted")
-            check(installer.wait_exit() == 0, "exit code at 144 DPI")
-        finally:
-            installer.close()
-    finally:
-        if saved is None:
-            reg("delete", DESKTOP_KEY, "/v", "LogPixels", "/f")
-        else:
-            reg("add", DESKTOP_KEY, "/v", "LogPixels", "/t", "REG_DWORD", "/d", str(int(saved, 0)), "/f")
-        check(reg_read(DESKTOP_KEY, "LogPixels") == saved, "LogPixels not restored")
+class DpiTest(AppTest):
+    def test_the_window_at_150_percent(self):
+        """The window at 150 %: twice-the-scale 3 everywhere."""
+        saved = t.reg_value(DESKTOP_KEY, "LogPixels")
 
+        def restore():
+            t.reg_set(DESKTOP_KEY, "LogPixels", None if saved is None else str(int(saved, 0)), "REG_DWORD")
+            self.assertEqual(t.reg_value(DESKTOP_KEY, "LogPixels"), saved, "LogPixels not restored")
 
-def main():
-    group = sys.argv[1] if len(sys.argv) > 1 else "startup"
-    if not os.environ.get("DISPLAY"):
-        print("installer_test: no DISPLAY")
-        return 1
-    os.makedirs(SHOTS, exist_ok=True)
-    os.makedirs(WORK, exist_ok=True)
-    try:
-        {"startup": test_startup, "window": test_window, "install": test_install, "access": test_access,
-         "keyboard": test_keyboard, "dpi": test_dpi}[group]()
-    finally:
-        # A private folder left by a run that was cut short.
-        for folder in private_folders() if group in ("install", "access", "keyboard", "dpi") else []:
-            shutil.rmtree(folder, ignore_errors=True)
-    if FAILURES:
-        print("%d check(s) failed" % len(FAILURES))
-        return 1
-    print("all checks passed")
-    return 0
+        self.addCleanup(restore)
+        self.assertTrue(t.reg_set(DESKTOP_KEY, "LogPixels", "144", "REG_DWORD"), "LogPixels set")
+        app = self.start(self.app_bundle())
+        self.assertEqual(app.geometry()[2:], (912, 684), "window %r at 144 DPI" % (app.geometry(),))
+        self.check_tree(app, MAIN_VIEW, "安装选项", "first page at 144 DPI", scale2=3)
+        shot = app.picture("dpi144-first-page")
+        # The 1.5x drawings, 1:1: the page, and over it the product name.
+        art = q.Picture(t.skin("begin@1.5x.png"))
+        band = [(x * 3 // 2, y * 3 // 2) for x, y in BAND]
+        self.assertLess(q.distance([shot.at(*p) for p in band], [art.at(*p) for p in band]), 3, "page background")
+        blown_up = q.Picture([t.skin("begin.png"), "-filter", "point", "-resize", "150%"])
+        title = (330, 220, 250, 70)
+        own, upscaled = (q.distance(shot.region(*title), pic.region(*title)) for pic in (art, blown_up))
+        self.assertTrue(own < 3 and upscaled > own + 3,
+                        "the title is not the sharp 1.5x drawing: %.1f / %.1f" % (own, upscaled))
+        # The checked box of chk_agree (dest 0,5 of the control) at 1.5x.
+        bx, by = scaled(rect("chk_agree").x, 3), scaled(rect("chk_agree").y + 5, 3)
+        box = q.Picture([t.skin("begin@1.5x.png"), "-crop", "21x21+%d+%d" % (bx, by), "+repage",
+                         "(", t.skin("checkbox@1.5x.png"), "-crop", "21x21+21+0", "+repage", ")",
+                         "-composite"]).region(0, 0, 21, 21)
+        self.assertLess(q.distance(shot.region(bx, by, 21, 21), box), 8, "the checked box of the 1.5x drawing")
+        # Hit tests in pixels: the caption strip is 120 high, the controls
+        # answer where they are drawn.
+        x0, y0 = app.geometry()[:2]
+        q.drag(app.window, 450, 100, 490, 130)
+        moved = q.wait_for(lambda: app.geometry()[:2] != (x0, y0) and app.geometry(), 20, 0.2,
+                           "the window to move by the caption strip")
+        self.assertEqual(moved[:2], (x0 + 40, y0 + 30), "moved from %r" % ((x0, y0),))
+        q.wait_settled(app.window)
+        x, y, w, h = rect("btn_custom")
+        q.click(app.window, scaled(2 * x + w, 3) // 2, scaled(2 * y + h, 3) // 2)
+        self.check_tree(app, CUSTOM_VIEW, "安装选项", "custom view at 144 DPI", scale2=3)
+        app.shot("dpi144-custom-view")
+        self.default_action("btn_insts", "install at 144 DPI")
+        self.check_tree(app, FINISHED_PAGE, "安装完成", "finished page at 144 DPI", scale2=3)
+        app.shot("dpi144-finished")
+        self.assertTrue(app.post_quit(), "quit message posted")
+        self.assertEqual(app.exit_code(), 0, "exit code at 144 DPI")
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    t.main()

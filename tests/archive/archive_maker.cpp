@@ -8,24 +8,9 @@
 
 namespace qvtest {
 
-DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    std::wstring line = commandLine;
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, folder.c_str(),
-                          &startup, &info))
-        throw std::runtime_error("cannot start a program");
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code;
-}
-
 void RunSevenZip(const std::wstring& arguments, const std::wstring& folder) {
     std::wstring line = L"\"" + ModuleFolder() + L"\\7z.exe\" " + arguments + L" -bso0 -bse0 -bsp0 -y";
-    if (RunProgram(line, folder) != 0) throw std::runtime_error("7z.exe failed");
+    if (RunAndWait(line, folder, 300000) != 0) throw std::runtime_error("7z.exe failed");
 }
 
 std::string TextBytes(size_t size, unsigned seed) {

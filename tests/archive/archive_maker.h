@@ -10,8 +10,6 @@
 
 namespace qvtest {
 
-// Runs a command line in a folder and waits for it; returns the exit code.
-DWORD RunProgram(const std::wstring& commandLine, const std::wstring& folder);
 // Runs 7z.exe with the arguments in `folder`; throws unless it exits with 0.
 void RunSevenZip(const std::wstring& arguments, const std::wstring& folder);
 // Bytes that compress well (words and line breaks) and bytes that do not.

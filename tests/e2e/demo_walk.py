@@ -8,7 +8,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvdrive as q  # noqa: E402
-import test_install as t  # noqa: E402
+import qvinstaller as t  # noqa: E402
+import qvlayout  # noqa: E402
 
 OUT = os.path.join(q.BUILD, "demo")
 
@@ -24,26 +25,28 @@ def main():
     try:
         app.shot("1-first-page")
         app.click("btn_custom")
-        q.wait_for(lambda: app.looks_like("modify.png", 55, 20, 482 + 55, 310 + 20), 30, 0.2, "custom view")
+        q.wait_for(lambda: app.shows("btn_select", "modify.png", 55, 20), 30, 0.2, "custom view")
         app.shot("2-custom-view")
         app.click("btn_ret")
-        q.wait_for(lambda: app.looks_like("instb.png", 101, 31, 210 + 101, 365 + 31), 30, 0.2, "first page")
+        q.wait_for(lambda: app.shows("btn_inst", "instb.png", 101, 31), 30, 0.2, "first page")
         app.shot("3-first-page-again")
         # The progress page of a small payload lasts a fraction of a second,
         # less than one `import` run: frames are grabbed straight from the X
         # server while the installation runs, and each is classified by itself.
         track, fill = t.skin_pixel("pb.png", 4, 1), t.skin_pixel("pt.png", 4, 1)
         expe = t.skin_pixel("expe.png", 83, 26)
+        button, bar = qvlayout.rect("btn_expe"), qvlayout.rect("prg_inst")
+        row = bar.y + 1
         kept = {}  # filled width of the bar -> the first frame showing it
 
         def keep(frame):
-            if t.close_enough(frame.pixel(108 + 83, 355 + 26), expe):
+            if q.close_enough(frame.pixel(button.x + 83, button.y + 26), expe):
                 return False  # the finish page
             # The bar's row shows its track or its fill only on the progress page.
-            if not (t.close_enough(frame.pixel(580, 391), track, 6) or
-                    t.close_enough(frame.pixel(580, 391), fill, 6)):
+            if not (q.close_enough(frame.pixel(bar.right - 4, row), track, 6) or
+                    q.close_enough(frame.pixel(bar.right - 4, row), fill, 6)):
                 return True
-            filled = sum(1 for x in range(40, 584) if t.close_enough(frame.pixel(x, 391), fill, 6))
+            filled = sum(1 for x in range(bar.x, bar.right) if q.close_enough(frame.pixel(x, row), fill, 6))
             kept.setdefault(filled, frame)
             return True
 
@@ -52,7 +55,7 @@ def main():
         grabber.stop()
         if kept:
             # The state nearest half way shows the bar best.
-            half = min(kept, key=lambda filled: abs(filled - (584 - 40) // 2))
+            half = min(kept, key=lambda filled: abs(filled - bar.w // 2))
             kept[half].save(os.path.join(OUT, "4-progress.png"))
             print("demo: the progress page showed %d bar states over %d frames" % (len(kept), grabber.frames))
         else:
@@ -61,7 +64,7 @@ def main():
         app.shot("5-finish-page")
         app.click("btn_expe")
         code = app.exit_code()
-        viewer = q.wait_window("Quiview 看图 1.0.1 · 渠道 30100", 60)
+        viewer = q.wait_window(t.VIEWER_TITLE, 60)
         q.wait_settled(viewer)
         # The viewer has painted once the welcome picture's blue shows in the
         # middle of its window (before that it is black).

@@ -1,6 +1,9 @@
-"""Drives Windows programs running under Wine on an X display: starts them,
-finds their windows, clicks with real X input (xdotool), takes screenshots
-(ImageMagick) and reads pixels. Used by the end-to-end tests and the demo."""
+"""The one driver of every window test: drives Windows programs running
+under Wine on an X display. Starts them, finds their windows, clicks and
+types with real X input (xdotool), takes screenshots (ImageMagick), reads
+pixels and pictures, and reads and answers dialog boxes through the probe
+program (qvprobe.exe). Used by the installer tests, the end-to-end tests,
+the UI library's window test, the benchmarks and the demo."""
 import ctypes
 import os
 import subprocess
@@ -9,6 +12,8 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("QV_BUILD", os.path.join(ROOT, "build"))
+TOOLS = os.environ.get("QV_E2E_TOOLS", os.path.join(BUILD, "tests", "e2e"))
+PROBE = os.path.join(TOOLS, "qvprobe.exe")
 
 
 def wine_env():
@@ -36,6 +41,13 @@ def run(args, check=True, **kw):
     return subprocess.run(args, check=check, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=wine_env(), **kw)
 
 
+def probe(*args):
+    """Runs the probe program: (exit code, {name: value} of its output lines)."""
+    out = run(["wine", PROBE] + [str(a) for a in args], check=False)
+    text = out.stdout.decode("utf-8", "replace")
+    return out.returncode, dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
 def windows_path(path):
     """The Wine path of a Linux path (through drive Z:)."""
     return "Z:" + os.path.abspath(path).replace("/", "\\")
@@ -47,10 +59,13 @@ def unix_path(win_path):
 
 
 class Program:
-    """A Windows program started under Wine; ended (if still running) on close()."""
+    """A Windows program started under Wine (with `env` added to its
+    environment); ended (if still running) on close()."""
 
-    def __init__(self, exe, args=(), cwd=None):
-        self.proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd, env=wine_env(),
+    def __init__(self, exe, args=(), cwd=None, env=None):
+        environment = wine_env()
+        environment.update(env or {})
+        self.proc = subprocess.Popen(["wine", exe] + list(args), cwd=cwd, env=environment,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
 
@@ -70,6 +85,23 @@ class Program:
 
     def __exit__(self, *exc):
         self.close()
+
+
+def processes_of_this_prefix(part):
+    """Host ids of the Wine processes of this test's prefix whose command line holds `part`."""
+    prefix = ("WINEPREFIX=" + wine_env()["WINEPREFIX"]).encode()
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/cmdline" % pid, "rb") as f:
+                if part.encode() not in f.read():
+                    continue
+            with open("/proc/%s/environ" % pid, "rb") as f:
+                if prefix in f.read().split(b"\0"):
+                    found.append(int(pid))
+        except OSError:
+            pass
+    return found
 
 
 def find_windows(name):
@@ -107,16 +139,51 @@ def wait_settled(window, timeout=30):
     return last[0]
 
 
-def click(window, x, y, button=1):
-    """A real X click at window-relative (x, y)."""
+def click(window, x, y, button=1, repeat=1):
+    """A real X click (or `repeat` clicks, 80 ms apart) at window-relative (x, y)."""
     subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y),
-                    "click", str(button)], check=True)
+                    "click", "--repeat", str(repeat), "--delay", "80", str(button)], check=True)
 
 
-def drag(window, x1, y1, x2, y2):
-    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x1), str(y1),
-                    "mousedown", "1", "mousemove", "--window", str(window), str(x2), str(y2),
-                    "mouseup", "1"], check=True)
+def click_screen(x, y):
+    """A real X click at a screen point (a dialog box's button)."""
+    subprocess.run(["xdotool", "mousemove", str(x), str(y), "click", "1"], check=True)
+
+
+def press(window, x, y):
+    """Presses the button down at window-relative (x, y) and keeps it down."""
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "mousedown", "1"], check=True)
+
+
+def release(window, x, y):
+    """Moves the pressed pointer to window-relative (x, y) and releases it there."""
+    subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x), str(y), "mouseup", "1"], check=True)
+
+
+def drag(window, x1, y1, x2, y2, steps=1):
+    """Presses at window-relative (x1, y1), moves to (x2, y2) and releases.
+    With several steps the pointer moves by equal relative amounts, so that
+    a window that moves along under the pointer does not shift the target."""
+    if steps == 1:
+        subprocess.run(["xdotool", "mousemove", "--window", str(window), str(x1), str(y1),
+                        "mousedown", "1", "mousemove", "--window", str(window), str(x2), str(y2),
+                        "mouseup", "1"], check=True)
+        return
+    press(window, x1, y1)
+    for _ in range(steps):
+        subprocess.run(["xdotool", "mousemove_relative", "--", str((x2 - x1) // steps), str((y2 - y1) // steps)],
+                       check=True)
+    subprocess.run(["xdotool", "mouseup", "1"], check=True)
+
+
+def pointer_away():
+    """The pointer to the screen's corner, so that no control shows its hover state."""
+    subprocess.run(["xdotool", "mousemove", "0", "0"], check=True)
+
+
+def focus(window):
+    """Keyboard focus on a window (there is no window manager to activate it)."""
+    subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], check=True)
 
 
 def type_text(text):
@@ -125,6 +192,47 @@ def type_text(text):
 
 def key(*keys):
     subprocess.run(["xdotool", "key"] + list(keys), check=True)
+
+
+# --- dialog boxes ------------------------------------------------------------
+
+def _point(text):
+    x, y = text.split(",")
+    return int(x), int(y)
+
+
+def dialog(caption=None, skip=None, focus=None, timeout=30):
+    """Waits for a visible dialog box (a message box or the folder dialog),
+    with that caption if given, other than the box `skip` (its "hwnd"), and
+    with the keyboard focus in a control of class `focus` if given. Returns
+    {caption, text, focus, hwnd, pid, elevated} and the screen centres of the
+    buttons it shows (ok, cancel, yes, no) as (x, y)."""
+    args = ["msgbox", "--timeout", int(timeout * 1000)]
+    for option, value in (("--caption", caption), ("--skip", skip), ("--focus", focus)):
+        if value:
+            args += [option, value]
+    code, values = probe(*args)
+    if code != 0:
+        raise TimeoutError("timed out waiting for a dialog box%s" % (" " + caption if caption else ""))
+    values["text"] = values.get("text", "").replace("\\n", "\n")
+    for button in ("ok", "cancel", "yes", "no"):
+        if button in values:
+            values[button] = _point(values[button])
+    return values
+
+
+def wait_dialog_gone(box, timeout=20):
+    """Waits until the dialog box `box` (from dialog()) is no longer shown."""
+    if probe("gone", box["hwnd"], "--timeout", int(timeout * 1000))[0] != 0:
+        raise TimeoutError("timed out waiting for the dialog box %r to close" % box.get("caption"))
+
+
+def answer(box, button="ok"):
+    """Clicks one of the box's buttons for real and waits until the box is gone."""
+    if button not in box:
+        raise AssertionError("no %s button on the dialog box: %r" % (button, box))
+    click_screen(*box[button])
+    wait_dialog_gone(box)
 
 
 def screenshot(path, window=None):
@@ -145,6 +253,36 @@ def pixel(path, x, y):
     line = out.splitlines()[1]
     rgb = line.split("(")[1].split(")")[0].split(",")[:3]
     return tuple(int(float(v)) for v in rgb)
+
+
+def close_enough(a, b, tolerance=24):
+    """Whether two (r, g, b) colours differ by at most `tolerance` in every channel."""
+    return all(abs(x - y) <= tolerance for x, y in zip(a, b))
+
+
+def distance(a, b):
+    """Mean absolute difference of two lists of (r, g, b) pixels."""
+    return sum(abs(p - q) for pa, pb in zip(a, b) for p, q in zip(pa, pb)) / (3.0 * len(a))
+
+
+class Picture:
+    """RGB pixels of a picture file, or of a composite that ImageMagick's
+    convert makes from `args`."""
+
+    def __init__(self, args):
+        args = [args] if isinstance(args, str) else list(args)
+        size = subprocess.run(["convert"] + args + ["-format", "%w %h", "info:"], check=True,
+                              stdout=subprocess.PIPE).stdout.decode().split()
+        self.width, self.height = int(size[0]), int(size[1])
+        self.data = subprocess.run(["convert"] + args + ["-depth", "8", "rgb:-"], check=True,
+                                   stdout=subprocess.PIPE).stdout
+
+    def at(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.data[i:i + 3])
+
+    def region(self, x, y, w, h):
+        return [self.at(x + i, y + j) for j in range(h) for i in range(w)]
 
 
 class _XImage(ctypes.Structure):

@@ -15,11 +15,10 @@ import sys
 import tempfile
 import threading
 import time
-import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvdrive as q  # noqa: E402
-import test_install as t  # noqa: E402
+import qvinstaller as t  # noqa: E402
 
 MARKER = os.path.join(t.TOOLS, "marker.dll")
 OBJDUMP = shutil.which("i686-w64-mingw32-objdump")
@@ -75,7 +74,7 @@ class Watcher:
     def _run(self):
         deadline = time.monotonic() + 120
         while not self.done.is_set() and time.monotonic() < deadline:
-            for private in glob.glob(os.path.join(self.temp, "Quiview-1.0.1-*")):
+            for private in glob.glob(os.path.join(self.temp, t.PRIVATE_FOLDERS)):
                 payload = os.path.join(private, "payload")
                 try:
                     if self.ready(payload):
@@ -113,16 +112,6 @@ class AttackTest(t.InstallerFixture):
 
     def loaded_markers(self):
         return sorted(os.listdir(self.markers))
-
-    def install(self, bundle):
-        app = t.Installer(bundle)
-        try:
-            app.click("btn_inst")
-            app.wait_finished()
-            app.click("btn_use")
-            self.assertEqual(app.exit_code(), 0)
-        finally:
-            app.close()
 
     def slow_payload(self):
         return slow_payload(self.data_dir)
@@ -207,8 +196,9 @@ class AttackTest(t.InstallerFixture):
                 watcher.stop()
             self.assertTrue(watcher.acted)
             installed = t.unix(self.default_install)
+            # The payload's files and the helper's manifest of them, nothing planted.
             self.assertEqual(sorted(os.listdir(installed)),
-                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "welcome.png", "zeros.bin"])
+                             ["7z.dll", "DuiLib.dll", "ImgShell.exe", "manifest.lst", "welcome.png", "zeros.bin"])
 
         with self.subTest("an old fixed payload folder with planted files is ignored"):
             old = os.path.join(self.temp, "Quiview", "1.0.1")
@@ -311,7 +301,4 @@ class AttackTest(t.InstallerFixture):
 
 
 if __name__ == "__main__":
-    result = unittest.main(verbosity=2, exit=False).result
-    failed = len(result.failures) + len(result.errors)
-    print("%d passed, %d failed" % (result.testsRun - failed, failed))
-    sys.exit(1 if failed else 0)
+    t.main()

@@ -14,12 +14,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import unittest
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import qvdrive as q  # noqa: E402
-import test_install as t  # noqa: E402
+import qvinstaller as t  # noqa: E402
 
 CAPTION = "Quiview 卸载"
 ASK_REMOVE = "确定要从您的计算机中移除 Quiview 吗？"
@@ -32,17 +31,11 @@ USER_FILE = "我的笔记.txt"
 
 
 def answer(button, skip=None):
-    """Reads the uninstaller's message box (not the window `skip`, one
-    already answered) and clicks `button` ("yes", "no" or "ok") for real."""
-    args = ["wine", t.QVWHERE, "msgbox", CAPTION] + ([skip] if skip else [])
-    out = q.run(args, check=False).stdout.decode("utf-8")
-    values = dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
-    if button not in values:
-        raise AssertionError("no %s button on the message box: %r" % (button, values))
-    x, y = values[button].split(",")
-    subprocess.run(["xdotool", "mousemove", x, y, "click", "1"], check=True)
-    values["text"] = values.get("text", "").replace("\\n", "\n")
-    return values
+    """Reads the uninstaller's message box (not the box `skip`, one already
+    answered) and clicks `button` ("yes", "no" or "ok") for real."""
+    box = q.dialog(CAPTION, skip=skip and skip["hwnd"])
+    q.answer(box, button)
+    return box
 
 
 def tree(folder):
@@ -82,26 +75,9 @@ def write_manifest(folder):
         f.write("\n".join(lines) + "\n")
 
 
-def processes_of_this_prefix(part):
-    """Host ids of the Wine processes of this test's prefix whose command line holds `part`."""
-    prefix = ("WINEPREFIX=" + q.wine_env()["WINEPREFIX"]).encode()
-    found = []
-    for pid in filter(str.isdigit, os.listdir("/proc")):
-        try:
-            with open("/proc/%s/cmdline" % pid, "rb") as f:
-                if part.encode() not in f.read():
-                    continue
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                if prefix in f.read().split(b"\0"):
-                    found.append(int(pid))
-        except OSError:
-            pass
-    return found
-
-
 def copies_running():
     """Whether a copy of the uninstaller runs from the temporary folder."""
-    return bool(processes_of_this_prefix(COPY_PREFIX))
+    return bool(q.processes_of_this_prefix(COPY_PREFIX))
 
 
 class Started:
@@ -135,28 +111,21 @@ class UninstallerTest(t.InstallerFixture):
             pass
         # What a failed case left running of the uninstallers it started (in
         # this test's own Wine prefix), such as one still showing a question.
-        for pid in processes_of_this_prefix("Uninstall.exe"):
+        for pid in q.processes_of_this_prefix("Uninstall.exe"):
             try:
                 os.kill(pid, 9)
             except OSError:
                 pass
-        q.wait_for(lambda: not processes_of_this_prefix("Uninstall.exe"), 30, 0.1, "the uninstallers to end")
+        q.wait_for(lambda: not q.processes_of_this_prefix("Uninstall.exe"), 30, 0.1, "the uninstallers to end")
         for folder in glob.glob(os.path.join(self.temp, COPY_PREFIX + "*")):
             shutil.rmtree(folder, ignore_errors=True)
         super().tearDown()
 
     # --- helpers -----------------------------------------------------------
-    def install(self):
+    def install_and_list(self):
         """A real default installation through the installer's window; the
         manifest it lists (written here if the installed helper wrote none)."""
-        app = t.Installer(self.bundle())
-        try:
-            app.click("btn_inst")
-            app.wait_finished()
-            app.click("btn_use")
-            self.assertEqual(app.exit_code(), 0)
-        finally:
-            app.close()
+        self.install()
         self.assertTrue(os.path.isfile(os.path.join(self.folder, "Uninstall.exe")))
         if not os.path.exists(os.path.join(self.folder, MANIFEST)):
             print("note: the installation has no manifest; the test writes one", file=sys.stderr)
@@ -187,7 +156,7 @@ class UninstallerTest(t.InstallerFixture):
     def limited(self, args):
         """Starts the command line without elevation (the limited twin token);
         the process and the id and elevation of the unelevated uninstaller."""
-        process = subprocess.Popen(["wine", t.QVWHERE, "limited"] + args, env=q.wine_env(),
+        process = subprocess.Popen(["wine", q.PROBE, "limited"] + args, env=q.wine_env(),
                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.started.append(Started(process))
         values = {}
@@ -214,7 +183,7 @@ class UninstallerTest(t.InstallerFixture):
 
     # --- cases -------------------------------------------------------------
     def test_quiet_run_removes_exactly_the_installation(self):
-        listed = self.install()
+        listed = self.install_and_list()
         with open(os.path.join(self.folder, USER_FILE), "w", encoding="utf-8") as f:
             f.write("mine")
         self.assertTrue(os.path.isfile(self.config()))
@@ -229,7 +198,7 @@ class UninstallerTest(t.InstallerFixture):
         self.assertTrue(os.path.isfile(self.config()))  # kept without /REMOVESETTINGS
 
     def test_asking_run_answered_with_clicks(self):
-        listed = self.install()
+        listed = self.install_and_list()
         before = tree(self.folder)
         with self.subTest("no keeps everything"):
             program = self.run_uninstaller([self.exe_win], wait=False)
@@ -244,9 +213,9 @@ class UninstallerTest(t.InstallerFixture):
             program = self.run_uninstaller([self.exe_win], wait=False)
             first = answer("yes")
             self.assertEqual(first["text"], ASK_REMOVE)
-            second = answer("yes", skip=first["hwnd"])
+            second = answer("yes", skip=first)
             self.assertTrue(second["text"].startswith(ASK_SETTINGS), second["text"])
-            final = answer("ok", skip=second["hwnd"])
+            final = answer("ok", skip=second)
             self.assertEqual(final["text"], REMOVED)
             self.assertEqual(program.wait(60), 0)
             q.wait_for(lambda: not copies_running(), 120, 0.1, "the uninstaller's copy to end")
@@ -256,7 +225,7 @@ class UninstallerTest(t.InstallerFixture):
             self.assertIsNone(self.uninstall_value("InstallLocation"))
 
     def test_changed_files_and_links_stay_and_what_links_lead_to_is_untouched(self):
-        self.install()
+        self.install_and_list()
         with open(os.path.join(self.folder, "welcome.png"), "ab") as f:
             f.write(b"edited by the user")
         outside = tempfile.mkdtemp(prefix="outside ", dir=self.scratch)
@@ -280,7 +249,7 @@ class UninstallerTest(t.InstallerFixture):
         self.assertIsNone(self.uninstall_value("InstallLocation"))
 
     def test_folder_without_manifest_is_no_installation(self):
-        self.install()
+        self.install_and_list()
         os.remove(os.path.join(self.folder, MANIFEST))
         before = tree(self.folder)
         self.assertEqual(self.run_uninstaller([self.exe_win, "/S"]), 3)
@@ -294,7 +263,7 @@ class UninstallerTest(t.InstallerFixture):
         self.assertEqual(glob.glob(os.path.join(self.temp, COPY_PREFIX + "*")), [])
 
     def test_running_viewer_goes_at_restart(self):
-        self.install()
+        self.install_and_list()
         viewer = q.Program(self.folder_win + "\\ImgShell.exe")
         self.started.append(viewer)
         q.wait_window("Quiview 看图.*", 60)
@@ -311,7 +280,7 @@ class UninstallerTest(t.InstallerFixture):
         self.assertIn(left[0], pending)
 
     def test_folder_the_user_cannot_write_restarts_elevated(self):
-        self.install()
+        self.install_and_list()
         before = tree(self.folder)
         # No entry can be made in or removed from the folder, by any process
         # (as for a folder below Program Files and a user without elevation;
@@ -341,7 +310,4 @@ class UninstallerTest(t.InstallerFixture):
             subprocess.run(["chattr", "-i", self.folder], check=False)
 
 if __name__ == "__main__":
-    result = unittest.main(verbosity=2, exit=False).result
-    failed = len(result.failures) + len(result.errors)
-    print("%d passed, %d failed" % (result.testsRun - failed, failed))
-    sys.exit(1 if failed else 0)
+    t.main()

@@ -12,7 +12,6 @@
 #include "identity/machine_id.h"
 #include "util/md5.h"
 #include "test_support.h"
-#include "util/owned.h"
 #include "util/text.h"
 
 namespace {
@@ -128,21 +127,7 @@ namespace {
 std::vector<std::map<std::wstring, std::wstring>> Wmic(const std::wstring& cls, const std::wstring& props) {
     qvtest::TempDir dir;
     const std::wstring out = dir / L"wmic.txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    UniqueFile file(::CreateFileW(out.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &sa, CREATE_ALWAYS, 0, nullptr));
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = file.get();
-    si.hStdError = file.get();
-    PROCESS_INFORMATION pi = {};
-    std::wstring command = L"wmic.exe path " + cls + L" get " + props;
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(0);
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) return {};
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    ::WaitForSingleObject(process.get(), 60000);
-    file.reset();
+    if (qvtest::RunAndWait(L"wmic.exe path " + cls + L" get " + props, std::wstring(), 60000, out) < 0) return {};
     std::string raw = qvtest::ReadBytes(out);
     std::wstring text(reinterpret_cast<const wchar_t*>(raw.data()), raw.size() / 2);
     if (!text.empty() && text[0] == 0xFEFF) text.erase(0, 1);

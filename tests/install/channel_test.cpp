@@ -24,30 +24,14 @@ public:
         const std::wstring eventName =
             L"qvtest-ready-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++serial);
         UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
-        std::wstring command = L"\"" + exe + L"\" wait " + eventName;
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-            return;
-        process_.reset(pi.hProcess);
-        UniqueHandle thread(pi.hThread);
-        id_ = pi.dwProcessId;
-        HANDLE waits[2] = {ready.get(), process_.get()};
-        started_ = ::WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0;
-    }
-    ~RunningCopy() {
-        if (process_) {
-            ::TerminateProcess(process_.get(), 0);
-            ::WaitForSingleObject(process_.get(), 30000);
-        }
+        process_ = std::make_unique<qvtest::ChildProcess>(L"\"" + exe + L"\" wait " + eventName);
+        started_ = process_->WaitForEvent(ready.get(), 30000);
     }
     bool started() const { return started_; }
-    DWORD id() const { return id_; }
+    DWORD id() const { return process_ ? process_->id() : 0; }
 
 private:
-    UniqueHandle process_;
-    DWORD id_ = 0;
+    std::unique_ptr<qvtest::ChildProcess> process_;  // ended when the copy goes
     bool started_ = false;
 };
 
@@ -122,15 +106,6 @@ TEST(ChannelDetector, ProgramFindsItsOwnMarkedName) {
     const std::wstring exe = dir / L"qvewtg_30777.exe";
     ASSERT_TRUE(::CopyFileW((ModuleFolder() + L"\\channel_probe.exe").c_str(), exe.c_str(), FALSE));
     const std::wstring out = dir / L"out.txt";
-    std::wstring command = L"\"" + exe + L"\" detect \"" + out + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(::CreateProcessW(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-    UniqueHandle process(pi.hProcess), thread(pi.hThread);
-    ASSERT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
-    DWORD code = 1;
-    ::GetExitCodeProcess(process.get(), &code);
-    ASSERT_EQ(code, 0u);
+    ASSERT_EQ(qvtest::RunAndWait(L"\"" + exe + L"\" detect \"" + out + L"\""), 0);
     EXPECT_EQ(qvtest::ReadBytes(out), "30777\nqvewtg_30777.exe");
 }

@@ -37,12 +37,12 @@ protected:
     }
 
     // Runs the child program from `folder` (copied there together with `beside`, renamed to 7z.dll).
-    static DWORD RunFromFolder(const std::wstring& folder, const std::wstring& beside, const std::wstring& payload) {
+    static int RunFromFolder(const std::wstring& folder, const std::wstring& beside, const std::wstring& payload) {
         ::CreateDirectoryW(folder.c_str(), nullptr);
         std::wstring child = folder + L"\\extract_payload_child.exe";
         ::CopyFileW((ModuleFolder() + L"\\extract_payload_child.exe").c_str(), child.c_str(), FALSE);
         if (!beside.empty()) ::CopyFileW(beside.c_str(), (folder + L"\\7z.dll").c_str(), FALSE);
-        return qvtest::RunProgram(L"\"" + child + L"\" \"" + payload + L"\" \"" + *root_ / L"payload.7z" + L"\"",
+        return qvtest::RunAndWait(L"\"" + child + L"\" \"" + payload + L"\" \"" + *root_ / L"payload.7z" + L"\"",
                                   folder);
     }
 
@@ -73,12 +73,12 @@ TEST_F(ExtractPayloadTest, FailuresBecomeResultCodes) {
 // The library is the one beside the running program, whatever else is loadable.
 TEST_F(ExtractPayloadTest, UsesOnlyTheLibraryBesideTheProgram) {
     qvtest::TempDir temp;
-    EXPECT_EQ(RunFromFolder(temp / L"alone", L"", temp / L"p1"), DWORD(kPayloadLibraryMissing));
+    EXPECT_EQ(RunFromFolder(temp / L"alone", L"", temp / L"p1"), int(kPayloadLibraryMissing));
     EXPECT_FALSE(qvtest::Exists(temp / L"p1"));
     EXPECT_EQ(RunFromFolder(temp / L"impostor", ModuleFolder() + L"\\no_create_object.dll", temp / L"p2"),
-              DWORD(kPayloadExtractFailed));
+              int(kPayloadExtractFailed));
     EXPECT_EQ(RunFromFolder(temp / L"genuine", ModuleFolder() + L"\\7z.dll", temp / L"p3"),
-              DWORD(kPayloadExtracted));
+              int(kPayloadExtracted));
     ExpectPayloadIn(temp / L"p3");
 }
 

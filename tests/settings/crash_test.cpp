@@ -22,17 +22,12 @@ void CrashInsideTransaction(const std::wstring& path) {
     ::wsprintfW(eventName, L"qv-crash-%lx-%lx", ::GetCurrentProcessId(), ::GetTickCount());
     UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName));
     ASSERT_TRUE(ready);
-    std::wstring command = L"\"" + ModuleFolder() + L"\\settings_crash_child.exe\" \"" + path + L"\" " + eventName;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    ASSERT_TRUE(::CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    HANDLE waits[2] = {ready.get(), process.get()};
-    const DWORD which = ::WaitForMultipleObjects(2, waits, FALSE, 120000);
-    ::TerminateProcess(process.get(), 9);
-    ::WaitForSingleObject(process.get(), INFINITE);
-    ASSERT_EQ(which, WAIT_OBJECT_0) << "the child did not reach its transaction";
+    qvtest::ChildProcess child(L"\"" + ModuleFolder() + L"\\settings_crash_child.exe\" \"" + path + L"\" " +
+                               eventName);
+    ASSERT_TRUE(child.started());
+    const bool inside = child.WaitForEvent(ready.get(), 120000);
+    child.End(9);
+    ASSERT_TRUE(inside) << "the child did not reach its transaction";
 }
 
 class CrashTest : public ::testing::TestWithParam<int> {};

@@ -86,7 +86,15 @@ unsigned long long LastWriteTime(const std::wstring& path) {
 
 namespace {
 
-// The host path of a Windows path under Wine; empty elsewhere.
+std::wstring Quoted(const std::string& utf8) {
+    int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
+    if (size > 1) ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], size);
+    return L"\"" + wide + L"\"";
+}
+
+}  // namespace
+
 std::string HostPath(const std::wstring& path) {
     using ToUnixFn = char*(__cdecl*)(const wchar_t*);
     static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
@@ -99,36 +107,69 @@ std::string HostPath(const std::wstring& path) {
     return result;
 }
 
-std::wstring Quoted(const std::string& utf8) {
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
-    std::wstring wide(size > 0 ? size - 1 : 0, L'\0');
-    if (size > 1) ::MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &wide[0], size);
-    return L"\"" + wide + L"\"";
-}
-
-}  // namespace
-
-int RunAndWait(const std::wstring& commandLine) {
-    std::wstring line = commandLine;
+ChildProcess::ChildProcess(const std::wstring& commandLine, const std::wstring& folder, const std::wstring& output) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    UniqueFile out;
+    if (!output.empty()) {
+        SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+        out.reset(::CreateFileW(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr));
+        if (!out) return;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = out.get();
+        startup.hStdError = out.get();
+    }
+    std::wstring line = commandLine;  // CreateProcessW may write into it
     PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return -1;
-    UniqueHandle process(info.hProcess);
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, out ? TRUE : FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return;
+    process_.reset(info.hProcess);
     UniqueHandle thread(info.hThread);
-    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) return -1;
+    id_ = info.dwProcessId;
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) End();
+}
+
+int ChildProcess::Wait(DWORD timeoutMs) {
+    if (!process_ || ::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return -1;
     DWORD code = 0;
-    return ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+    return ::GetExitCodeProcess(process_.get(), &code) ? static_cast<int>(code) : -1;
+}
+
+bool ChildProcess::WaitForEvent(HANDLE event, DWORD timeoutMs) {
+    if (!process_) return false;
+    HANDLE waits[2] = {event, process_.get()};
+    return ::WaitForMultipleObjects(2, waits, FALSE, timeoutMs) == WAIT_OBJECT_0;
+}
+
+void ChildProcess::End(UINT exitCode) {
+    if (!process_) return;
+    ::TerminateProcess(process_.get(), exitCode);
+    ::WaitForSingleObject(process_.get(), INFINITE);
+}
+
+int RunAndWait(const std::wstring& commandLine, const std::wstring& folder, DWORD timeoutMs,
+               const std::wstring& output) {
+    ChildProcess child(commandLine, folder, output);
+    return child.Wait(timeoutMs);
+}
+
+bool RunHostProgram(const std::wstring& commandLine, const std::function<bool()>& done, DWORD timeoutMs) {
+    RunAndWait(commandLine);
+    for (DWORD waited = 0; !done(); waited += 25) {
+        if (waited >= timeoutMs) return false;
+        ::Sleep(25);
+    }
+    return true;
 }
 
 bool MakeLink(const std::wstring& link, const std::wstring& target) {
     const std::string hostLink = HostPath(link), hostTarget = HostPath(target);
     if (!hostLink.empty() && !hostTarget.empty()) {
-        // Wine starts a host program without a process to wait for: the link
-        // is looked for until it shows.
-        RunAndWait(L"/bin/ln -s -- " + Quoted(hostTarget) + L" " + Quoted(hostLink));
-        for (int i = 0; i < 200 && ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+        RunHostProgram(L"/bin/ln -s -- " + Quoted(hostTarget) + L" " + Quoted(hostLink), [&] { return Exists(link); });
     } else {
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
         DWORD flags = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
@@ -142,8 +183,7 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
 void RemoveLink(const std::wstring& link) {
     const std::string hostLink = HostPath(link);
     if (!hostLink.empty()) {
-        RunAndWait(L"/bin/rm -f -- " + Quoted(hostLink));
-        for (int i = 0; i < 200 && ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+        RunHostProgram(L"/bin/rm -f -- " + Quoted(hostLink), [&] { return !Exists(link); });
         return;
     }
     const DWORD attributes = ::GetFileAttributesW(link.c_str());
@@ -161,8 +201,7 @@ void RemoveTree(const std::wstring& path) {
     // removal takes links as links.
     const std::string host = HostPath(path);
     if (!host.empty()) {
-        RunAndWait(L"/bin/rm -rf -- " + Quoted(host));
-        for (int i = 0; i < 400 && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) ::Sleep(25);
+        RunHostProgram(L"/bin/rm -rf -- " + Quoted(host), [&] { return !Exists(path); });
         return;
     }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {

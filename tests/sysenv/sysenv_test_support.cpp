@@ -3,7 +3,6 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "sysenv/system_helpers.h"
 #include "test_support.h"
 #include "util/owned.h"
 #include "util/path.h"
@@ -95,12 +94,8 @@ std::map<std::wstring, std::wstring> ChildReport(const wchar_t* wineVersion) {
     version.SetString(wineVersion);
     TempDir dir;
     std::wstring report = dir / L"report.txt";
-    DWORD exitCode = 1;
     std::map<std::wstring, std::wstring> values;
-    if (!RunProcess(ChildCommand(ChildPath(), L"report \"" + report + L"\""), L"", L"", false, false, true, 60000,
-                    nullptr, nullptr, &exitCode) ||
-        exitCode != 0)
-        return values;
+    if (RunAndWait(ChildCommand(ChildPath(), L"report \"" + report + L"\"")) != 0) return values;
     std::wistringstream lines(ReadUtf8(report));
     for (std::wstring line; std::getline(lines, line);) {
         size_t equals = line.find(L'=');

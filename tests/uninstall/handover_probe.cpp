@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "test_support.h"
 #include "uninstall/handover.h"
 
 int wmain(int argc, wchar_t** argv) {
@@ -17,16 +18,10 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (command == L"younger") {
         const std::wstring self = OwnProgramPath();
-        std::wstring line = L"\"" + self + L"\" wait";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION child = {};
-        if (!::CreateProcessW(self.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child))
-            return 2;
-        UniqueHandle process(child.hProcess), thread(child.hThread);
-        const int result = OpenHandoverProcess(child.dwProcessId, self, PROCESS_TERMINATE) ? 0 : 1;
-        ::TerminateProcess(process.get(), 0);
-        ::WaitForSingleObject(process.get(), 10000);
+        qvtest::ChildProcess child(L"\"" + self + L"\" wait");
+        if (!child.started()) return 2;
+        const int result = OpenHandoverProcess(child.id(), self, PROCESS_TERMINATE) ? 0 : 1;
+        child.End(0);
         return result;
     }
     if (command == L"wait") {

@@ -226,21 +226,37 @@ void RemoveCopyFolders() {
     ForgetPendingRenames(kCopyFolderPrefix);
 }
 
+namespace {
+
+// Writability probes (see CanWriteFolder) left in a folder: one caught
+// between its creation and the folder turning immutable cannot go any more.
+std::vector<std::wstring> ProbesIn(const std::wstring& folder) {
+    std::vector<std::wstring> probes;
+    WIN32_FIND_DATAW data;
+    UniqueFind find(::FindFirstFileW((folder + L"\\~qv*.tmp").c_str(), &data));
+    if (!find) return probes;
+    do probes.push_back(folder + L"\\" + data.cFileName);
+    while (::FindNextFileW(find.get(), &data));
+    return probes;
+}
+
+bool ChangeImmutable(const std::string& host, const std::wstring& folder, bool immutable) {
+    return qvtest::RunHostProgram(
+        std::wstring(L"/usr/bin/chattr ") + (immutable ? L"+i" : L"-i") + L" \"" + Utf8ToWide(host) + L"\"",
+        [&] { return CanWriteFolder(folder) != immutable; });
+}
+
+}  // namespace
+
 bool SetFolderImmutable(const std::wstring& folder, bool immutable) {
-    using ToUnixFn = char*(__cdecl*)(const wchar_t*);
-    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    if (!toUnix) return false;
-    char* unix = toUnix(folder.c_str());
-    if (!unix) return false;
-    const std::wstring host = Utf8ToWide(unix);
-    ::HeapFree(::GetProcessHeap(), 0, unix);
-    // Wine starts a host program without a process to wait for: the change
-    // is looked for until it shows.
-    qvtest::RunAndWait(std::wstring(L"/usr/bin/chattr ") + (immutable ? L"+i" : L"-i") + L" \"" + host + L"\"");
-    for (int i = 0; i < 400; ++i) {
-        if (CanWriteFolder(folder) != immutable) return true;
-        ::Sleep(25);
+    const std::string host = qvtest::HostPath(folder);
+    if (host.empty()) return false;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        if (!ChangeImmutable(host, folder, immutable)) return false;
+        if (!immutable || ProbesIn(folder).empty()) return true;
+        // A probe was caught by the change: undo it, clear the probe, again.
+        if (!ChangeImmutable(host, folder, false)) return false;
+        for (const std::wstring& probe : ProbesIn(folder)) ::DeleteFileW(probe.c_str());
     }
     return false;
 }
