@@ -29,9 +29,8 @@ struct ExtractedItem {
 namespace intl {
 
 // Answers progress with "go on" and every password request with "abort".
-class ArchiveOpenCallback final
-    : public ComObject<ComInterface<IArchiveOpenCallback, &IID_IArchiveOpenCallback>,
-                       ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
+class ArchiveOpenCallback final : public ComObject<ComInterface<IArchiveOpenCallback, &IID_IArchiveOpenCallback>,
+                                                   ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
     HRESULT STDMETHODCALLTYPE SetTotal(const UInt64* files, const UInt64* bytes) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* files, const UInt64* bytes) override;

@@ -66,8 +66,8 @@ void SevenZipModule::Load(const std::wstring& libraryPath) {
         unsigned long error = ::GetLastError();
         throw SevenZipException(FormatText(L"%ls: GetLastError = %lu", L"LoadLibrary", error));
     }
-    auto create = reinterpret_cast<CreateObjectFunc>(
-        reinterpret_cast<void*>(::GetProcAddress(library.get(), "CreateObject")));
+    auto create =
+        reinterpret_cast<CreateObjectFunc>(reinterpret_cast<void*>(::GetProcAddress(library.get(), "CreateObject")));
     if (!create) throw SevenZipException(L"Loaded library is missing required CreateObject function");
     library_ = std::move(library);
     create_ = create;

@@ -12,9 +12,8 @@ namespace SevenZip {
 namespace intl {
 
 // The archive file as the handler sees it: readable, seekable, with a size.
-class InStreamWrapper final
-    : public ComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
-                       ComInterface<IStreamGetSize, &IID_IStreamGetSize>> {
+class InStreamWrapper final : public ComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
+                                               ComInterface<IStreamGetSize, &IID_IStreamGetSize>> {
 public:
     explicit InStreamWrapper(IStream* base);
 
@@ -29,8 +28,7 @@ private:
 
 // One extracted file; releasing the last reference closes it. With a digest
 // worker, the bytes written front to back are digested too.
-class OutStreamWrapper final
-    : public ComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
+class OutStreamWrapper final : public ComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
 public:
     explicit OutStreamWrapper(IStream* base, DigestWorker* digests = nullptr, int digestId = -1);
 

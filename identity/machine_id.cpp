@@ -144,9 +144,8 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
     UniqueBstr language(::SysAllocString(L"WQL"));
     UniqueBstr query(::SysAllocString(def.wql));
     ComPtr<IEnumWbemClassObject> enumerator;
-    HRESULT hr = connection->services->ExecQuery(language.get(), query.get(),
-                                                 WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr,
-                                                 enumerator.out());
+    HRESULT hr = connection->services->ExecQuery(
+        language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, enumerator.out());
     if (FAILED(hr) || !enumerator) return -3;
 
     int stored = 0;

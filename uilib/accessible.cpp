@@ -143,7 +143,7 @@ HRESULT NewChildEnum(LONG count, LONG cursor, IEnumVARIANT** out) {
 // --- the window's client -------------------------------------------------------------
 
 class WindowAccessible final : public ComObject<ComInterface<IAccessible, &IID_IDispatch, &IID_IAccessible>,
-                                                 ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
+                                                ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
 public:
     explicit WindowAccessible(CPaintManagerUI* manager) : manager_(manager), cursor_(0) {}
     void Detach() { manager_ = nullptr; }
@@ -512,9 +512,7 @@ private:
 
 }  // namespace
 
-ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager) {
-    return MakeCom<WindowAccessible>(manager);
-}
+ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager) { return MakeCom<WindowAccessible>(manager); }
 
 void DetachWindowAccessible(IAccessible* object) {
     if (object) static_cast<WindowAccessible*>(object)->Detach();

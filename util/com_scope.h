@@ -38,8 +38,10 @@ public:
     // Balances a successful start; nothing otherwise. Safe to call twice.
     void end() noexcept {
         if (!ok()) return;
-        if (kind_ == kOle) ::OleUninitialize();
-        else ::CoUninitialize();
+        if (kind_ == kOle)
+            ::OleUninitialize();
+        else
+            ::CoUninitialize();
         result_ = kNotStarted;
     }
     // True while the scope holds a successful start.

@@ -61,10 +61,11 @@ void* Ask(IUnknown* object, const GUID& id) {
     static char untouched;
     void* out = &untouched;
     HRESULT hr = object->QueryInterface(id, &out);
-    if (hr == S_OK) static_cast<IUnknown*>(out)->Release();
-    else if (hr == E_NOINTERFACE && out == nullptr) return nullptr;
-    else return &untouched;
-    return out;
+    if (hr == S_OK) {
+        static_cast<IUnknown*>(out)->Release();
+        return out;
+    }
+    return hr == E_NOINTERFACE && out == nullptr ? nullptr : &untouched;
 }
 
 class CallbackTest : public ::testing::Test {

@@ -85,8 +85,8 @@ constexpr GUID IID_IBase = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22,
 constexpr GUID IID_IDerived = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22, 0x61, 0x0b, 0x7e, 0x02}};
 constexpr GUID IID_IOther = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22, 0x61, 0x0b, 0x7e, 0x03}};
 
-class Sample final : public ComObject<ComInterface<IDerived, &IID_IBase, &IID_IDerived>,
-                                      ComInterface<IOther, &IID_IOther>> {
+class Sample final
+    : public ComObject<ComInterface<IDerived, &IID_IBase, &IID_IDerived>, ComInterface<IOther, &IID_IOther>> {
 public:
     explicit Sample(bool* gone) : gone_(gone) {}
     ~Sample() override { *gone_ = true; }
