@@ -41,9 +41,9 @@ const wchar_t kInvalidFolderCaption[] = L"选择文件夹";
 const wchar_t kAppendedFolder[] = L"\\Quiview";
 
 // Controls of the main view; the custom view shows the second list instead.
-const wchar_t* const kMainViewControls[] = {L"chk_agree", L"btn_agree", L"chk_join",
+const wchar_t* const kMainViewControls[] = {L"chk_agree", L"btn_agree",  L"chk_join",
                                             L"btn_join",  L"btn_custom", L"btn_inst"};
-const wchar_t* const kCustomViewControls[] = {L"labelInst", L"edit_dir", L"btn_select",
+const wchar_t* const kCustomViewControls[] = {L"labelInst", L"edit_dir",  L"btn_select",
                                               L"chk_sc",    L"btn_insts", L"btn_ret"};
 const wchar_t* const kFinishedHidden[] = {L"label_insting", L"label_persent", L"prg_inst"};
 const wchar_t* const kFinishedShown[] = {L"btn_expe", L"btn_use", L"btn_mine", L"btn_closee"};

@@ -20,9 +20,7 @@ const wchar_t kInvalidFolderCaption[] = L"选择文件夹";
 const wchar_t kReservedFolderText[] = L"不能安装到这个文件夹，请另选一个文件夹。";
 
 void __cdecl StatusThunk(void* context, int32_t value) { static_cast<CMainWnd*>(context)->ReportStatus(value); }
-void __cdecl ProgressThunk(void* context, int32_t value) {
-    static_cast<CMainWnd*>(context)->ReportProgress(value);
-}
+void __cdecl ProgressThunk(void* context, int32_t value) { static_cast<CMainWnd*>(context)->ReportProgress(value); }
 
 }  // namespace
 
@@ -46,13 +44,13 @@ void CMainWnd::StartInstall() {
     m_installDir = static_cast<const wchar_t*>(m_dirEdit->GetText());
     // A folder no installation may take: said so, and the page stays as it was.
     switch (CInstallSession::CheckFolder(m_installDir, ModuleFolder())) {
-        case FolderVerdict::kAllowed: break;
-        case FolderVerdict::kInvalid:
-            ::MessageBoxW(m_hWnd, kInvalidFolderText, kInvalidFolderCaption, MB_OK | MB_ICONWARNING);
-            return;
-        case FolderVerdict::kReserved:
-            ::MessageBoxW(m_hWnd, kReservedFolderText, kProductCaption, MB_OK | MB_ICONWARNING);
-            return;
+    case FolderVerdict::kAllowed: break;
+    case FolderVerdict::kInvalid:
+        ::MessageBoxW(m_hWnd, kInvalidFolderText, kInvalidFolderCaption, MB_OK | MB_ICONWARNING);
+        return;
+    case FolderVerdict::kReserved:
+        ::MessageBoxW(m_hWnd, kReservedFolderText, kProductCaption, MB_OK | MB_ICONWARNING);
+        return;
     }
 
     m_beginPage->SetVisible(false);
@@ -69,9 +67,9 @@ void CMainWnd::StartInstall() {
     const QvIntCallback status = {&StatusThunk, this};
     const QvIntCallback progress = {&ProgressThunk, this};
     switch (m_session.Run(options, ModuleFolder(), status, progress)) {
-        case kInstallHandedOver: return;
-        case kInstallSettingsFailed: EndWithMessage(kSettingsFailed); return;
-        case kInstallExtractFailed: EndWithMessage(kExtractFailed); return;
-        default: EndWithMessage(kInstallFailed); return;
+    case kInstallHandedOver: return;
+    case kInstallSettingsFailed: EndWithMessage(kSettingsFailed); return;
+    case kInstallExtractFailed: EndWithMessage(kExtractFailed); return;
+    default: EndWithMessage(kInstallFailed); return;
     }
 }

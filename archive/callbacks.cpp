@@ -69,7 +69,7 @@ bool IsDeviceName(const std::wstring& path, size_t begin, size_t end) {
 // A component the system would store under another name or not as a file:
 // trailing dots and spaces are dropped by the system, devices are no files.
 bool IsStorableComponent(const std::wstring& path, size_t begin, size_t end) {
-    if (begin == end) return true;  // doubled separators collapse
+    if (begin == end) return true;                             // doubled separators collapse
     if (end - begin == 1 && path[begin] == L'.') return true;  // "this folder"
     for (size_t i = begin; i < end; ++i)
         if (IsForbiddenNameCharacter(path[i])) return false;
@@ -87,15 +87,11 @@ HRESULT LastErrorAsHresult() {
 
 HRESULT OperationResultAsHresult(Int32 result) {
     switch (result) {
-    case kOpUnsupportedMethod:
-        return E_NOTIMPL;
+    case kOpUnsupportedMethod: return E_NOTIMPL;
     case kOpDataError:
-    case kOpCrcError:
-        return HRESULT_FROM_WIN32(ERROR_CRC);
-    case kOpWrongPassword:
-        return E_ABORT;
-    default:
-        return E_FAIL;
+    case kOpCrcError: return HRESULT_FROM_WIN32(ERROR_CRC);
+    case kOpWrongPassword: return E_ABORT;
+    default: return E_FAIL;
     }
 }
 
@@ -259,8 +255,8 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
 
         ComPtr<IStream> file;
         ::SetLastError(ERROR_SUCCESS);
-        HRESULT created = ::SHCreateStreamOnFileEx(itemTarget_.c_str(), STGM_CREATE | STGM_WRITE,
-                                                   FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, file.out());
+        HRESULT created = ::SHCreateStreamOnFileEx(itemTarget_.c_str(), STGM_CREATE | STGM_WRITE, FILE_ATTRIBUTE_NORMAL,
+                                                   TRUE, nullptr, file.out());
         if (FAILED(created) || !file) {
             itemTarget_.clear();
             HRESULT error = LastErrorAsHresult();
@@ -280,12 +276,12 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
 void ArchiveExtractCallback::FinishDigests() {
     const std::vector<std::string> digests = digests_.Finish();
     for (ExtractedItem& item : items_)
-        if (item.digestId >= 0 && static_cast<size_t>(item.digestId) < digests.size()) item.md5 = digests[item.digestId];
+        if (item.digestId >= 0 && static_cast<size_t>(item.digestId) < digests.size())
+            item.md5 = digests[item.digestId];
 }
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 operationResult) {
-    if (operationResult != kOpOk && firstFailure_ == S_OK)
-        firstFailure_ = OperationResultAsHresult(operationResult);
+    if (operationResult != kOpOk && firstFailure_ == S_OK) firstFailure_ = OperationResultAsHresult(operationResult);
     if (itemTarget_.empty()) return S_OK;
     if (operationResult == kOpOk && !isFolder_) {
         try {
@@ -295,8 +291,8 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 opera
         }
     }
     if (hasModificationTime_) {
-        UniqueFile file(::CreateFileW(itemTarget_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        UniqueFile file(::CreateFileW(itemTarget_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) ::SetFileTime(file.get(), nullptr, nullptr, &modificationTime_);
     }
     if (hasAttributes_) ::SetFileAttributesW(itemTarget_.c_str(), attributes_);

@@ -46,8 +46,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetTotal(UInt64 total) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* completeValue) override;
-    HRESULT STDMETHODCALLTYPE GetStream(UInt32 index, ISequentialOutStream** outStream,
-                                        Int32 askExtractMode) override;
+    HRESULT STDMETHODCALLTYPE GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;
     HRESULT STDMETHODCALLTYPE PrepareOperation(Int32 askExtractMode) override;
     // Applies the item's time and attributes whatever the result; a failed
     // item is remembered (FirstFailure) and does not stop the extraction.

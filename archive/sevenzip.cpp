@@ -90,8 +90,8 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     // Declared in the reverse of the release order: extract callback, open
     // callback, stream wrapper, handler, and last the archive file.
     ComPtr<IStream> file;
-    HRESULT hr = ::SHCreateStreamOnFileEx(archivePath_.c_str(), STGM_READ, FILE_ATTRIBUTE_NORMAL, FALSE,
-                                          nullptr, file.out());
+    HRESULT hr =
+        ::SHCreateStreamOnFileEx(archivePath_.c_str(), STGM_READ, FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, file.out());
     if (FAILED(hr) || !file)
         throw SevenZipException(FormatText(L"Could not open archive \"%ls\"", archivePath_.c_str()));
 

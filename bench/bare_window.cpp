@@ -19,8 +19,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = L"QvBareWindow";
     if (!::RegisterClassW(&wc)) return 1;
-    HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"bare", WS_POPUP, 0, 0, 608, 456, nullptr, nullptr,
-                                    instance, nullptr);
+    HWND window =
+        ::CreateWindowExW(0, wc.lpszClassName, L"bare", WS_POPUP, 0, 0, 608, 456, nullptr, nullptr, instance, nullptr);
     if (!window) return 1;
     ::ShowWindow(window, SW_SHOW);
     ::UpdateWindow(window);

@@ -18,16 +18,16 @@ namespace {
 constexpr size_t kPartSize = 104u << 20;  // two parts: 208 MiB in all
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     return file && ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
 }
 
 int Make(const std::wstring& folder) {
-    static const char* const words[] = {"viewer ", "image ", "folder ", "payload ", "pixel ", "colour ",
-                                        "preview ", "thumbnail ", "gallery ", "zoom ", "rotate ", "\r\n"};
+    static const char* const words[] = {"viewer ",  "image ",     "folder ",  "payload ", "pixel ",  "colour ",
+                                        "preview ", "thumbnail ", "gallery ", "zoom ",    "rotate ", "\r\n"};
     std::string text;
     text.reserve(kPartSize + 16);
     unsigned state = 12345;
@@ -62,8 +62,7 @@ int Measure(int argc, wchar_t** argv) {
     LARGE_INTEGER frequency, start, end;
     ::QueryPerformanceFrequency(&frequency);
     ::QueryPerformanceCounter(&start);
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
-        return 1;
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) return 1;
     UniqueHandle process(info.hProcess);
     UniqueHandle thread(info.hThread);
     // Sample while it runs as well: the counters of an ended process may be gone.

@@ -108,8 +108,7 @@ int32_t Install(const Job& job) {
     // Exactly the items the installer extracted, never anything else that
     // may lie in the payload folder.
     std::vector<PayloadItem> items;
-    if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items))
-        return QV_SETUP_NO_PAYLOAD;
+    if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items)) return QV_SETUP_NO_PAYLOAD;
     std::vector<const PayloadItem*> files, folders;
     bool hasViewer = false, hasUninstaller = false;
     unsigned long long total = 0;
@@ -187,8 +186,7 @@ DWORD WINAPI InstallationThread(void* parameter) {
 }  // namespace
 
 extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payloadFolder, const wchar_t* installFolder,
-                                                         int32_t flags, QvIntCallback status,
-                                                         QvIntCallback progress) {
+                                                          int32_t flags, QvIntCallback status, QvIntCallback progress) {
     std::unique_ptr<Job> job(new Job);
     job->flags = flags;
     job->status = status;

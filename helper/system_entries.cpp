@@ -110,8 +110,8 @@ void CUninstallEntry::Restore() {
 
 CDesktopShortcut::CDesktopShortcut() {
     wchar_t desktop[MAX_PATH] = {};
-    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr,
-                                     SHGFP_TYPE_CURRENT, desktop)))
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
+                                     desktop)))
         path_ = std::wstring(desktop) + L"\\" + QV_SHORTCUT_FILE;
 }
 
@@ -143,7 +143,8 @@ void CDesktopShortcut::Restore() {
     if (!saved_) return;
     DeleteFileForced(path_, true);
     if (!existed_) return;
-    UniqueFile file(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(
+        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
     if (file) ::WriteFile(file.get(), bytes_.data(), static_cast<DWORD>(bytes_.size()), &written, nullptr);
 }

@@ -45,8 +45,8 @@ bool MakeParentOf(const std::wstring& path) {
 }
 
 bool Touch(const std::wstring& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return static_cast<bool>(file);
 }
 
@@ -96,9 +96,8 @@ void RemoveNowOrAtRestart(const std::wstring& path) {
     if (DeletePath(path, true)) return;
     PathList folders;
     ListEntries(path, folders, true, true);
-    std::sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
-        return a.size() > b.size();
-    });
+    std::sort(folders.begin(), folders.end(),
+              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
     for (const std::wstring& folder : folders) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
@@ -235,8 +234,8 @@ bool CInstallTransaction::StageFile(const std::wstring& source, const PayloadIte
     if (!MakeParentOf(target)) return false;
     UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    UniqueFile out(::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                 nullptr));
+    UniqueFile out(
+        ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!in || !out) return false;
     PayloadItem copied = item;
     if (!CopyChecked(in.get(), out.get(), copied, buffer, progress)) return false;
@@ -337,13 +336,13 @@ bool CInstallTransaction::MoveAside(const std::wstring& relative) {
     if (attributes == INVALID_FILE_ATTRIBUTES) return true;
     // A folder, or a link, where a file of the installation belongs is not ours to move.
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPlainFile(placed)) return false;
-    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(placed.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+        ::SetFileAttributesW(placed.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     return MovePlainFile(placed, stage_ + kOldFolder + L"\\" + relative);
 }
 
 bool CInstallTransaction::MoveIn(const PayloadItem& item) {
-    return MoveAside(item.path) &&
-           MovePlainFile(stage_ + kNewFolder + L"\\" + item.path, folder_ + L"\\" + item.path);
+    return MoveAside(item.path) && MovePlainFile(stage_ + kNewFolder + L"\\" + item.path, folder_ + L"\\" + item.path);
 }
 
 // Files of the previous installation that the new one does not have: moved
@@ -392,7 +391,8 @@ bool CInstallTransaction::CommitFiles() {
     std::vector<PayloadItem> old;
     const std::wstring manifest = ManifestPath(folder_);
     if (IsPlainFile(manifest)) ReadManifest(manifest, old);
-    if (!WriteManifest(stage_ + kNewList, staged_) || !WriteManifest(stage_ + kNewFolder + L"\\" + kManifestName, staged_))
+    if (!WriteManifest(stage_ + kNewList, staged_) ||
+        !WriteManifest(stage_ + kNewFolder + L"\\" + kManifestName, staged_))
         return false;
     if (!Touch(stage_ + kCommitting)) return false;
     committing_ = true;
@@ -412,7 +412,8 @@ bool CInstallTransaction::CommitFiles() {
     }
     RemoveOldFiles(old);
     // Folders of the previous installation that are empty now.
-    std::sort(old.begin(), old.end(), [](const PayloadItem& a, const PayloadItem& b) { return a.path.size() > b.path.size(); });
+    std::sort(old.begin(), old.end(),
+              [](const PayloadItem& a, const PayloadItem& b) { return a.path.size() > b.path.size(); });
     for (const PayloadItem& item : old)
         if (item.isFolder && !IsLink(folder_ + L"\\" + item.path))
             ::RemoveDirectoryW((folder_ + L"\\" + item.path).c_str());

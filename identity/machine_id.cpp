@@ -34,19 +34,19 @@ struct WmiQueryDef {
 
 const WmiQueryDef kQueries[WMI_QUERY_COUNT] = {
     {L"SELECT Manufacturer,Name,ProcessorId FROM Win32_Processor", 3, {L"Manufacturer", L"Name", L"ProcessorId"}},
-    {L"SELECT SerialNumber,Product FROM Win32_BaseBoard WHERE (SerialNumber IS NOT NULL)", 2,
+    {L"SELECT SerialNumber,Product FROM Win32_BaseBoard WHERE (SerialNumber IS NOT NULL)",
+     2,
      {L"SerialNumber", L"Product"}},
     {L"SELECT SerialNumber FROM Win32_DiskDrive WHERE (SerialNumber IS NOT NULL) AND (MediaType LIKE 'Fixed hard "
      L"disk%')",
-     1, {L"SerialNumber"}},
+     1,
+     {L"SerialNumber"}},
 };
 
 constexpr std::size_t kMaxDescriptorText = 999;
 constexpr DWORD kDescriptorBufferSize = 10000;
 
-bool IsHexDigit(wchar_t c) {
-    return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F');
-}
+bool IsHexDigit(wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
 
 int HexValue(wchar_t c) {
     if (c >= L'0' && c <= L'9') return c - L'0';
@@ -65,9 +65,7 @@ void SwapPairs(Text& text) {
 
 bool IsSpaceByte(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool IsPrintableByte(unsigned char c) { return c >= 0x20 && c < 0x7f; }
-bool IsAlnumByte(unsigned char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+bool IsAlnumByte(unsigned char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 void RemoveSpaces(std::wstring& text) {
     std::wstring out;
@@ -183,8 +181,8 @@ std::wstring JoinWmiObjects(const WmiQueryResult& result, int count) {
     if (count > WmiQueryResult::kMaxObjects) count = WmiQueryResult::kMaxObjects;
     for (int i = 0; i < count; ++i) {
         std::wstring object;
-        const int values = result.valueCount[i] > WmiQueryResult::kMaxValues ? WmiQueryResult::kMaxValues
-                                                                               : result.valueCount[i];
+        const int values =
+            result.valueCount[i] > WmiQueryResult::kMaxValues ? WmiQueryResult::kMaxValues : result.valueCount[i];
         for (int v = 0; v < values; ++v) {
             if (v > 0) object += L'_';
             object += result.values[i][v];
@@ -292,8 +290,8 @@ std::string ReadDiskSerialByIoctl() {
     for (int n = 0; n < 16; ++n) {
         wchar_t name[64];
         ::wsprintfW(name, L"\\\\.\\PhysicalDrive%d", n);
-        UniqueFile drive(::CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                       nullptr));
+        UniqueFile drive(
+            ::CreateFileW(name, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
         if (!drive) continue;
         STORAGE_PROPERTY_QUERY query = {};
         query.PropertyId = StorageDeviceProperty;
@@ -304,8 +302,8 @@ std::string ReadDiskSerialByIoctl() {
                                kDescriptorBufferSize, &returned, nullptr))
             continue;
         const auto* descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(buffer.get());
-        std::string decoded =
-            DecodeDescriptorText(buffer.get(), kDescriptorBufferSize, static_cast<long>(descriptor->SerialNumberOffset), true);
+        std::string decoded = DecodeDescriptorText(buffer.get(), kDescriptorBufferSize,
+                                                   static_cast<long>(descriptor->SerialNumberOffset), true);
         if (serial.empty() && IsUsableDescriptorSerial(decoded)) serial = decoded;
     }
     return serial;

@@ -7,10 +7,10 @@
 #include "install/payload_items.h"
 
 enum ExtractPayloadResult : int {
-    kPayloadExtracted = 0,        // the archive was extracted into the payload folder
-    kPayloadLibraryMissing = 1,   // no 7z.dll in the installer folder
-    kPayloadFolderFailed = 2,     // the payload folder cannot be created
-    kPayloadExtractFailed = 3,    // loading the library, opening or extracting failed
+    kPayloadExtracted = 0,       // the archive was extracted into the payload folder
+    kPayloadLibraryMissing = 1,  // no 7z.dll in the installer folder
+    kPayloadFolderFailed = 2,    // the payload folder cannot be created
+    kPayloadExtractFailed = 3,   // loading the library, opening or extracting failed
 };
 
 // Never throws; the result is one of ExtractPayloadResult.

@@ -58,8 +58,7 @@ const wchar_t* const kBundleLibraries[] = {L"DuiLib.dll", L"7z.dll"};
 
 const PayloadItem* FindTopLevelFile(const std::vector<PayloadItem>& items, const wchar_t* name) {
     for (const PayloadItem& item : items)
-        if (!item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL)
-            return &item;
+        if (!item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL) return &item;
     return nullptr;
 }
 

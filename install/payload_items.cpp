@@ -92,8 +92,8 @@ bool ReadList(const std::wstring& file, const char* header, std::vector<PayloadI
         if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > (64 << 20)) return false;
         std::string text(static_cast<size_t>(size.QuadPart), '\0');
         DWORD got = 0;
-        if (!text.empty() && (!::ReadFile(in.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) ||
-                              got != text.size()))
+        if (!text.empty() &&
+            (!::ReadFile(in.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size()))
             return false;
         size_t start = 0, end = text.find('\n');
         if (end == std::string::npos || text.compare(0, end, header) != 0) return false;

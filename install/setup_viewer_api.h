@@ -45,15 +45,14 @@ enum QvSetupStatus {
     QV_SETUP_SHORTCUT_FAILED = 5,
     QV_SETUP_REGISTRY_FAILED = 6,
     QV_SETUP_THREAD_FAILED = 7,
-    QV_SETUP_SETTINGS_FAILED = 8,  /* the installer could not store its settings */
-    QV_SETUP_PAYLOAD_CHANGED = 9,  /* an extracted file is not what the archive holds */
-    QV_SETUP_INTERNAL_ERROR = 10   /* the helper failed unexpectedly (an exception) */
+    QV_SETUP_SETTINGS_FAILED = 8, /* the installer could not store its settings */
+    QV_SETUP_PAYLOAD_CHANGED = 9, /* an extracted file is not what the archive holds */
+    QV_SETUP_INTERNAL_ERROR = 10  /* the helper failed unexpectedly (an exception) */
 };
 
 /* The helper's work is over once it reports 100 or a status other than a
  * warning (a shortcut or an uninstall entry that could not be made). */
-#define QV_SETUP_STATUS_IS_FINAL(code) \
-    ((code) != QV_SETUP_SHORTCUT_FAILED && (code) != QV_SETUP_REGISTRY_FAILED)
+#define QV_SETUP_STATUS_IS_FINAL(code) ((code) != QV_SETUP_SHORTCUT_FAILED && (code) != QV_SETUP_REGISTRY_FAILED)
 
 /* The entry point, exported as "SetupViewer". Progress is reported in percent
  * through `progress`, rising and ending with 100 when the installation is

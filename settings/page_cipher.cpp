@@ -340,9 +340,9 @@ int CipherRead(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offse
     CipherFile* f = Cast(file);
     return NoThrow([&] {
         switch (f->kind) {
-            case FileKind::MainDb: return DbRead(f, buffer, amount, offset);
-            case FileKind::MainJournal: return JournalRead(f, buffer, amount, offset);
-            default: return RealRead(f, buffer, amount, offset);
+        case FileKind::MainDb: return DbRead(f, buffer, amount, offset);
+        case FileKind::MainJournal: return JournalRead(f, buffer, amount, offset);
+        default: return RealRead(f, buffer, amount, offset);
         }
     });
 }
@@ -351,9 +351,9 @@ int CipherWrite(sqlite3_file* file, const void* buffer, int amount, sqlite3_int6
     CipherFile* f = Cast(file);
     return NoThrow([&] {
         switch (f->kind) {
-            case FileKind::MainDb: return DbWrite(f, buffer, amount, offset);
-            case FileKind::MainJournal: return JournalWrite(f, buffer, amount, offset);
-            default: return RealWrite(f, buffer, amount, offset);
+        case FileKind::MainDb: return DbWrite(f, buffer, amount, offset);
+        case FileKind::MainJournal: return JournalWrite(f, buffer, amount, offset);
+        default: return RealWrite(f, buffer, amount, offset);
         }
     });
 }

@@ -20,8 +20,7 @@ struct ByteBlock {
     unsigned char* bytes;
     std::uint32_t Get(unsigned i) const {
         const unsigned char* p = bytes + 4 * i;
-        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-               std::uint32_t(p[3]) << 24;
+        return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
     }
     void Set(unsigned i, std::uint32_t value) const {
         unsigned char* p = bytes + 4 * i;
@@ -105,21 +104,20 @@ unsigned char* PageCodec(CodecContext* context, unsigned char* data, std::uint32
     if (context == nullptr) return data;
     const int words = context->PageSize() / 4;
     switch (operation) {
-        case kCodecRead:
-        case kCodecReload:
-        case kCodecReadCached:
-            if (context->ReadKey()) XxteaBytes(data, -words, *context->ReadKey());
-            return data;
-        case kCodecWriteDatabase:
-        case kCodecWriteJournal: {
-            const CodecKey* key = operation == kCodecWriteDatabase ? context->WriteKey() : context->ReadKey();
-            if (!key) return data;
-            unsigned char* copy = context->WorkBuffer();
-            std::memcpy(copy, data, static_cast<size_t>(context->PageSize()));
-            XxteaBytes(copy, words, *key);
-            return copy;
-        }
-        default:
-            return data;
+    case kCodecRead:
+    case kCodecReload:
+    case kCodecReadCached:
+        if (context->ReadKey()) XxteaBytes(data, -words, *context->ReadKey());
+        return data;
+    case kCodecWriteDatabase:
+    case kCodecWriteJournal: {
+        const CodecKey* key = operation == kCodecWriteDatabase ? context->WriteKey() : context->ReadKey();
+        if (!key) return data;
+        unsigned char* copy = context->WorkBuffer();
+        std::memcpy(copy, data, static_cast<size_t>(context->PageSize()));
+        XxteaBytes(copy, words, *key);
+        return copy;
+    }
+    default: return data;
     }
 }

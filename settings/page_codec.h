@@ -23,11 +23,11 @@ std::unique_ptr<CodecKey> DeriveCodecKey(int length, const void* bytes);
 
 // What is happening to a page when the transform is asked for it.
 enum CodecOperation {
-    kCodecRead = 0,          // a page image was read and is about to be used
-    kCodecReload = 2,        // a page re-read into a temporary buffer
-    kCodecReadCached = 3,    // a page read into the page cache or put back by a rollback
-    kCodecWriteDatabase = 6, // a page is about to be written to the database file
-    kCodecWriteJournal = 7,  // a page image is about to be written to a journal
+    kCodecRead = 0,           // a page image was read and is about to be used
+    kCodecReload = 2,         // a page re-read into a temporary buffer
+    kCodecReadCached = 3,     // a page read into the page cache or put back by a rollback
+    kCodecWriteDatabase = 6,  // a page is about to be written to the database file
+    kCodecWriteJournal = 7,   // a page image is about to be written to a journal
 };
 
 // Cipher state of one keyed database connection. The work buffer holds the
@@ -58,6 +58,4 @@ private:
 unsigned char* PageCodec(CodecContext* context, unsigned char* data, std::uint32_t pageNumber, int operation);
 
 // True for the page sizes a database can have: powers of two 512 to 65536.
-inline bool IsValidPageSize(long long size) {
-    return size >= 512 && size <= 65536 && (size & (size - 1)) == 0;
-}
+inline bool IsValidPageSize(long long size) { return size >= 512 && size <= 65536 && (size & (size - 1)) == 0; }

@@ -71,8 +71,7 @@ bool CSettingsStore::EnsureTable() {
     }
     m_db.Open(m_path, m_keyText);
     QueryRows rows;
-    const int rc =
-        m_db.Query("SELECT * FROM sqlite_master WHERE type='table' and name=" + Quoted(m_tableName), rows);
+    const int rc = m_db.Query("SELECT * FROM sqlite_master WHERE type='table' and name=" + Quoted(m_tableName), rows);
     if (rc == SQLITE_OK && rows.empty()) {
         // The table name is this store's own constant, a plain identifier.
         if (m_db.Exec("CREATE TABLE " + m_tableName + " (key varchar primary key, value varchar)") != SQLITE_DONE)

@@ -66,8 +66,7 @@ std::wstring BrowserFromHttpCommand() {
 std::wstring BrowserFromUserChoice() {
     std::wstring progId;
     DWORD type = 0;
-    if (!QueryRegString(HKEY_CURRENT_USER, 0, progId, kUserChoiceKey, L"Progid", type))
-        return InternetExplorerPath();
+    if (!QueryRegString(HKEY_CURRENT_USER, 0, progId, kUserChoiceKey, L"Progid", type)) return InternetExplorerPath();
     std::wstring command;
     // A stored terminator (REG_EXPAND_SZ) is not part of the program id.
     if (ReadDefaultValue(HKEY_CLASSES_ROOT, std::wstring(progId.c_str()) + kOpenCommandSuffix, command))

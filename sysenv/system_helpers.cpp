@@ -14,8 +14,7 @@ namespace {
 using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
 using OpenProcessTokenFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE*);
 using LookupPrivilegeValueWFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LUID*);
-using AdjustTokenPrivilegesFn = BOOL(WINAPI*)(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*,
-                                              DWORD*);
+using AdjustTokenPrivilegesFn = BOOL(WINAPI*)(HANDLE, BOOL, TOKEN_PRIVILEGES*, DWORD, TOKEN_PRIVILEGES*, DWORD*);
 using SHGetKnownFolderPathFn = HRESULT(WINAPI*)(const GUID&, DWORD, HANDLE, wchar_t**);
 
 // The address is looked up once; ntdll is loaded in every process and never unloaded.
@@ -42,10 +41,10 @@ OsVersionClass ClassifyOsVersion(bool windows10, bool versionKnown, DWORD major,
     if (major == 5) return minor == 1 ? OS_XP : OS_OTHER;
     if (major == 6) {
         switch (minor) {
-            case 0: return OS_VISTA;
-            case 1: return OS_WIN7;
-            case 2: return OS_WIN8;
-            default: return OS_OTHER;
+        case 0: return OS_VISTA;
+        case 1: return OS_WIN7;
+        case 2: return OS_WIN8;
+        default: return OS_OTHER;
         }
     }
     return OS_OTHER;
@@ -71,8 +70,7 @@ bool QueryRegString(HKEY root, REGSAM extraAccess, std::wstring& text, const std
                     const std::wstring& valueName, DWORD& type) {
     try {
         UniqueRegKey key;
-        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | extraAccess, key.out()) != ERROR_SUCCESS)
-            return false;
+        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | extraAccess, key.out()) != ERROR_SUCCESS) return false;
         type = 0;
         DWORD byteSize = 0;
         LONG status = ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, &byteSize);
@@ -85,15 +83,10 @@ bool QueryRegString(HKEY root, REGSAM extraAccess, std::wstring& text, const std
                                reinterpret_cast<BYTE*>(buffer.data()), &readSize) != ERROR_SUCCESS)
             return false;
         switch (valueType) {
-            case REG_SZ:
-                text.assign(buffer.data());
-                break;
-            case REG_EXPAND_SZ:
-            case REG_MULTI_SZ:
-                text.assign(buffer.data(), (static_cast<size_t>(byteSize) + 1) / 2);
-                break;
-            default:
-                break;
+        case REG_SZ: text.assign(buffer.data()); break;
+        case REG_EXPAND_SZ:
+        case REG_MULTI_SZ: text.assign(buffer.data(), (static_cast<size_t>(byteSize) + 1) / 2); break;
+        default: break;
         }
         type = valueType;
         return true;
@@ -115,8 +108,7 @@ DWORD FindProcessByName(const std::wstring& name) {
     if (!snapshot) return 0;
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
-    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
-         more = ::Process32NextW(snapshot.get(), &entry)) {
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
         if (::lstrcmpiW(entry.szExeFile, name.c_str()) == 0) return entry.th32ProcessID;
     }
     return 0;
@@ -197,8 +189,8 @@ std::wstring GetKnownFolderPath(const GUID& folderId) {
 }
 
 bool RunProcess(const std::wstring& commandLine, const std::wstring& applicationName,
-                const std::wstring& currentDirectory, bool show, bool inheritHandles, bool wait,
-                DWORD timeoutMs, DWORD* threadId, DWORD* processId, DWORD* exitCode) {
+                const std::wstring& currentDirectory, bool show, bool inheritHandles, bool wait, DWORD timeoutMs,
+                DWORD* threadId, DWORD* processId, DWORD* exitCode) {
     try {
         // The command line is handed over whole: one the system cannot take
         // is refused rather than cut into a different command.
@@ -212,8 +204,8 @@ bool RunProcess(const std::wstring& commandLine, const std::wstring& application
         startup.dwFlags = STARTF_USESHOWWINDOW;
         startup.wShowWindow = static_cast<WORD>(show ? SW_SHOW : SW_HIDE);
         PROCESS_INFORMATION info = {};
-        if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), buffer.data(),
-                              nullptr, nullptr, inheritHandles ? TRUE : FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+        if (!::CreateProcessW(applicationName.empty() ? nullptr : applicationName.c_str(), buffer.data(), nullptr,
+                              nullptr, inheritHandles ? TRUE : FALSE, NORMAL_PRIORITY_CLASS, nullptr,
                               currentDirectory.empty() ? nullptr : currentDirectory.c_str(), &startup, &info))
             return false;
         UniqueHandle process(info.hProcess);

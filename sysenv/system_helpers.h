@@ -63,9 +63,8 @@ constexpr size_t kMaxCommandLineChars = 32766;
 // read (failure makes the result false). Thread and process ids are stored
 // only on success.
 bool RunProcess(const std::wstring& commandLine, const std::wstring& applicationName,
-                const std::wstring& currentDirectory, bool show, bool inheritHandles, bool wait,
-                DWORD timeoutMs, DWORD* threadId = nullptr, DWORD* processId = nullptr,
-                DWORD* exitCode = nullptr);
+                const std::wstring& currentDirectory, bool show, bool inheritHandles, bool wait, DWORD timeoutMs,
+                DWORD* threadId = nullptr, DWORD* processId = nullptr, DWORD* exitCode = nullptr);
 
 // GetProcAddress typed for the caller; null when missing.
 template <class Function>

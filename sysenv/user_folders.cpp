@@ -39,9 +39,7 @@ using ExpandEnvironmentStringsForUserWFn = BOOL(WINAPI*)(HANDLE, LPCWSTR, LPWSTR
 
 bool IsXp() { return GetOsVersionClass() == OS_XP; }
 
-bool CachedFolderValid(const std::wstring& folder) {
-    return !folder.empty() && ::PathFileExistsW(folder.c_str());
-}
+bool CachedFolderValid(const std::wstring& folder) { return !folder.empty() && ::PathFileExistsW(folder.c_str()); }
 
 // An expansion that still reads "%tmp%" found no such variable: it names no
 // folder, so it counts as failed.
@@ -71,9 +69,7 @@ size_t FindProductFolder(const std::wstring& path) {
 
 }  // namespace
 
-bool IsSystemAccountName(const std::wstring& accountName) {
-    return ::lstrcmpiW(accountName.c_str(), L"system") == 0;
-}
+bool IsSystemAccountName(const std::wstring& accountName) { return ::lstrcmpiW(accountName.c_str(), L"system") == 0; }
 
 ProfileFolders ProfileFoldersForUser(const std::wstring& userName, bool isXp) {
     ProfileFolders folders;
@@ -172,8 +168,7 @@ std::wstring SessionUserTemp() {
     HMODULE userenv = wts ? GetOrLoadModule(L"userenv.dll") : nullptr;
     HMODULE advapi = userenv ? GetOrLoadModule(L"advapi32.dll") : nullptr;
     if (advapi) {
-        auto consoleSession =
-            LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
+        auto consoleSession = LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
         auto queryUserToken = LookupProc<WTSQueryUserTokenFn>(wts, "WTSQueryUserToken");
         auto expandForUser =
             LookupProc<ExpandEnvironmentStringsForUserWFn>(userenv, "ExpandEnvironmentStringsForUserW");
@@ -219,10 +214,10 @@ std::wstring InstallFolder(CUserFolders& folders) {
         // back to "C:\Quiview" at the product's name.
         std::wstring location = InstalledLocation();
         TrimEnd(location, L'\\');
-        std::wstring iconFolder = icon.substr(0, icon.find_last_of(L"\\/") == std::wstring::npos
-                                                     ? 0
-                                                     : icon.find_last_of(L"\\/"));
-        if (!location.empty() && ::CompareStringOrdinal(location.c_str(), -1, iconFolder.c_str(), -1, TRUE) == CSTR_EQUAL)
+        std::wstring iconFolder =
+            icon.substr(0, icon.find_last_of(L"\\/") == std::wstring::npos ? 0 : icon.find_last_of(L"\\/"));
+        if (!location.empty() &&
+            ::CompareStringOrdinal(location.c_str(), -1, iconFolder.c_str(), -1, TRUE) == CSTR_EQUAL)
             return location;
         return InstallFolderFromIcon(icon, ::PathIsDirectoryW(icon.c_str()) != FALSE);
     }

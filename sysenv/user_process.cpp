@@ -73,8 +73,7 @@ UniqueHandle LimitedTwin(HANDLE token) {
     if (!::GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size)) return UniqueHandle();
     UniqueHandle twin(linked.LinkedToken);
     UniqueHandle primary;
-    if (!::DuplicateTokenEx(twin.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                            primary.out()))
+    if (!::DuplicateTokenEx(twin.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, primary.out()))
         return UniqueHandle();
     return primary;
 }
@@ -95,8 +94,8 @@ bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstrin
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION info = {};
     const DWORD flags = environment.get() ? CREATE_UNICODE_ENVIRONMENT : 0;
-    if (!::CreateProcessAsUserW(token, program.c_str(), &line[0], nullptr, nullptr, FALSE, flags,
-                                environment.get(), folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+    if (!::CreateProcessAsUserW(token, program.c_str(), &line[0], nullptr, nullptr, FALSE, flags, environment.get(),
+                                folder.empty() ? nullptr : folder.c_str(), &startup, &info))
         return false;
     UniqueHandle process(info.hProcess), thread(info.hThread);
     return true;
@@ -118,8 +117,8 @@ bool StartDirectly(const std::wstring& program, const std::wstring& arguments, c
 // is no desktop shell (none runs, or it does not answer).
 ComPtr<IShellDispatch2> DesktopShell() {
     ComPtr<IShellWindows> windows;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows,
-                                  windows.outVoid())))
+    if (FAILED(
+            ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.outVoid())))
         return ComPtr<IShellDispatch2>();
     Variant location(static_cast<long>(0));  // CSIDL_DESKTOP
     Variant empty;
@@ -185,9 +184,9 @@ ProcessRights GetProcessRights() {
     if (!token) return ProcessRights::kOrdinary;
     if (IsSystemToken(token.get())) return ProcessRights::kSystem;
     switch (ElevationType(token.get())) {
-        case TokenElevationTypeFull: return ProcessRights::kElevated;
-        case TokenElevationTypeDefault: return IsProcessElevated() ? ProcessRights::kFullAdmin : ProcessRights::kOrdinary;
-        default: return ProcessRights::kOrdinary;
+    case TokenElevationTypeFull: return ProcessRights::kElevated;
+    case TokenElevationTypeDefault: return IsProcessElevated() ? ProcessRights::kFullAdmin : ProcessRights::kOrdinary;
+    default: return ProcessRights::kOrdinary;
     }
 }
 
@@ -203,17 +202,15 @@ bool IsProcessElevated() {
 bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
     try {
         switch (GetProcessRights()) {
-            case ProcessRights::kOrdinary:
-            case ProcessRights::kFullAdmin:
-                return StartDirectly(program, arguments, folder);
-            case ProcessRights::kSystem:
-                return StartForConsoleUser(program, arguments, folder);
-            case ProcessRights::kElevated: {
-                if (StartThroughShell(program, arguments, folder)) return true;
-                UniqueHandle own = OwnToken();
-                UniqueHandle twin = own ? LimitedTwin(own.get()) : UniqueHandle();
-                return twin && StartWithToken(twin.get(), program, arguments, folder);
-            }
+        case ProcessRights::kOrdinary:
+        case ProcessRights::kFullAdmin: return StartDirectly(program, arguments, folder);
+        case ProcessRights::kSystem: return StartForConsoleUser(program, arguments, folder);
+        case ProcessRights::kElevated: {
+            if (StartThroughShell(program, arguments, folder)) return true;
+            UniqueHandle own = OwnToken();
+            UniqueHandle twin = own ? LimitedTwin(own.get()) : UniqueHandle();
+            return twin && StartWithToken(twin.get(), program, arguments, folder);
+        }
         }
         return false;
     } catch (...) {

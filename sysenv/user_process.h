@@ -10,10 +10,10 @@
 
 // How this process's token stands with respect to elevation.
 enum class ProcessRights {
-    kOrdinary,      // not elevated, or a system without elevation (XP)
-    kElevated,      // an administrator's elevated token that has a limited twin
-    kFullAdmin,     // an administrator without a limited twin (elevation off)
-    kSystem,        // the local system account
+    kOrdinary,   // not elevated, or a system without elevation (XP)
+    kElevated,   // an administrator's elevated token that has a limited twin
+    kFullAdmin,  // an administrator without a limited twin (elevation off)
+    kSystem,     // the local system account
 };
 
 ProcessRights GetProcessRights();

@@ -226,9 +226,7 @@ public:
         return S_FALSE;
     }
 
-    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override {
-        return Nothing(child, text);
-    }
+    HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* text) override { return Nothing(child, text); }
 
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         if (!role) return E_POINTER;
@@ -420,8 +418,10 @@ private:
         if (child.vt != VT_I4) return E_INVALIDARG;
         LONG id = child.lVal;
         if (id == CHILDID_SELF) return S_OK;
-        if (id > 0) *c = manager_->GetAccessibleAt(id - 1);
-        else if (id != LONG_MIN) *c = manager_->FindAccessibleId(-id);
+        if (id > 0)
+            *c = manager_->GetAccessibleAt(id - 1);
+        else if (id != LONG_MIN)
+            *c = manager_->FindAccessibleId(-id);
         if (!*c || (*c)->GetAccessibleRole() == UIROLE_NONE) return E_INVALIDARG;
         return S_OK;
     }
@@ -493,8 +493,10 @@ private:
             if (c == from) continue;
             RECT b = c->GetPos();
             long dx = (b.left + b.right) / 2 - ax, dy = (b.top + b.bottom) / 2 - ay;
-            long along = direction == NAVDIR_DOWN ? dy : direction == NAVDIR_UP ? -dy
-                       : direction == NAVDIR_RIGHT ? dx : -dx;
+            long along = direction == NAVDIR_DOWN    ? dy
+                         : direction == NAVDIR_UP    ? -dy
+                         : direction == NAVDIR_RIGHT ? dx
+                                                     : -dx;
             long across = direction == NAVDIR_DOWN || direction == NAVDIR_UP ? dx : dy;
             if (along <= 0 || (across < 0 ? -across : across) > along) continue;
             long long distance = (long long)dx * dx + (long long)dy * dy;

@@ -9,8 +9,10 @@ DWORD ParseColor(const wchar_t* text) {
     if (!text) return 0;
     while (*text == L' ') ++text;
     const wchar_t* digits = nullptr;
-    if (*text == L'#') digits = text + 1;
-    else if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) digits = text + 2;
+    if (*text == L'#')
+        digits = text + 1;
+    else if (text[0] == L'0' && (text[1] == L'x' || text[1] == L'X'))
+        digits = text + 2;
     if (!digits) return DWORD(std::wcstoul(text, nullptr, 10));
     size_t n = 0;
     while (std::iswxdigit(digits[n])) ++n;

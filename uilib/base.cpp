@@ -98,9 +98,7 @@ bool CDuiString::operator==(const CDuiString& other) const {
 bool CDuiString::operator!=(const wchar_t* text) const { return Compare(text) != 0; }
 bool CDuiString::operator!=(const CDuiString& other) const { return !(*this == other); }
 bool CDuiString::operator<(const CDuiString& other) const { return Compare(other.m_data) < 0; }
-wchar_t CDuiString::operator[](int index) const {
-    return index >= 0 && index < m_length ? m_data[index] : L'\0';
-}
+wchar_t CDuiString::operator[](int index) const { return index >= 0 && index < m_length ? m_data[index] : L'\0'; }
 CDuiString::operator const wchar_t*() const { return m_data; }
 const wchar_t* CDuiString::GetData() const { return m_data; }
 int CDuiString::GetLength() const { return m_length; }
@@ -110,9 +108,7 @@ void CDuiString::Empty() {
     m_data[0] = 0;
 }
 int CDuiString::Compare(const wchar_t* text) const { return std::wcscmp(m_data, text ? text : L""); }
-int CDuiString::CompareNoCase(const wchar_t* text) const {
-    return lstrcmpiW(m_data, text ? text : L"");
-}
+int CDuiString::CompareNoCase(const wchar_t* text) const { return lstrcmpiW(m_data, text ? text : L""); }
 int CDuiString::Find(wchar_t ch, int start) const {
     if (start < 0 || start > m_length) return -1;
     const wchar_t* p = std::wcschr(m_data + start, ch);
@@ -286,25 +282,25 @@ bool CWindowWnd::RegisterSuperclass() {
     return ret != 0 || ::GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle,
-                        const RECT& rc, HMENU hMenu) {
-    return Create(hwndParent, pstrName, dwStyle, dwExStyle, rc.left, rc.top, rc.right - rc.left,
-                  rc.bottom - rc.top, hMenu);
+HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, const RECT& rc,
+                        HMENU hMenu) {
+    return Create(hwndParent, pstrName, dwStyle, dwExStyle, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top,
+                  hMenu);
 }
 
-HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, int x,
-                        int y, int cx, int cy, HMENU hMenu) {
+HWND CWindowWnd::Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, int x, int y, int cx,
+                        int cy, HMENU hMenu) {
     if (GetSuperClassName() != NULL && !RegisterSuperclass()) return NULL;
     if (GetSuperClassName() == NULL && !RegisterWindowClass()) return NULL;
-    m_hWnd = ::CreateWindowExW(dwExStyle, GetWindowClassName(), pstrName, dwStyle, x, y, cx, cy, hwndParent,
-                               hMenu, CPaintManagerUI::GetInstance(), this);
+    m_hWnd = ::CreateWindowExW(dwExStyle, GetWindowClassName(), pstrName, dwStyle, x, y, cx, cy, hwndParent, hMenu,
+                               CPaintManagerUI::GetInstance(), this);
     return m_hWnd;
 }
 
 HWND CWindowWnd::Subclass(HWND hWnd) {
     if (!::IsWindow(hWnd)) return NULL;
-    m_OldWndProc = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(__WndProc)));
+    m_OldWndProc =
+        reinterpret_cast<WNDPROC>(::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(__WndProc)));
     if (!m_OldWndProc) return NULL;
     ::SetPropW(hWnd, L"WndX", this);
     m_bSubclassed = true;
@@ -362,8 +358,10 @@ void CWindowWnd::CenterWindow() {
     MONITORINFO mi;
     mi.cbSize = sizeof mi;
     RECT rcArea;
-    if (monitor && ::GetMonitorInfoW(monitor, &mi)) rcArea = mi.rcWork;
-    else ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcArea, 0);
+    if (monitor && ::GetMonitorInfoW(monitor, &mi))
+        rcArea = mi.rcWork;
+    else
+        ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcArea, 0);
     RECT rcCenter = rcArea;
     if (owner && ::IsWindowVisible(owner) && !::IsIconic(owner)) ::GetWindowRect(owner, &rcCenter);
     int w = rcDlg.right - rcDlg.left, h = rcDlg.bottom - rcDlg.top;
@@ -379,13 +377,12 @@ void CWindowWnd::CenterWindow() {
 
 void CWindowWnd::SetIcon(UINT nRes) {
     HINSTANCE inst = CPaintManagerUI::GetResourceDll();
-    HICON big = static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(nRes), IMAGE_ICON,
-                                                ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
-                                                LR_DEFAULTCOLOR | LR_SHARED));
+    HICON big = static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(nRes), IMAGE_ICON, ::GetSystemMetrics(SM_CXICON),
+                                                ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR | LR_SHARED));
     if (big) ::SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
-    HICON small = static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(nRes), IMAGE_ICON,
-                                                  ::GetSystemMetrics(SM_CXSMICON),
-                                                  ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED));
+    HICON small =
+        static_cast<HICON>(::LoadImageW(inst, MAKEINTRESOURCEW(nRes), IMAGE_ICON, ::GetSystemMetrics(SM_CXSMICON),
+                                        ::GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR | LR_SHARED));
     if (small) ::SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }
 

@@ -10,7 +10,7 @@
 namespace uilib {
 
 // Null (with a reason) if the document is not a usable layout.
-CControlUI* BuildLayout(const char* data, size_t size, CPaintManagerUI* manager,
-                        IDialogBuilderCallback* callback, std::string& error);
+CControlUI* BuildLayout(const char* data, size_t size, CPaintManagerUI* manager, IDialogBuilderCallback* callback,
+                        std::string& error);
 
 }  // namespace uilib

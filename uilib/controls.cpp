@@ -28,10 +28,14 @@ DWORD ParseRole(const wchar_t* value) {
         const wchar_t* name;
         DWORD role;
     } roles[] = {
-        {L"pushbutton", ROLE_SYSTEM_PUSHBUTTON},   {L"checkbutton", ROLE_SYSTEM_CHECKBUTTON},
-        {L"radiobutton", ROLE_SYSTEM_RADIOBUTTON}, {L"link", ROLE_SYSTEM_LINK},
-        {L"statictext", ROLE_SYSTEM_STATICTEXT},   {L"text", ROLE_SYSTEM_TEXT},
-        {L"progressbar", ROLE_SYSTEM_PROGRESSBAR}, {L"graphic", ROLE_SYSTEM_GRAPHIC},
+        {L"pushbutton", ROLE_SYSTEM_PUSHBUTTON},
+        {L"checkbutton", ROLE_SYSTEM_CHECKBUTTON},
+        {L"radiobutton", ROLE_SYSTEM_RADIOBUTTON},
+        {L"link", ROLE_SYSTEM_LINK},
+        {L"statictext", ROLE_SYSTEM_STATICTEXT},
+        {L"text", ROLE_SYSTEM_TEXT},
+        {L"progressbar", ROLE_SYSTEM_PROGRESSBAR},
+        {L"graphic", ROLE_SYSTEM_GRAPHIC},
         {L"none", UIROLE_NONE},
     };
     for (const auto& r : roles)
@@ -72,9 +76,7 @@ CControlUI::~CControlUI() {
 CDuiString CControlUI::GetName() const { return m_sName; }
 void CControlUI::SetName(const wchar_t* name) { m_sName = name; }
 const wchar_t* CControlUI::GetClass() const { return L"ControlUI"; }
-LPVOID CControlUI::GetInterface(const wchar_t* name) {
-    return IsName(name, L"Control") ? this : NULL;
-}
+LPVOID CControlUI::GetInterface(const wchar_t* name) { return IsName(name, L"Control") ? this : NULL; }
 
 CDuiString CControlUI::GetText() const { return m_sText; }
 void CControlUI::SetText(const wchar_t* text) {
@@ -196,29 +198,48 @@ bool CControlUI::Activate() { return IsVisible() && IsEnabled(); }
 
 void CControlUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     RECT rc;
-    if (IsName(name, L"name")) SetName(value);
-    else if (IsName(name, L"text")) SetText(value);
+    if (IsName(name, L"name"))
+        SetName(value);
+    else if (IsName(name, L"text"))
+        SetText(value);
     else if (IsName(name, L"pos")) {
         if (ParseRect(value, rc)) SetFloatPos(rc);
-    } else if (IsName(name, L"float")) SetFloat(ParseBool(value));
-    else if (IsName(name, L"width")) SetFixedWidth(_wtoi(value));
-    else if (IsName(name, L"height")) SetFixedHeight(_wtoi(value));
+    } else if (IsName(name, L"float"))
+        SetFloat(ParseBool(value));
+    else if (IsName(name, L"width"))
+        SetFixedWidth(_wtoi(value));
+    else if (IsName(name, L"height"))
+        SetFixedHeight(_wtoi(value));
     else if (IsName(name, L"padding")) {
         if (ParseRect(value, rc)) SetPadding(rc);
-    } else if (IsName(name, L"visible")) SetVisible(ParseBool(value));
-    else if (IsName(name, L"enabled")) SetEnabled(ParseBool(value));
-    else if (IsName(name, L"bkcolor")) SetBkColor(ParseColor(value));
-    else if (IsName(name, L"bkimage")) SetBkImage(value);
-    else if (IsName(name, L"foreimage")) SetForeImage(value);
-    else if (IsName(name, L"bordercolor")) SetBorderColor(ParseColor(value));
-    else if (IsName(name, L"bordersize")) SetBorderSize(_wtoi(value));
-    else if (IsName(name, L"accrole")) SetAccessibleRole(ParseRole(value));
-    else if (IsName(name, L"accname")) SetAccessibleName(value);
-    else if (IsName(name, L"accchecked")) SetAccessibleChecked(ParseBool(value));
-    else if (IsName(name, L"tabstop")) SetTabStop(ParseBool(value));
-    else if (IsName(name, L"default")) SetDefaultButton(ParseBool(value));
-    else if (IsName(name, L"cancel")) SetCancelButton(ParseBool(value));
-    else if (IsName(name, L"focuscolor")) SetFocusColor(ParseColor(value));
+    } else if (IsName(name, L"visible"))
+        SetVisible(ParseBool(value));
+    else if (IsName(name, L"enabled"))
+        SetEnabled(ParseBool(value));
+    else if (IsName(name, L"bkcolor"))
+        SetBkColor(ParseColor(value));
+    else if (IsName(name, L"bkimage"))
+        SetBkImage(value);
+    else if (IsName(name, L"foreimage"))
+        SetForeImage(value);
+    else if (IsName(name, L"bordercolor"))
+        SetBorderColor(ParseColor(value));
+    else if (IsName(name, L"bordersize"))
+        SetBorderSize(_wtoi(value));
+    else if (IsName(name, L"accrole"))
+        SetAccessibleRole(ParseRole(value));
+    else if (IsName(name, L"accname"))
+        SetAccessibleName(value);
+    else if (IsName(name, L"accchecked"))
+        SetAccessibleChecked(ParseBool(value));
+    else if (IsName(name, L"tabstop"))
+        SetTabStop(ParseBool(value));
+    else if (IsName(name, L"default"))
+        SetDefaultButton(ParseBool(value));
+    else if (IsName(name, L"cancel"))
+        SetCancelButton(ParseBool(value));
+    else if (IsName(name, L"focuscolor"))
+        SetFocusColor(ParseColor(value));
 }
 
 SIZE CControlUI::EstimateSize(SIZE /*available*/) { return m_cxyFixed; }
@@ -343,9 +364,7 @@ LPVOID CContainerUI::GetInterface(const wchar_t* name) {
     return CControlUI::GetInterface(name);
 }
 
-CControlUI* CContainerUI::GetItemAt(int index) const {
-    return index >= 0 && index < m_count ? m_items[index] : NULL;
-}
+CControlUI* CContainerUI::GetItemAt(int index) const { return index >= 0 && index < m_count ? m_items[index] : NULL; }
 int CContainerUI::GetCount() const { return m_count; }
 int CContainerUI::GetItemIndex(CControlUI* control) const {
     for (int i = 0; i < m_count; ++i)
@@ -510,8 +529,10 @@ void CContainerUI::SetPos(RECT rc) {
     for (int i = 0; i < m_count; ++i) {
         CControlUI* c = m_items[i];
         if (!c->IsVisible()) continue;
-        if (c->IsFloat()) SetFloatPos(c);
-        else c->SetPos(inner);
+        if (c->IsFloat())
+            SetFloatPos(c);
+        else
+            c->SetPos(inner);
     }
 }
 
@@ -585,17 +606,25 @@ void CLabelUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     RECT rc;
     if (IsName(name, L"align")) {
         m_uTextStyle &= ~(DT_LEFT | DT_CENTER | DT_RIGHT);
-        if (std::wcsstr(value, L"center")) m_uTextStyle |= DT_CENTER;
-        else if (std::wcsstr(value, L"right")) m_uTextStyle |= DT_RIGHT;
-        else m_uTextStyle |= DT_LEFT;
+        if (std::wcsstr(value, L"center"))
+            m_uTextStyle |= DT_CENTER;
+        else if (std::wcsstr(value, L"right"))
+            m_uTextStyle |= DT_RIGHT;
+        else
+            m_uTextStyle |= DT_LEFT;
     } else if (IsName(name, L"valign")) {
         m_uTextStyle &= ~(DT_TOP | DT_VCENTER | DT_BOTTOM);
-        if (std::wcsstr(value, L"top")) m_uTextStyle |= DT_TOP;
-        else if (std::wcsstr(value, L"bottom")) m_uTextStyle |= DT_BOTTOM;
-        else m_uTextStyle |= DT_VCENTER;
+        if (std::wcsstr(value, L"top"))
+            m_uTextStyle |= DT_TOP;
+        else if (std::wcsstr(value, L"bottom"))
+            m_uTextStyle |= DT_BOTTOM;
+        else
+            m_uTextStyle |= DT_VCENTER;
     } else if (IsName(name, L"endellipsis")) {
-        if (ParseBool(value)) m_uTextStyle |= DT_END_ELLIPSIS;
-        else m_uTextStyle &= ~DT_END_ELLIPSIS;
+        if (ParseBool(value))
+            m_uTextStyle |= DT_END_ELLIPSIS;
+        else
+            m_uTextStyle &= ~DT_END_ELLIPSIS;
     } else if (IsName(name, L"multiline")) {
         if (ParseBool(value)) {
             m_uTextStyle &= ~DT_SINGLELINE;
@@ -707,8 +736,10 @@ void CButtonUI::DoEvent(TEventUI& event) {
     case UIEVENT_MOUSEMOVE:
         if (m_uButtonState & UISTATE_CAPTURED) {
             UINT old = m_uButtonState;
-            if (::PtInRect(&m_rcItem, event.ptMouse)) m_uButtonState |= UISTATE_PUSHED;
-            else m_uButtonState &= ~UISTATE_PUSHED;
+            if (::PtInRect(&m_rcItem, event.ptMouse))
+                m_uButtonState |= UISTATE_PUSHED;
+            else
+                m_uButtonState &= ~UISTATE_PUSHED;
             if (old != m_uButtonState) Invalidate();
         }
         return;
@@ -717,8 +748,7 @@ void CButtonUI::DoEvent(TEventUI& event) {
             m_uButtonState &= ~(UISTATE_PUSHED | UISTATE_CAPTURED);
             Invalidate();
             // A click needs the release over this very control, on top.
-            if (::PtInRect(&m_rcItem, event.ptMouse) && m_pManager &&
-                m_pManager->FindControl(event.ptMouse) == this)
+            if (::PtInRect(&m_rcItem, event.ptMouse) && m_pManager && m_pManager->FindControl(event.ptMouse) == this)
                 Activate();
         }
         return;
@@ -740,37 +770,47 @@ void CButtonUI::DoEvent(TEventUI& event) {
             Invalidate();
         }
         return;
-    case UIEVENT_SETCURSOR:
-        ::SetCursor(::LoadCursorW(NULL, IsEnabled() ? IDC_HAND : IDC_ARROW));
-        return;
-    default:
-        CLabelUI::DoEvent(event);
+    case UIEVENT_SETCURSOR: ::SetCursor(::LoadCursorW(NULL, IsEnabled() ? IDC_HAND : IDC_ARROW)); return;
+    default: CLabelUI::DoEvent(event);
     }
 }
 
 void CButtonUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
-    if (IsName(name, L"normalimage")) SetNormalImage(value);
-    else if (IsName(name, L"hotimage")) SetHotImage(value);
-    else if (IsName(name, L"pushedimage")) SetPushedImage(value);
-    else if (IsName(name, L"disabledimage")) SetDisabledImage(value);
-    else if (IsName(name, L"hottextcolor")) SetHotTextColor(ParseColor(value));
-    else if (IsName(name, L"pushedtextcolor")) SetPushedTextColor(ParseColor(value));
-    else CLabelUI::SetAttribute(name, value);
+    if (IsName(name, L"normalimage"))
+        SetNormalImage(value);
+    else if (IsName(name, L"hotimage"))
+        SetHotImage(value);
+    else if (IsName(name, L"pushedimage"))
+        SetPushedImage(value);
+    else if (IsName(name, L"disabledimage"))
+        SetDisabledImage(value);
+    else if (IsName(name, L"hottextcolor"))
+        SetHotTextColor(ParseColor(value));
+    else if (IsName(name, L"pushedtextcolor"))
+        SetPushedTextColor(ParseColor(value));
+    else
+        CLabelUI::SetAttribute(name, value);
 }
 
 void CButtonUI::PaintText(HDC hDC) {
     DWORD color = m_dwTextColor;
-    if (!IsEnabled()) color = m_dwDisabledTextColor ? m_dwDisabledTextColor : m_pManager->GetDefaultDisabledColor();
-    else if ((m_uButtonState & UISTATE_PUSHED) && m_dwPushedTextColor) color = m_dwPushedTextColor;
-    else if ((m_uButtonState & UISTATE_HOT) && m_dwHotTextColor) color = m_dwHotTextColor;
+    if (!IsEnabled())
+        color = m_dwDisabledTextColor ? m_dwDisabledTextColor : m_pManager->GetDefaultDisabledColor();
+    else if ((m_uButtonState & UISTATE_PUSHED) && m_dwPushedTextColor)
+        color = m_dwPushedTextColor;
+    else if ((m_uButtonState & UISTATE_HOT) && m_dwHotTextColor)
+        color = m_dwHotTextColor;
     DrawTextIn(hDC, color);
 }
 
 void CButtonUI::PaintStatusImage(HDC hDC) {
     const CDuiString* pick = &m_sNormalImage;
-    if (!IsEnabled() && !m_sDisabledImage.IsEmpty()) pick = &m_sDisabledImage;
-    else if ((m_uButtonState & UISTATE_PUSHED) && !m_sPushedImage.IsEmpty()) pick = &m_sPushedImage;
-    else if ((m_uButtonState & UISTATE_HOT) && !m_sHotImage.IsEmpty()) pick = &m_sHotImage;
+    if (!IsEnabled() && !m_sDisabledImage.IsEmpty())
+        pick = &m_sDisabledImage;
+    else if ((m_uButtonState & UISTATE_PUSHED) && !m_sPushedImage.IsEmpty())
+        pick = &m_sPushedImage;
+    else if ((m_uButtonState & UISTATE_HOT) && !m_sHotImage.IsEmpty())
+        pick = &m_sHotImage;
     if (!pick->IsEmpty()) DrawImage(hDC, *pick);
 }
 
@@ -808,8 +848,10 @@ CControlUI* CALLBACK CollectGroupMember(CControlUI* c, LPVOID data) {
 void COptionUI::Selected(bool selected, bool notify) {
     if (m_bSelected == selected) return;
     m_bSelected = selected;
-    if (selected) m_uButtonState |= UISTATE_SELECTED;
-    else m_uButtonState &= ~UISTATE_SELECTED;
+    if (selected)
+        m_uButtonState |= UISTATE_SELECTED;
+    else
+        m_uButtonState &= ~UISTATE_SELECTED;
     if (selected && !m_sGroup.IsEmpty() && m_pManager && m_pManager->GetRoot()) {
         GroupQuery q = {&m_sGroup, this};
         m_pManager->GetRoot()->FindControl(CollectGroupMember, &q, UIFIND_ALL);
@@ -821,21 +863,29 @@ void COptionUI::Selected(bool selected, bool notify) {
 
 bool COptionUI::Activate() {
     if (!CButtonUI::Activate()) return false;
-    if (!m_sGroup.IsEmpty()) Selected(true);
-    else Selected(!m_bSelected);
+    if (!m_sGroup.IsEmpty())
+        Selected(true);
+    else
+        Selected(!m_bSelected);
     return true;
 }
 
 void COptionUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
-    if (IsName(name, L"group")) SetGroup(value);
-    else if (IsName(name, L"selected")) Selected(ParseBool(value), false);
-    else if (IsName(name, L"selectedimage")) SetSelectedImage(value);
-    else CButtonUI::SetAttribute(name, value);
+    if (IsName(name, L"group"))
+        SetGroup(value);
+    else if (IsName(name, L"selected"))
+        Selected(ParseBool(value), false);
+    else if (IsName(name, L"selectedimage"))
+        SetSelectedImage(value);
+    else
+        CButtonUI::SetAttribute(name, value);
 }
 
 void COptionUI::PaintStatusImage(HDC hDC) {
-    if (m_bSelected && !m_sSelectedImage.IsEmpty()) DrawImage(hDC, m_sSelectedImage);
-    else CButtonUI::PaintStatusImage(hDC);
+    if (m_bSelected && !m_sSelectedImage.IsEmpty())
+        DrawImage(hDC, m_sSelectedImage);
+    else
+        CButtonUI::PaintStatusImage(hDC);
 }
 
 // ----------------------------------------------------------------- CProgressUI
@@ -876,19 +926,26 @@ void CProgressUI::SetValue(int value) {
 }
 
 void CProgressUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
-    if (IsName(name, L"hor")) SetHorizontal(ParseBool(value));
-    else if (IsName(name, L"min")) SetMinValue(_wtoi(value));
-    else if (IsName(name, L"max")) SetMaxValue(_wtoi(value));
-    else if (IsName(name, L"value")) SetValue(_wtoi(value));
-    else CLabelUI::SetAttribute(name, value);
+    if (IsName(name, L"hor"))
+        SetHorizontal(ParseBool(value));
+    else if (IsName(name, L"min"))
+        SetMinValue(_wtoi(value));
+    else if (IsName(name, L"max"))
+        SetMaxValue(_wtoi(value));
+    else if (IsName(name, L"value"))
+        SetValue(_wtoi(value));
+    else
+        CLabelUI::SetAttribute(name, value);
 }
 
 void CProgressUI::PaintStatusImage(HDC hDC) {
     if (m_sForeImage.IsEmpty() || m_nMax <= m_nMin || !m_pManager) return;
     RECT fill = m_rcItem;
     long span = m_nValue - m_nMin, range = m_nMax - m_nMin;
-    if (m_bHorizontal) fill.right = fill.left + MulDiv(m_rcItem.right - m_rcItem.left, span, range);
-    else fill.top = fill.bottom - MulDiv(m_rcItem.bottom - m_rcItem.top, span, range);
+    if (m_bHorizontal)
+        fill.right = fill.left + MulDiv(m_rcItem.right - m_rcItem.left, span, range);
+    else
+        fill.top = fill.bottom - MulDiv(m_rcItem.bottom - m_rcItem.top, span, range);
     if (fill.right <= fill.left || fill.bottom <= fill.top) return;
     m_pManager->DrawImage(hDC, fill, fill, m_sForeImage);
 }
@@ -1020,12 +1077,18 @@ void CRichEditUI::SetEnabled(bool enable) {
 }
 
 void CRichEditUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
-    if (IsName(name, L"multiline")) m_bMultiLine = ParseBool(value);
-    else if (IsName(name, L"autohscroll")) m_bAutoHScroll = ParseBool(value);
-    else if (IsName(name, L"autovscroll")) m_bAutoVScroll = ParseBool(value);
-    else if (IsName(name, L"readonly")) SetReadOnly(ParseBool(value));
-    else if (IsName(name, L"maxchar")) SetLimitText(_wtoi(value));
-    else CLabelUI::SetAttribute(name, value);
+    if (IsName(name, L"multiline"))
+        m_bMultiLine = ParseBool(value);
+    else if (IsName(name, L"autohscroll"))
+        m_bAutoHScroll = ParseBool(value);
+    else if (IsName(name, L"autovscroll"))
+        m_bAutoVScroll = ParseBool(value);
+    else if (IsName(name, L"readonly"))
+        SetReadOnly(ParseBool(value));
+    else if (IsName(name, L"maxchar"))
+        SetLimitText(_wtoi(value));
+    else
+        CLabelUI::SetAttribute(name, value);
 }
 
 // The child window draws the text; the control draws background and border.

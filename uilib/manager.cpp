@@ -393,9 +393,7 @@ struct CPaintManagerUI::Impl {
         if (message != WM_KEYDOWN) return false;
         if (GetKeyState(VK_CONTROL) < 0 || GetKeyState(VK_MENU) < 0) return false;
         switch (key) {
-        case VK_TAB:
-            owner->MoveFocus(GetKeyState(VK_SHIFT) >= 0);
-            return true;
+        case VK_TAB: owner->MoveFocus(GetKeyState(VK_SHIFT) >= 0); return true;
         case VK_SPACE: {
             // In a text box Space is typed.
             if (target != hwnd || !Usable(focus) || !Pressable(focus)) return false;
@@ -424,8 +422,7 @@ struct CPaintManagerUI::Impl {
             c->Activate();
             return true;
         }
-        default:
-            return false;
+        default: return false;
         }
     }
 
@@ -684,9 +681,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         return true;
     }
     switch (uMsg) {
-    case WM_ERASEBKGND:
-        lRes = 1;
-        return true;
+    case WM_ERASEBKGND: lRes = 1; return true;
     case WM_PAINT: {
         if (d.updateNeeded) d.Layout();
         PAINTSTRUCT ps;
@@ -762,8 +757,10 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         return false;
     case WM_SETFOCUS:
         // The window itself has the system focus: a text box no longer has it.
-        if (HostWindow(d.focus)) SetFocus(NULL);
-        else if (d.focus) d.Notify(EVENT_OBJECT_FOCUS, -GetAccessibleId(d.focus));
+        if (HostWindow(d.focus))
+            SetFocus(NULL);
+        else if (d.focus)
+            d.Notify(EVENT_OBJECT_FOCUS, -GetAccessibleId(d.focus));
         return false;
     case WM_KILLFOCUS: {
         d.EndSpacePress();
@@ -795,8 +792,10 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             d.Event(old, UIEVENT_MOUSELEAVE, pt, wParam, lParam);
             d.Event(now, UIEVENT_MOUSEENTER, pt, wParam, lParam);
         }
-        if (d.pressed) d.Event(d.pressed, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
-        else if (now) d.Event(now, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
+        if (d.pressed)
+            d.Event(d.pressed, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
+        else if (now)
+            d.Event(now, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
         lRes = 0;
         return true;
     }
@@ -856,10 +855,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         return true;
     }
     case WM_COMMAND:
-    case WM_NOTIFY:
-        return false;
-    default:
-        return false;
+    case WM_NOTIFY: return false;
+    default: return false;
     }
 }
 
@@ -1139,15 +1136,19 @@ RECT CPaintManagerUI::GetFocusMarkRect(CControlUI* control) {
         RECT box = {pos.left + pad.left, pos.top + pad.top, pos.right - pad.right, pos.bottom - pad.bottom};
         UINT style = label->GetTextStyle();
         RECT calc = box;
-        DrawTextW(screen, text, text.GetLength(), &calc, (style & ~(DT_VCENTER | DT_BOTTOM | DT_CENTER | DT_RIGHT)) |
-                                                          DT_CALCRECT | DT_NOPREFIX);
+        DrawTextW(screen, text, text.GetLength(), &calc,
+                  (style & ~(DT_VCENTER | DT_BOTTOM | DT_CENTER | DT_RIGHT)) | DT_CALCRECT | DT_NOPREFIX);
         SelectObject(screen, oldFont);
         int w = calc.right - calc.left, h = calc.bottom - calc.top;
         int x = box.left, y = box.top;
-        if (style & DT_CENTER) x = box.left + (box.right - box.left - w) / 2;
-        else if (style & DT_RIGHT) x = box.right - w;
-        if ((style & DT_SINGLELINE) && (style & DT_VCENTER)) y = box.top + (box.bottom - box.top - h) / 2;
-        else if ((style & DT_SINGLELINE) && (style & DT_BOTTOM)) y = box.bottom - h;
+        if (style & DT_CENTER)
+            x = box.left + (box.right - box.left - w) / 2;
+        else if (style & DT_RIGHT)
+            x = box.right - w;
+        if ((style & DT_SINGLELINE) && (style & DT_VCENTER))
+            y = box.top + (box.bottom - box.top - h) / 2;
+        else if ((style & DT_SINGLELINE) && (style & DT_BOTTOM))
+            y = box.bottom - h;
         RECT drawn = {x, y, x + w, y + h};
         IntersectRect(&content, &drawn, &pos);
         const wchar_t* pictures[2] = {control->GetForeImage(), NULL};

@@ -59,7 +59,7 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     locked.Reserved = 0;
     // Decode straight into the DIB's rows as premultiplied BGRA.
     if (gdiplus->BitmapLockBits(bitmap.get(), &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
-                                       PixelFormat32bppPARGB, &locked) != Ok)
+                                PixelFormat32bppPARGB, &locked) != Ok)
         return false;
     gdiplus->BitmapUnlockBits(bitmap.get(), &locked);
     GdiFlush();
@@ -174,7 +174,7 @@ void BlendPart(HDC hdc, HDC src, const RECT& d, const RECT& s, int fade) {
     BLENDFUNCTION bf = {AC_SRC_OVER, 0, BYTE(fade), AC_SRC_ALPHA};
     // The system's own blend in gdi32 (msimg32's AlphaBlend only forwards to it).
     GdiAlphaBlend(hdc, d.left, d.top, d.right - d.left, d.bottom - d.top, src, s.left, s.top, s.right - s.left,
-               s.bottom - s.top, bf);
+                  s.bottom - s.top, bf);
 }
 
 }  // namespace

@@ -48,14 +48,14 @@ bool ClipToPicture(RECT& source, RECT& dest, int width, int height);
 // Draws `source` of the picture into `dest` (stretched), cut into nine parts
 // at `corner` in the picture and at `destCorner` in the destination (equal
 // corners are drawn unscaled), blended by the picture's alpha and `fade`.
-void DrawPicture(HDC hdc, const Picture& pic, const RECT& dest, const RECT& source,
-                 const RECT& corner, const RECT& destCorner, int fade, const RECT& clip);
+void DrawPicture(HDC hdc, const Picture& pic, const RECT& dest, const RECT& source, const RECT& corner,
+                 const RECT& destCorner, int fade, const RECT& clip);
 
 // Nine-grid resampling into a 32-bit premultiplied buffer of the given size:
 // the picture's corners (`corner`) become the destination's (`destCorner`),
 // 1:1 where they are equal, edges and centre stretched (nearest pixel). With
 // `skipCentre` the centre stays transparent.
-void NineGridCopy(const Picture& pic, const RECT& corner, const RECT& destCorner, unsigned char* dst,
-                  int dstWidth, int dstHeight, bool skipCentre);
+void NineGridCopy(const Picture& pic, const RECT& corner, const RECT& destCorner, unsigned char* dst, int dstWidth,
+                  int dstHeight, bool skipCentre);
 
 }  // namespace uilib

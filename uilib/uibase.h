@@ -91,7 +91,7 @@ class CPaintManagerUI;
 
 // One notification from a control to the window's notifiers.
 struct TNotifyUI {
-    CDuiString sType;        // "windowinit", "click", "setfocus", ...
+    CDuiString sType;  // "windowinit", "click", "setfocus", ...
     CDuiString sVirtualWnd;
     CControlUI* pSender;
     DWORD dwTimestamp;
@@ -162,11 +162,10 @@ public:
     bool RegisterWindowClass();
     bool RegisterSuperclass();
 
-    HWND Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle,
-                const RECT& rc, HMENU hMenu = NULL);
-    HWND Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle,
-                int x = CW_USEDEFAULT, int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT,
-                int cy = CW_USEDEFAULT, HMENU hMenu = NULL);
+    HWND Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, const RECT& rc,
+                HMENU hMenu = NULL);
+    HWND Create(HWND hwndParent, const wchar_t* pstrName, DWORD dwStyle, DWORD dwExStyle, int x = CW_USEDEFAULT,
+                int y = CW_USEDEFAULT, int cx = CW_USEDEFAULT, int cy = CW_USEDEFAULT, HMENU hMenu = NULL);
     HWND Subclass(HWND hWnd);
     void Unsubclass();
     void ShowWindow(bool bShow = true, bool bTakeFocus = true);

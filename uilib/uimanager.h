@@ -46,8 +46,7 @@ public:
     CControlUI* FindControl(const wchar_t* name) const;
     // The topmost visible control under a client point, or null.
     CControlUI* FindControl(POINT pt) const;
-    void SendNotify(CControlUI* control, const wchar_t* type, WPARAM wParam = 0,
-                    LPARAM lParam = 0);
+    void SendNotify(CControlUI* control, const wchar_t* type, WPARAM wParam = 0, LPARAM lParam = 0);
     void SendNotify(TNotifyUI& msg);
 
     // Window attributes of the layout.

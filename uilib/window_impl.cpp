@@ -197,14 +197,13 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL&) {
         break;
     }
     case UILIB_FILE:
-    default:
-        m_PaintManager.SetSkinFolder(GetSkinFolder());
-        break;
+    default: m_PaintManager.SetSkinFolder(GetSkinFolder()); break;
     }
     if (!layout && !m_PaintManager.LoadResourceData(skinFile, &layout, &layoutSize)) return -1;
 
     std::string error;
-    CControlUI* root = uilib::BuildLayout(reinterpret_cast<const char*>(layout), layoutSize, &m_PaintManager, this, error);
+    CControlUI* root =
+        uilib::BuildLayout(reinterpret_cast<const char*>(layout), layoutSize, &m_PaintManager, this, error);
     CPaintManagerUI::FreeResourceData(layout);
     if (!root) {
         std::wstring message = L"skin layout: ";

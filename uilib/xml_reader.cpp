@@ -55,8 +55,8 @@ private:
     }
     static bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
     static bool IsNameChar(char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-               c == '-' || c == '.' || c == ':' || (static_cast<unsigned char>(c) >= 0x80);
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+               c == '.' || c == ':' || (static_cast<unsigned char>(c) >= 0x80);
     }
     void SkipSpace() {
         while (p_ < end_ && IsSpace(*p_)) Advance(1);
@@ -128,11 +128,16 @@ private:
         while (semi < end_ && *semi != ';' && semi - p_ < 12) ++semi;
         if (semi >= end_ || *semi != ';') return Set("unterminated entity reference");
         std::string ref(p_, semi);
-        if (ref == "amp") out += '&';
-        else if (ref == "lt") out += '<';
-        else if (ref == "gt") out += '>';
-        else if (ref == "quot") out += '"';
-        else if (ref == "apos") out += '\'';
+        if (ref == "amp")
+            out += '&';
+        else if (ref == "lt")
+            out += '<';
+        else if (ref == "gt")
+            out += '>';
+        else if (ref == "quot")
+            out += '"';
+        else if (ref == "apos")
+            out += '\'';
         else if (ref.size() > 1 && ref[0] == '#') {
             bool hex = ref[1] == 'x' || ref[1] == 'X';
             const char* digits = ref.c_str() + (hex ? 2 : 1);
@@ -140,10 +145,14 @@ private:
             unsigned long cp = 0;
             for (const char* d = digits; *d; ++d) {
                 int v;
-                if (*d >= '0' && *d <= '9') v = *d - '0';
-                else if (hex && *d >= 'a' && *d <= 'f') v = *d - 'a' + 10;
-                else if (hex && *d >= 'A' && *d <= 'F') v = *d - 'A' + 10;
-                else return Set("bad character reference");
+                if (*d >= '0' && *d <= '9')
+                    v = *d - '0';
+                else if (hex && *d >= 'a' && *d <= 'f')
+                    v = *d - 'a' + 10;
+                else if (hex && *d >= 'A' && *d <= 'F')
+                    v = *d - 'A' + 10;
+                else
+                    return Set("bad character reference");
                 cp = cp * (hex ? 16 : 10) + unsigned(v);
                 if (cp > 0x10FFFF) return Set("bad character reference");
             }

@@ -58,8 +58,7 @@ bool ZipArchive::Open(const void* data, size_t size) {
     size_t eod = size_t(-1);
     size_t lowest = size_ > kEndOfDirSize + 0xFFFF ? size_ - kEndOfDirSize - 0xFFFF : 0;
     for (size_t pos = size_ - kEndOfDirSize + 1; pos-- > lowest;) {
-        if (Get32(data_ + pos) == kEndOfDirSig &&
-            pos + kEndOfDirSize + Get16(data_ + pos + 20) <= size_) {
+        if (Get32(data_ + pos) == kEndOfDirSig && pos + kEndOfDirSize + Get16(data_ + pos + 20) <= size_) {
             eod = pos;
             break;
         }
@@ -77,8 +76,7 @@ bool ZipArchive::Open(const void* data, size_t size) {
     size_t pos = dirOffset;
     const size_t end = size_t(dirOffset) + dirSize;
     for (unsigned i = 0; i < count; ++i) {
-        if (end - pos < kDirEntrySize || Get32(data_ + pos) != kDirEntrySig)
-            return Fail("damaged central directory");
+        if (end - pos < kDirEntrySize || Get32(data_ + pos) != kDirEntrySig) return Fail("damaged central directory");
         const unsigned char* d = data_ + pos;
         ZipEntry ze;
         ze.flags = Get16(d + 8);

@@ -10,8 +10,8 @@
 namespace uilib {
 
 struct ZipEntry {
-    std::wstring name;          // as stored, '/' separated
-    uint16_t method = 0;        // 0 stored, 8 deflate
+    std::wstring name;    // as stored, '/' separated
+    uint16_t method = 0;  // 0 stored, 8 deflate
     uint16_t flags = 0;
     uint32_t crc32 = 0;
     uint32_t compressedSize = 0;

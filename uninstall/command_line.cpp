@@ -112,8 +112,8 @@ std::vector<std::wstring> ElevatedRestartArguments(const UninstallOptions& optio
     return arguments;
 }
 
-std::vector<std::wstring> CopyArguments(bool silent, bool removeSettings, const std::wstring& original,
-                                        DWORD reportTo, DWORD alsoWaitFor) {
+std::vector<std::wstring> CopyArguments(bool silent, bool removeSettings, const std::wstring& original, DWORD reportTo,
+                                        DWORD alsoWaitFor) {
     std::vector<std::wstring> arguments;
     if (silent) arguments.push_back(kSilent);
     if (removeSettings) arguments.push_back(kRemoveSettings);

@@ -41,5 +41,5 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 std::vector<std::wstring> ElevatedRestartArguments(const UninstallOptions& options, DWORD self);
 // Arguments of the copy: the answers already given, the original's path and
 // the processes that wait (0: none).
-std::vector<std::wstring> CopyArguments(bool silent, bool removeSettings, const std::wstring& original,
-                                        DWORD reportTo, DWORD alsoWaitFor);
+std::vector<std::wstring> CopyArguments(bool silent, bool removeSettings, const std::wstring& original, DWORD reportTo,
+                                        DWORD alsoWaitFor);

@@ -16,8 +16,8 @@ using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD
 
 // Missing before Vista; the image is then not compared.
 QueryFullProcessImageNameWFn ImageNameQuery() {
-    static const auto query = reinterpret_cast<QueryFullProcessImageNameWFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    static const auto query = reinterpret_cast<QueryFullProcessImageNameWFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
     return query;
 }
 
@@ -81,7 +81,8 @@ ElevatedRun RunElevated(const std::wstring& program, const std::wstring& argumen
     info.lpParameters = arguments.c_str();
     info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
     info.nShow = SW_SHOWNORMAL;
-    if (!::ShellExecuteExW(&info)) return ::GetLastError() == ERROR_CANCELLED ? ElevatedRun::kDeclined : ElevatedRun::kFailed;
+    if (!::ShellExecuteExW(&info))
+        return ::GetLastError() == ERROR_CANCELLED ? ElevatedRun::kDeclined : ElevatedRun::kFailed;
     UniqueHandle process(info.hProcess);
     if (!process) return ElevatedRun::kFailed;
     ::WaitForSingleObject(process.get(), INFINITE);

@@ -3,7 +3,8 @@
 
 const wchar_t kUninstallCaption[] = QV_PRODUCT_NAME L" 卸载";
 const wchar_t kAskRemoveText[] = L"确定要从您的计算机中移除 " QV_PRODUCT_NAME L" 吗？";
-const wchar_t kAskSettingsText[] = L"是否同时删除 " QV_PRODUCT_NAME L" 的设置？\n\n选择“否”将保留设置，重新安装后仍可使用。";
+const wchar_t kAskSettingsText[] =
+    L"是否同时删除 " QV_PRODUCT_NAME L" 的设置？\n\n选择“否”将保留设置，重新安装后仍可使用。";
 
 namespace {
 
@@ -13,8 +14,7 @@ const wchar_t kFolderKeptText[] = L"安装文件夹中您自己的文件已保�
 const wchar_t kIncompleteText[] = QV_PRODUCT_NAME L" 未能完全移除，以下文件无法删除：";
 const wchar_t kIncompleteHint[] = L"请关闭正在使用这些文件的程序后，再次运行卸载程序。";
 const wchar_t kMoreFilesText[] = L"…… 等共 %u 个文件";
-const wchar_t kThroughLinkText[] =
-    QV_PRODUCT_NAME L" 的安装文件夹经由链接指向其他位置，为安全起见未删除任何文件：";
+const wchar_t kThroughLinkText[] = QV_PRODUCT_NAME L" 的安装文件夹经由链接指向其他位置，为安全起见未删除任何文件：";
 const wchar_t kNotInstalledText[] = L"此文件夹中没有 Quiview 的安装记录，未删除任何文件：";
 
 // How many paths a message lists before it only counts the rest.

@@ -114,7 +114,8 @@ private:
 
 void CRemoval::RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
     const Outcome outcome = RemoveInstalledFile(path, item, graceMs);
-    if (outcome == Outcome::kAtRestart) asideStems_[ComparableFullPath(FolderOf(path))].push_back(AsideStem(NameOf(path)));
+    if (outcome == Outcome::kAtRestart)
+        asideStems_[ComparableFullPath(FolderOf(path))].push_back(AsideStem(NameOf(path)));
     report_.Add(path, outcome);
 }
 
@@ -187,7 +188,8 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
         }
         RemoveFile(path, item);
     }
-    if (request_.removeSettings) report_.Add(request_.dataFolder + L"\\" + kSettingsFile, RemoveSettings(request_.dataFolder));
+    if (request_.removeSettings)
+        report_.Add(request_.dataFolder + L"\\" + kSettingsFile, RemoveSettings(request_.dataFolder));
     // The shortcut stays while the viewer it starts is still there.
     report_.Add(request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
     // An incomplete removal stays registered, so that it can be finished.
@@ -232,11 +234,11 @@ const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
 
 void RemovalReport::Add(const std::wstring& path, Outcome outcome) {
     switch (outcome) {
-        case Outcome::kRemoved: removed.push_back(path); break;
-        case Outcome::kAtRestart: atRestart.push_back(path); break;
-        case Outcome::kKept: kept.push_back(path); break;
-        case Outcome::kFailed: failed.push_back(path); break;
-        case Outcome::kAbsent: break;
+    case Outcome::kRemoved: removed.push_back(path); break;
+    case Outcome::kAtRestart: atRestart.push_back(path); break;
+    case Outcome::kKept: kept.push_back(path); break;
+    case Outcome::kFailed: failed.push_back(path); break;
+    case Outcome::kAbsent: break;
     }
 }
 

@@ -81,9 +81,9 @@ int RunOriginal(const UninstallOptions& options) {
         DWORD code = 0;
         const std::wstring arguments = JoinArguments(ElevatedRestartArguments(options, ::GetCurrentProcessId()));
         switch (RunElevated(self, arguments, code)) {
-            case ElevatedRun::kRan: return PassedOnExitCode(code);
-            case ElevatedRun::kDeclined: return kExitCancelled;
-            case ElevatedRun::kFailed: break;  // go on as we are: what cannot be removed is reported
+        case ElevatedRun::kRan: return PassedOnExitCode(code);
+        case ElevatedRun::kDeclined: return kExitCancelled;
+        case ElevatedRun::kFailed: break;  // go on as we are: what cannot be removed is reported
         }
     }
     bool removeSettings = options.removeSettings;
@@ -92,8 +92,8 @@ int RunOriginal(const UninstallOptions& options) {
         removeSettings = HasSettings(DataFolder()) && Ask(kAskSettingsText, options.removeSettings);
     }
     DWORD code = 0;
-    const std::wstring arguments = JoinArguments(
-        CopyArguments(options.silent, removeSettings, self, ::GetCurrentProcessId(), options.elevatedBy));
+    const std::wstring arguments =
+        JoinArguments(CopyArguments(options.silent, removeSettings, self, ::GetCurrentProcessId(), options.elevatedBy));
     if (RunCopyAndWait(self, CUserFolders::Instance().TempFolder(), arguments, code)) return PassedOnExitCode(code);
     // No copy to be had: remove from here. This program's own file is then
     // moved aside and goes at the next restart, and so does its folder.

@@ -79,6 +79,6 @@ private:
 template <class T, class... Args>
 ComPtr<T> MakeCom(Args&&... args) {
     ComPtr<T> object;
-    object.attach(new T(std::forward<Args>(args)...));
+    object.Attach(new T(std::forward<Args>(args)...));
     return object;
 }

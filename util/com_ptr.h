@@ -2,7 +2,7 @@
 // Owning pointer to a COM interface: holds one reference and releases it when
 // it goes. Built from a raw pointer it takes a reference of its own, so the
 // caller keeps the one it had; a reference the caller hands over (one that a
-// creating call returned) is taken with attach, or is received through out().
+// creating call returned) is taken with Attach, or is received through out().
 #include <unknwn.h>
 
 #include <type_traits>
@@ -43,7 +43,7 @@ public:
     }
     // Takes over a reference the caller holds (no reference is added); the
     // current one is released first.
-    void attach(T* p) noexcept {
+    void Attach(T* p) noexcept {
         reset();
         p_ = p;
     }

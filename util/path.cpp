@@ -17,13 +17,11 @@ bool EndsWithSeparator(const std::wstring& path) {
     return !path.empty() && (path.back() == L'\\' || path.back() == L'/');
 }
 
-bool IsDotEntry(const wchar_t* name) {
-    return ::lstrcmpiW(name, L".") == 0 || ::lstrcmpiW(name, L"..") == 0;
-}
+bool IsDotEntry(const wchar_t* name) { return ::lstrcmpiW(name, L".") == 0 || ::lstrcmpiW(name, L"..") == 0; }
 
 bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 // Absolute, backslash-separated form without trailing separators, upper-cased
@@ -53,8 +51,8 @@ using GetFinalPathNameByHandleWFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD)
 // DOS form without the "\\?\" prefix; empty when it cannot be told (the
 // entry cannot be opened, or the system has no such query, as on XP).
 std::wstring OpenedPathOf(const std::wstring& path) {
-    static const auto query = reinterpret_cast<GetFinalPathNameByHandleWFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
+    static const auto query = reinterpret_cast<GetFinalPathNameByHandleWFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetFinalPathNameByHandleW")));
     if (!query) return std::wstring();
     UniqueFile entry(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -231,9 +229,7 @@ std::wstring ModuleFolder() {
     }
 }
 
-bool FileExists(const std::wstring& path) {
-    return !path.empty() && ::PathFileExistsW(path.c_str()) != FALSE;
-}
+bool FileExists(const std::wstring& path) { return !path.empty() && ::PathFileExistsW(path.c_str()) != FALSE; }
 
 bool IsDirectoryPath(const std::wstring& path) {
     if (path.empty()) return false;
@@ -242,14 +238,11 @@ bool IsDirectoryPath(const std::wstring& path) {
     TrimEnd(trimmed, L'\\');
     if (trimmed.size() <= 3) {
         switch (::GetDriveTypeW(trimmed.c_str())) {
-            case DRIVE_FIXED:
-            case DRIVE_REMOTE:
-                return true;
-            case DRIVE_CDROM:
-            case DRIVE_RAMDISK:
-                break;  // decided by the file system below
-            default:
-                return false;
+        case DRIVE_FIXED:
+        case DRIVE_REMOTE: return true;
+        case DRIVE_CDROM:
+        case DRIVE_RAMDISK: break;  // decided by the file system below
+        default: return false;
         }
     }
     WIN32_FIND_DATAW data;
@@ -298,8 +291,7 @@ bool SplitDirAndName(std::wstring path, std::wstring& folder, std::wstring& name
             // Each part gets room for the whole path, so no part is ever cut.
             const size_t room = path.size() + 1 < MAX_PATH ? MAX_PATH : path.size() + 1;
             std::wstring drive(room, L'\0'), dir(room, L'\0'), base(room, L'\0'), ext(room, L'\0');
-            errno_t rc = ::_wsplitpath_s(path.c_str(), &drive[0], room, &dir[0], room, &base[0], room,
-                                         &ext[0], room);
+            errno_t rc = ::_wsplitpath_s(path.c_str(), &drive[0], room, &dir[0], room, &base[0], room, &ext[0], room);
             if (rc == EINVAL) return false;
             folder = std::wstring(drive.c_str()) + dir.c_str();
             name = std::wstring(base.c_str()) + ext.c_str();

@@ -17,9 +17,7 @@ std::wstring MultiByteToWideText(UINT codePage, const std::string& text) {
 }
 
 // Copies `text` up to its first NUL; the result holds no embedded NUL.
-std::wstring UpToNul(const std::wstring& text) {
-    return std::wstring(text.c_str());
-}
+std::wstring UpToNul(const std::wstring& text) { return std::wstring(text.c_str()); }
 
 }  // namespace
 
@@ -31,13 +29,9 @@ std::string WideToUtf8(const std::wstring& text) {
     return std::string(buffer.get());
 }
 
-std::wstring Utf8ToWide(const std::string& text) {
-    return MultiByteToWideText(CP_UTF8, text);
-}
+std::wstring Utf8ToWide(const std::string& text) { return MultiByteToWideText(CP_UTF8, text); }
 
-std::wstring AnsiToWide(const std::string& text) {
-    return MultiByteToWideText(CP_ACP, text);
-}
+std::wstring AnsiToWide(const std::string& text) { return MultiByteToWideText(CP_ACP, text); }
 
 void TrimEnd(std::wstring& text, wchar_t ch) {
     if (text.empty()) return;
@@ -65,8 +59,7 @@ void ReplaceAll(std::wstring& text, const std::wstring& search, const std::wstri
     }
 }
 
-void Split(const std::wstring& text, const std::wstring& delimiter,
-           std::vector<std::wstring>& pieces, bool skipEmpty) {
+void Split(const std::wstring& text, const std::wstring& delimiter, std::vector<std::wstring>& pieces, bool skipEmpty) {
     try {
         size_t pos = delimiter.empty() ? std::wstring::npos : text.find(delimiter);
         if (pos == std::wstring::npos) {

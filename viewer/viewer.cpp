@@ -62,7 +62,7 @@ UniqueGpImage LoadPicture(const std::wstring& path) {
         return UniqueGpImage();
     const GdiplusApi* gdiplus = GetGdiplus();
     ComPtr<IStream> stream;
-    stream.attach(::SHCreateMemStream(bytes.get(), got));
+    stream.Attach(::SHCreateMemStream(bytes.get(), got));
     if (!stream || !gdiplus) return UniqueGpImage();
     // GDI+ reads the stream for as long as the picture lives; the picture
     // holds its own reference to it.
@@ -97,8 +97,9 @@ void AskForPicture(HWND window, ViewerState& state) {
     OPENFILENAMEW ofn = {};
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = window;
-    ofn.lpstrFilter = L"\u56fe\u7247 (*.png;*.jpg;*.jpeg;*.bmp;*.gif)\0*.png;*.jpg;*.jpeg;*.bmp;*.gif\0"
-                      L"\u6240\u6709\u6587\u4ef6 (*.*)\0*.*\0";
+    ofn.lpstrFilter =
+        L"\u56fe\u7247 (*.png;*.jpg;*.jpeg;*.bmp;*.gif)\0*.png;*.jpg;*.jpeg;*.bmp;*.gif\0"
+        L"\u6240\u6709\u6587\u4ef6 (*.*)\0*.*\0";
     ofn.lpstrFile = file;
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
@@ -137,41 +138,34 @@ void Paint(HWND window, const ViewerState& state) {
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     ViewerState* state = StateOf(window);
     switch (message) {
-        case WM_CREATE: {
-            auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-            ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-            ::DragAcceptFiles(window, TRUE);
+    case WM_CREATE: {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        ::DragAcceptFiles(window, TRUE);
+        return 0;
+    }
+    case WM_ERASEBKGND: return 1;
+    case WM_PAINT: Paint(window, *state); return 0;
+    case WM_SIZE: ::InvalidateRect(window, nullptr, FALSE); return 0;
+    case WM_DROPFILES: {
+        HDROP drop = reinterpret_cast<HDROP>(wParam);
+        wchar_t file[MAX_PATH] = {};
+        if (::DragQueryFileW(drop, 0, file, MAX_PATH) && !OpenPicture(window, *state, file, false))
+            ShowCannotOpen(window, file);
+        ::DragFinish(drop);
+        return 0;
+    }
+    case WM_KEYDOWN:
+        if (wParam == 'O' && (::GetKeyState(VK_CONTROL) & 0x8000)) {
+            AskForPicture(window, *state);
             return 0;
         }
-        case WM_ERASEBKGND:
-            return 1;
-        case WM_PAINT:
-            Paint(window, *state);
-            return 0;
-        case WM_SIZE:
-            ::InvalidateRect(window, nullptr, FALSE);
-            return 0;
-        case WM_DROPFILES: {
-            HDROP drop = reinterpret_cast<HDROP>(wParam);
-            wchar_t file[MAX_PATH] = {};
-            if (::DragQueryFileW(drop, 0, file, MAX_PATH) && !OpenPicture(window, *state, file, false))
-                ShowCannotOpen(window, file);
-            ::DragFinish(drop);
+        if (wParam == VK_ESCAPE) {
+            ::PostMessageW(window, WM_CLOSE, 0, 0);
             return 0;
         }
-        case WM_KEYDOWN:
-            if (wParam == 'O' && (::GetKeyState(VK_CONTROL) & 0x8000)) {
-                AskForPicture(window, *state);
-                return 0;
-            }
-            if (wParam == VK_ESCAPE) {
-                ::PostMessageW(window, WM_CLOSE, 0, 0);
-                return 0;
-            }
-            break;
-        case WM_DESTROY:
-            ::PostQuitMessage(0);
-            return 0;
+        break;
+    case WM_DESTROY: ::PostQuitMessage(0); return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
 }
@@ -199,9 +193,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
         wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
         wc.lpszClassName = kWindowClass;
         ::RegisterClassExW(&wc);
-        HWND window = ::CreateWindowExW(WS_EX_ACCEPTFILES, kWindowClass, ViewerTitle(state.info).c_str(),
-                                        WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 900, 640, nullptr, nullptr,
-                                        instance, &state);
+        HWND window =
+            ::CreateWindowExW(WS_EX_ACCEPTFILES, kWindowClass, ViewerTitle(state.info).c_str(), WS_OVERLAPPEDWINDOW,
+                              CW_USEDEFAULT, CW_USEDEFAULT, 900, 640, nullptr, nullptr, instance, &state);
         if (window) {
             int argc = 0;
             LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &argc);

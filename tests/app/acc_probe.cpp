@@ -178,8 +178,8 @@ const wchar_t* EventName(DWORD event) {
 void CALLBACK OnEvent(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
     const wchar_t* name = EventName(event);
     if (!name || hwnd != g_window || object != OBJID_CLIENT) return;
-    std::string line = WideToUtf8(std::wstring(name) + L"\t" + std::to_wstring(object) + L"\t" +
-                                  std::to_wstring(child)) + "\n";
+    std::string line =
+        WideToUtf8(std::wstring(name) + L"\t" + std::to_wstring(object) + L"\t" + std::to_wstring(child)) + "\n";
     std::fwrite(line.data(), 1, line.size(), g_events);
     std::fflush(g_events);
 }
@@ -200,9 +200,8 @@ int RecordEvents(const std::wstring& file) {
     DWORD started = ::GetTickCount();
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_TIMER &&
-            (::GetFileAttributesW(g_stopFile.c_str()) != INVALID_FILE_ATTRIBUTES || !::IsWindow(g_window) ||
-             ::GetTickCount() - started > 300000))
+        if (msg.message == WM_TIMER && (::GetFileAttributesW(g_stopFile.c_str()) != INVALID_FILE_ATTRIBUTES ||
+                                        !::IsWindow(g_window) || ::GetTickCount() - started > 300000))
             break;
         ::DispatchMessageW(&msg);
     }
@@ -235,8 +234,7 @@ int Run(std::vector<std::wstring> args) {
     if (command == L"events" && args.size() == 2) return RecordEvents(args[1]);
 
     ComPtr<IAccessible> acc;
-    if (FAILED(::AccessibleObjectFromWindow(g_window, OBJID_CLIENT, IID_IAccessible, acc.outVoid())) || !acc)
-        return 4;
+    if (FAILED(::AccessibleObjectFromWindow(g_window, OBJID_CLIENT, IID_IAccessible, acc.outVoid())) || !acc) return 4;
     if (command == L"tree") {
         Element client = Describe(acc.get(), CHILDID_SELF);
         PrintElement(client);

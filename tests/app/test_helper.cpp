@@ -41,8 +41,7 @@ DWORD WINAPI ReportThread(void* parameter) {
 }  // namespace
 
 extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payloadFolder, const wchar_t* installFolder,
-                                                          int32_t flags, QvIntCallback status,
-                                                          QvIntCallback progress) {
+                                                          int32_t flags, QvIntCallback status, QvIntCallback progress) {
     std::wstring install = installFolder;
     char number[32];
     std::snprintf(number, sizeof number, "%d", static_cast<int>(flags));
@@ -72,6 +71,8 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
     for (char* piece = std::strtok(steps, ","); piece; piece = std::strtok(nullptr, ","))
         report->values.push_back(std::atoi(piece));
     HANDLE thread = ::CreateThread(nullptr, 0, ReportThread, report, 0, nullptr);
-    if (thread) ::CloseHandle(thread);
-    else delete report;
+    if (thread)
+        ::CloseHandle(thread);
+    else
+        delete report;
 }

@@ -36,9 +36,12 @@ public:
         const Value& v = found->second;
         if (v.type == VT_ERROR) return static_cast<HRESULT>(v.number);  // the handler fails the call
         out->vt = v.type;
-        if (v.type == VT_BSTR) out->bstrVal = v.text ? ::SysAllocString(v.text) : nullptr;
-        else if (v.type == VT_BOOL) out->boolVal = v.number ? VARIANT_TRUE : VARIANT_FALSE;
-        else out->uhVal.QuadPart = v.number;  // VT_UI4, VT_I4, VT_FILETIME share the low bytes
+        if (v.type == VT_BSTR)
+            out->bstrVal = v.text ? ::SysAllocString(v.text) : nullptr;
+        else if (v.type == VT_BOOL)
+            out->boolVal = v.number ? VARIANT_TRUE : VARIANT_FALSE;
+        else
+            out->uhVal.QuadPart = v.number;  // VT_UI4, VT_I4, VT_FILETIME share the low bytes
         return S_OK;
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
@@ -47,7 +50,9 @@ public:
     HRESULT STDMETHODCALLTYPE Open(IInStream*, const UInt64*, IArchiveOpenCallback*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Close() override { return S_OK; }
     HRESULT STDMETHODCALLTYPE GetNumberOfItems(UInt32*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE Extract(const UInt32*, UInt32, Int32, IArchiveExtractCallback*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Extract(const UInt32*, UInt32, Int32, IArchiveExtractCallback*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE GetArchiveProperty(PROPID, PROPVARIANT*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetNumberOfProperties(UInt32*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetPropertyInfo(UInt32, BSTR*, PROPID*, VARTYPE*) override { return E_NOTIMPL; }
@@ -139,7 +144,8 @@ TEST_F(CallbackTest, ItemsWithoutPathOrAsFoldersOrDamaged) {
     ASSERT_EQ(Open(2), S_OK);
     EXPECT_FALSE(stream_);
     EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
-    EXPECT_EQ(::GetFileAttributesW((dest_ / L"x\\folder").c_str()), DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
+    EXPECT_EQ(::GetFileAttributesW((dest_ / L"x\\folder").c_str()),
+              DWORD(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN));
     EXPECT_NE(qvtest::LastWriteTime(dest_ / L"x\\folder"), time);
 
     // A damaged item still gets time and attributes; the failure is remembered, not returned.
@@ -149,7 +155,8 @@ TEST_F(CallbackTest, ItemsWithoutPathOrAsFoldersOrDamaged) {
     EXPECT_EQ(callback_->SetOperationResult(kOpUnsupportedMethod), S_OK);
     EXPECT_EQ(callback_->FirstFailure(), HRESULT_FROM_WIN32(ERROR_CRC));
     EXPECT_EQ(qvtest::LastWriteTime(dest_ / L"bad.bin"), time);
-    EXPECT_EQ(::GetFileAttributesW((dest_ / L"bad.bin").c_str()), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(::GetFileAttributesW((dest_ / L"bad.bin").c_str()),
+              DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
 
     EXPECT_EQ(Open(4), S_OK);
     EXPECT_FALSE(stream_);
@@ -182,14 +189,15 @@ TEST(ItemPaths, Containment) {
     for (const wchar_t* safe : {L"a\\b/c.txt", L"..a", L"a\\.\\b", L"a\\b..c\\d", L"", L"名字\\文件", L"a\\\\b",
                                 L"CONSOLE", L"nul1", L"COM0", L"COM10", L"lpt", L"x.y", L"con-tent.txt", L"AUXILIARY"})
         EXPECT_TRUE(IsContainedItemPath(safe)) << WideToUtf8(safe);
-    for (const wchar_t* unsafe : {L"..", L"../x", L"a\\..\\..\\x", L"a\\..", L"\\x", L"/x", L"\\\\server\\x",
-                                  L"C:\\x", L"C:x", L"z:", L"...\\x", L".. \\x"})
+    for (const wchar_t* unsafe : {L"..", L"../x", L"a\\..\\..\\x", L"a\\..", L"\\x", L"/x", L"\\\\server\\x", L"C:\\x",
+                                  L"C:x", L"z:", L"...\\x", L".. \\x"})
         EXPECT_FALSE(IsContainedItemPath(unsafe)) << WideToUtf8(unsafe);
     // Names the system would not store as given: devices (any case, any
     // extension, in any folder), trailing dots or spaces, streams, wildcards.
-    for (const wchar_t* unsafe : {L"CON", L"prn.txt", L"a\\Aux", L"NUL.tar.gz", L"nul .txt", L"COM1", L"com9.log",
-                                  L"LPT1", L"lpt5\\x", L"COM\u00b9", L"CONIN$", L"a..", L"x.", L"y ", L"d.\\f",
-                                  L"a\\b:stream", L"a:b", L"w*.txt", L"q?", L"p|q", L"t\tab", L"<x>"})
+    for (const wchar_t* unsafe :
+         {L"CON",     L"prn.txt",   L"a\\Aux", L"NUL.tar.gz", L"nul .txt", L"COM1", L"com9.log", L"LPT1",
+          L"lpt5\\x", L"COM\u00b9", L"CONIN$", L"a..",        L"x.",       L"y ",   L"d.\\f",    L"a\\b:stream",
+          L"a:b",     L"w*.txt",    L"q?",     L"p|q",        L"t\tab",    L"<x>"})
         EXPECT_FALSE(IsContainedItemPath(unsafe)) << WideToUtf8(unsafe);
 }
 

@@ -169,7 +169,8 @@ TEST_F(ExtractorTest, UnreadableArchivesRaise) {
     qvtest::WriteBytes(Path(L"truncated.7z"), whole.substr(0, whole.size() / 2));
     std::wstring truncated = ExtractMessage(Path(L"truncated.7z"), dest.path());
     EXPECT_TRUE(truncated.rfind(L"Open archive: HRESULT = 0x", 0) == 0 ||
-                truncated.rfind(L"Extract archive: HRESULT = 0x8", 0) == 0) << WideToUtf8(truncated);
+                truncated.rfind(L"Extract archive: HRESULT = 0x8", 0) == 0)
+        << WideToUtf8(truncated);
     // A password request is refused: while extracting, or already while opening enciphered names.
     EXPECT_EQ(ExtractMessage(Path(L"locked.7z"), dest.path()).rfind(L"Extract archive: HRESULT = 0x8", 0), 0u);
     EXPECT_EQ(ExtractMessage(Path(L"locked-names.7z"), dest.path()), L"Open archive: HRESULT = 0x80004004");
@@ -193,9 +194,17 @@ TEST_F(ExtractorTest, RefusesItemsOutsideTheDestination) {
     qvtest::RunSevenZip(L"a -t7z good.7z good.txt", base);
     // Names that leave the folder, name a device, would be stored under
     // another name (trailing dot or space) or as a hidden stream.
-    const std::wstring names[] = {L"..\\parent.txt", L"sub\\..\\..\\middle.txt", outside + L"\\drive.txt",
-                                  outside.substr(2) + L"\\rooted.txt", L"NUL", L"sub\\AUX.txt", L"COM1",
-                                  L"lpt9.log", L"x.", L"sub\\y ", L"a:b"};
+    const std::wstring names[] = {L"..\\parent.txt",
+                                  L"sub\\..\\..\\middle.txt",
+                                  outside + L"\\drive.txt",
+                                  outside.substr(2) + L"\\rooted.txt",
+                                  L"NUL",
+                                  L"sub\\AUX.txt",
+                                  L"COM1",
+                                  L"lpt9.log",
+                                  L"x.",
+                                  L"sub\\y ",
+                                  L"a:b"};
     for (const std::wstring& name : names) {
         SCOPED_TRACE(WideToUtf8(name));
         ASSERT_TRUE(::CopyFileW((base + L"\\good.7z").c_str(), (base + L"\\evil.7z").c_str(), FALSE));

@@ -14,7 +14,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     std::wstring name = self;
     name = name.substr(name.find_last_of(L"\\/") + 1);
     const std::wstring marker = std::wstring(folder) + L"\\" + name + L".loaded";
-    HANDLE file = ::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
     return FALSE;
 }

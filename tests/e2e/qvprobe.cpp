@@ -44,9 +44,7 @@
 
 namespace {
 
-void Print(const char* name, const std::wstring& value) {
-    std::printf("%s=%s\n", name, WideToUtf8(value).c_str());
-}
+void Print(const char* name, const std::wstring& value) { std::printf("%s=%s\n", name, WideToUtf8(value).c_str()); }
 
 std::wstring TextOf(HWND window) {
     wchar_t buffer[1024] = {};
@@ -58,8 +56,10 @@ std::wstring TextOf(HWND window) {
 std::wstring OneLine(const std::wstring& text) {
     std::wstring line;
     for (wchar_t c : text) {
-        if (c == L'\n') line += L"\\n";
-        else if (c != L'\r') line += c;
+        if (c == L'\n')
+            line += L"\\n";
+        else if (c != L'\r')
+            line += c;
     }
     return line;
 }
@@ -122,9 +122,8 @@ int ReportDialog(const std::wstring& caption, HWND skip, const std::wstring& foc
             Print("focus", FocusClass(box));
             DWORD pid = 0;
             ::GetWindowThreadProcessId(box, &pid);
-            std::printf("hwnd=%lu\npid=%lu\nelevated=%d\n",
-                        static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(box)), static_cast<unsigned long>(pid),
-                        ProcessElevation(pid));
+            std::printf("hwnd=%lu\npid=%lu\nelevated=%d\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(box)),
+                        static_cast<unsigned long>(pid), ProcessElevation(pid));
             return 0;
         }
         if (::GetTickCount() - start >= timeoutMs) return 2;
@@ -187,8 +186,7 @@ int RunLimited(const std::wstring& commandLine) {
         !::GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof linked, &size))
         return 100;
     UniqueHandle twin(linked.LinkedToken);
-    if (!::DuplicateTokenEx(twin.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                            primary.out()))
+    if (!::DuplicateTokenEx(twin.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary, primary.out()))
         return 100;
     std::wstring line = commandLine;
     STARTUPINFOW startup = {};
@@ -238,11 +236,16 @@ int wmain(int argc, wchar_t** argv) {
         }
         for (; i + 1 < argc; i += 2) {
             const std::wstring option = argv[i];
-            if (option == L"--caption") caption = argv[i + 1];
-            else if (option == L"--skip") skip = WindowFrom(argv[i + 1]);
-            else if (option == L"--focus") focus = argv[i + 1];
-            else if (option == L"--timeout") timeout = std::wcstoul(argv[i + 1], nullptr, 10);
-            else return 1;
+            if (option == L"--caption")
+                caption = argv[i + 1];
+            else if (option == L"--skip")
+                skip = WindowFrom(argv[i + 1]);
+            else if (option == L"--focus")
+                focus = argv[i + 1];
+            else if (option == L"--timeout")
+                timeout = std::wcstoul(argv[i + 1], nullptr, 10);
+            else
+                return 1;
         }
         if (i != argc) return 1;
         return command == L"msgbox" ? ReportDialog(caption, skip, focus, timeout) : WaitGone(window, timeout);

@@ -142,7 +142,10 @@ std::vector<std::map<std::wstring, std::wstring>> Wmic(const std::wstring& cls, 
     if (lines.empty()) return rows;
     std::vector<std::pair<size_t, std::wstring>> columns;
     for (size_t i = 0; i < lines[0].size();) {
-        if (lines[0][i] == L' ') { ++i; continue; }
+        if (lines[0][i] == L' ') {
+            ++i;
+            continue;
+        }
         size_t j = lines[0].find(L' ', i);
         if (j == std::wstring::npos) j = lines[0].size();
         columns.push_back({i, lines[0].substr(i, j - i)});

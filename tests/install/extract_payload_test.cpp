@@ -30,8 +30,7 @@ protected:
     }
 
     static void ExpectPayloadIn(const std::wstring& folder) {
-        EXPECT_EQ(qvtest::ListTree(folder),
-                  (std::vector<std::wstring>{L"ImgKit.dll", L"帮助\\", L"帮助\\说明.txt"}));
+        EXPECT_EQ(qvtest::ListTree(folder), (std::vector<std::wstring>{L"ImgKit.dll", L"帮助\\", L"帮助\\说明.txt"}));
         EXPECT_EQ(qvtest::ReadBytes(folder + L"\\ImgKit.dll"), qvtest::RandomBytes(300000, 7));
         EXPECT_EQ(qvtest::ReadBytes(folder + L"\\帮助\\说明.txt"), qvtest::TextBytes(20000, 8));
     }
@@ -77,8 +76,7 @@ TEST_F(ExtractPayloadTest, UsesOnlyTheLibraryBesideTheProgram) {
     EXPECT_FALSE(qvtest::Exists(temp / L"p1"));
     EXPECT_EQ(RunFromFolder(temp / L"impostor", ModuleFolder() + L"\\no_create_object.dll", temp / L"p2"),
               int(kPayloadExtractFailed));
-    EXPECT_EQ(RunFromFolder(temp / L"genuine", ModuleFolder() + L"\\7z.dll", temp / L"p3"),
-              int(kPayloadExtracted));
+    EXPECT_EQ(RunFromFolder(temp / L"genuine", ModuleFolder() + L"\\7z.dll", temp / L"p3"), int(kPayloadExtracted));
     ExpectPayloadIn(temp / L"p3");
 }
 

@@ -14,7 +14,8 @@ namespace {
 
 ReservedFolders Example() {
     ReservedFolders reserved;
-    reserved.exact = {L"C:\\Program Files", L"C:\\Users\\bob", L"C:\\Users\\bob\\Desktop", L"C:\\Users\\bob\\Downloads"};
+    reserved.exact = {L"C:\\Program Files", L"C:\\Users\\bob", L"C:\\Users\\bob\\Desktop",
+                      L"C:\\Users\\bob\\Downloads"};
     reserved.withInside = {L"C:\\Windows"};
     reserved.holding = {L"C:\\Users\\bob\\Downloads\\Quiview"};
     reserved.temp = L"C:\\Users\\bob\\AppData\\Local\\Temp";
@@ -32,10 +33,10 @@ TEST(InstallFolderTest, ReservedAndInvalidFoldersAreRefused) {
         EXPECT_EQ(CheckInstallFolder(folder, reserved), FolderVerdict::kAllowed) << folder;
 
     for (const wchar_t* folder :
-         {L"C:\\", L"d:\\\\", L"\\\\server\\share", L"\\\\server\\share\\", L"c:\\program files\\",
-          L"C:\\Users\\bob", L"C:\\USERS\\BOB\\DESKTOP", L"C:\\Users\\bob\\Downloads",
-          L"C:\\Users\\bob\\Downloads\\Quiview", L"C:/Windows", L"C:\\Windows\\System32\\Quiview",
-          L"C:\\Users\\bob\\AppData\\Local\\Temp", L"C:\\Users\\bob\\AppData\\Local\\Temp\\Quiview-1.0.1-0123456789abcdef",
+         {L"C:\\", L"d:\\\\", L"\\\\server\\share", L"\\\\server\\share\\", L"c:\\program files\\", L"C:\\Users\\bob",
+          L"C:\\USERS\\BOB\\DESKTOP", L"C:\\Users\\bob\\Downloads", L"C:\\Users\\bob\\Downloads\\Quiview",
+          L"C:/Windows", L"C:\\Windows\\System32\\Quiview", L"C:\\Users\\bob\\AppData\\Local\\Temp",
+          L"C:\\Users\\bob\\AppData\\Local\\Temp\\Quiview-1.0.1-0123456789abcdef",
           L"C:\\Users\\bob\\AppData\\Local\\Temp\\quiview-1.0.1-x\\payload"})
         EXPECT_EQ(CheckInstallFolder(folder, reserved), FolderVerdict::kReserved) << folder;
 
@@ -51,9 +52,9 @@ TEST(InstallFolderTest, ThisMachinesFolders) {
     ::GetWindowsDirectoryW(windows, MAX_PATH);
     ::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop);
     ::SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, programs);
-    for (const std::wstring& folder : {std::wstring(windows), std::wstring(windows) + L"\\Quiview",
-                                       std::wstring(desktop), std::wstring(programs), ModuleFolder(),
-                                       CUserFolders::Instance().TempFolder()})
+    for (const std::wstring& folder :
+         {std::wstring(windows), std::wstring(windows) + L"\\Quiview", std::wstring(desktop), std::wstring(programs),
+          ModuleFolder(), CUserFolders::Instance().TempFolder()})
         EXPECT_EQ(CheckInstallFolder(folder, reserved), FolderVerdict::kReserved) << folder.c_str();
     for (const std::wstring& folder : {std::wstring(programs) + L"\\Quiview", std::wstring(desktop) + L"\\Quiview",
                                        CUserFolders::Instance().LocalAppData() + L"\\Quiview"})

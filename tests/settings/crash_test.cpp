@@ -22,8 +22,7 @@ void CrashInsideTransaction(const std::wstring& path) {
     ::wsprintfW(eventName, L"qv-crash-%lx-%lx", ::GetCurrentProcessId(), ::GetTickCount());
     UniqueHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName));
     ASSERT_TRUE(ready);
-    qvtest::ChildProcess child(L"\"" + ModuleFolder() + L"\\settings_crash_child.exe\" \"" + path + L"\" " +
-                               eventName);
+    qvtest::ChildProcess child(L"\"" + ModuleFolder() + L"\\settings_crash_child.exe\" \"" + path + L"\" " + eventName);
     ASSERT_TRUE(child.started());
     const bool inside = child.WaitForEvent(ready.get(), 120000);
     child.End(9);

@@ -23,8 +23,8 @@ void PutWords(std::string& bytes, const std::vector<std::uint32_t>& w) {
         for (int b = 0; b < 4; ++b) bytes[4 * i + b] = static_cast<char>(w[i] >> (8 * b));
 }
 
-std::uint32_t Mx(std::uint32_t y, std::uint32_t z, std::uint32_t sum, const std::vector<std::uint32_t>& k,
-                 size_t p, unsigned e) {
+std::uint32_t Mx(std::uint32_t y, std::uint32_t z, std::uint32_t sum, const std::vector<std::uint32_t>& k, size_t p,
+                 unsigned e) {
     return (((z >> 5) ^ (y << 2)) + ((y >> 3) ^ (z << 4))) ^ ((sum ^ y) + (k[(p & 3) ^ e] ^ z));
 }
 
@@ -40,8 +40,10 @@ void Xxtea(std::string& bytes, const std::string& digest, bool encipher) {
         for (size_t i = 0; i < n; ++i) {
             const size_t p = encipher ? i : n - 1 - i;
             const std::uint32_t y = v[(p + 1) % n], z = v[(p + n - 1) % n];
-            if (encipher) v[p] += Mx(y, z, sum, k, p, e);
-            else v[p] -= Mx(y, z, sum, k, p, e);
+            if (encipher)
+                v[p] += Mx(y, z, sum, k, p, e);
+            else
+                v[p] -= Mx(y, z, sum, k, p, e);
         }
         if (!encipher) sum -= delta;
     }
@@ -64,10 +66,22 @@ std::string Md5(const std::string& message) {
             std::uint32_t f;
             int g;
             switch (i / 16) {
-                case 0: f = (b & c) | (~b & d); g = i; break;
-                case 1: f = (d & b) | (~d & c); g = (5 * i + 1) % 16; break;
-                case 2: f = b ^ c ^ d; g = (3 * i + 5) % 16; break;
-                default: f = c ^ (b | ~d); g = (7 * i) % 16; break;
+            case 0:
+                f = (b & c) | (~b & d);
+                g = i;
+                break;
+            case 1:
+                f = (d & b) | (~d & c);
+                g = (5 * i + 1) % 16;
+                break;
+            case 2:
+                f = b ^ c ^ d;
+                g = (3 * i + 5) % 16;
+                break;
+            default:
+                f = c ^ (b | ~d);
+                g = (7 * i) % 16;
+                break;
             }
             const std::uint32_t t = static_cast<std::uint32_t>(std::fabs(std::sin(i + 1.0)) * 4294967296.0);
             f += a + t + w[g];
@@ -76,7 +90,10 @@ std::string Md5(const std::string& message) {
             c = b;
             b += Rotl(f, shifts[i / 16][i % 4]);
         }
-        h[0] += a; h[1] += b; h[2] += c; h[3] += d;
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
     }
     std::string digest(16, '\0');
     PutWords(digest, std::vector<std::uint32_t>(h, h + 4));

@@ -47,15 +47,18 @@ TEST(SettingsStoreTest, InsertOnceThenUpdateOnlyWhenDifferent) {
     EXPECT_TRUE(store.GetValue("join", value));
     EXPECT_EQ(value, "10");
     EXPECT_FALSE(store.GetValue("channel", value));
-    EXPECT_EQ(AllRows(dir.path()),
-              (std::vector<std::string>{"join|10", "uid|fedcba9876543210fedcba9876543210"}));
+    EXPECT_EQ(AllRows(dir.path()), (std::vector<std::string>{"join|10", "uid|fedcba9876543210fedcba9876543210"}));
 }
 
 // Quotes never change a statement, and texts of any length are stored.
 TEST(SettingsStoreTest, AnyTextRoundTrips) {
     qvtest::TempDir dir;
-    const std::string texts[] = {"it's", "''", "x'); DROP TABLE kestova; --", std::string(9000, '\''),
-                                 "\xe8\xae\xbe\xe7\xbd\xae", std::string(20000, 'v') + "'"};
+    const std::string texts[] = {"it's",
+                                 "''",
+                                 "x'); DROP TABLE kestova; --",
+                                 std::string(9000, '\''),
+                                 "\xe8\xae\xbe\xe7\xbd\xae",
+                                 std::string(20000, 'v') + "'"};
     CSettingsStore store(dir.path(), "kestova");
     for (const std::string& text : texts) {
         EXPECT_TRUE(store.SetValue(text, text)) << text.substr(0, 40);

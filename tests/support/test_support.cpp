@@ -27,8 +27,8 @@ TempDir::TempDir() {
 TempDir::~TempDir() { RemoveTree(path_); }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw std::runtime_error("cannot create test file");
     DWORD written = 0;
     if (!bytes.empty() &&
@@ -97,8 +97,8 @@ std::wstring Quoted(const std::string& utf8) {
 
 std::string HostPath(const std::wstring& path) {
     using ToUnixFn = char*(__cdecl*)(const wchar_t*);
-    static const auto toUnix = reinterpret_cast<ToUnixFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    static const auto toUnix = reinterpret_cast<ToUnixFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!toUnix) return std::string();
     char* unix = toUnix(path.c_str());
     if (!unix) return std::string();

@@ -80,8 +80,8 @@ private:
 // Runs a command line in `folder` (its output to the file `output` if given)
 // and waits up to `timeoutMs` for it: its exit code, or -1 when it could not
 // be started or did not end in time (it is ended then).
-int RunAndWait(const std::wstring& commandLine, const std::wstring& folder = std::wstring(),
-               DWORD timeoutMs = 60000, const std::wstring& output = std::wstring());
+int RunAndWait(const std::wstring& commandLine, const std::wstring& folder = std::wstring(), DWORD timeoutMs = 60000,
+               const std::wstring& output = std::wstring());
 
 // The host path of a Windows path under Wine; empty elsewhere (or when the
 // path has none).

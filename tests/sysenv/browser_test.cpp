@@ -77,7 +77,7 @@ TEST_F(BrowserFixture, RouteFollowsTheSystem) {
     for (const wchar_t* wine : {L"winxp", L"win7", L"win10"}) {
         SCOPED_TRACE(wine);
         auto values = qvtest::ChildReport(wine);
-        EXPECT_EQ(values[L"browser"], std::wstring(wine) == L"winxp" ? L"C:\\Xp\\browser.exe"
-                                                                       : L"C:\\Seven\\browser.exe");
+        EXPECT_EQ(values[L"browser"],
+                  std::wstring(wine) == L"winxp" ? L"C:\\Xp\\browser.exe" : L"C:\\Seven\\browser.exe");
     }
 }

@@ -32,8 +32,7 @@ RegValueGuard::RegValueGuard(HKEY root, std::wstring subKey, std::wstring valueN
     UniqueRegKey key;
     if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return;
     DWORD size = 0;
-    if (::RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type_, nullptr, &size) != ERROR_SUCCESS)
-        return;
+    if (::RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type_, nullptr, &size) != ERROR_SUCCESS) return;
     data_.resize(size + 2);
     if (::RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type_, data_.data(), &size) != ERROR_SUCCESS)
         throw std::runtime_error("cannot save registry value");

@@ -115,8 +115,8 @@ struct NamedChild {
 TEST(Processes, FoundByNameIgnoringCase) {
     NamedChild child;
     DWORD processId = 0;
-    ASSERT_TRUE(RunProcess(qvtest::ChildCommand(child.path, L"sleep 60000"), L"", L"", false, false, false, 0,
-                           nullptr, &processId));
+    ASSERT_TRUE(RunProcess(qvtest::ChildCommand(child.path, L"sleep 60000"), L"", L"", false, false, false, 0, nullptr,
+                           &processId));
     ASSERT_NE(processId, 0u);
     std::wstring upper = child.name;
     ::CharUpperBuffW(&upper[0], static_cast<DWORD>(upper.size()));
@@ -141,8 +141,8 @@ TEST(Processes, WaitShorterThanTheChildLeavesItRunning) {
 
 TEST(Processes, ExitCodeAndIds) {
     DWORD processId = 0, threadId = 0, exitCode = 0;
-    ASSERT_TRUE(RunProcess(qvtest::ChildCommand(qvtest::ChildPath(), L"exit 42"), L"", L"", false, false, true,
-                           60000, &threadId, &processId, &exitCode));
+    ASSERT_TRUE(RunProcess(qvtest::ChildCommand(qvtest::ChildPath(), L"exit 42"), L"", L"", false, false, true, 60000,
+                           &threadId, &processId, &exitCode));
     EXPECT_EQ(exitCode, 42u);
     EXPECT_NE(processId, 0u);
     EXPECT_NE(threadId, 0u);

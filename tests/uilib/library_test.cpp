@@ -59,10 +59,9 @@ public:
 
 protected:
     const DUI_MSGMAP* GetMessageMap() const override {
-        static const DUI_MSGMAP_ENTRY entries[] = {
-            {L"click", L"btn_ok", static_cast<DUI_PMSG>(&MappedPump::OnOk)},
-            {L"click", nullptr, static_cast<DUI_PMSG>(&MappedPump::OnAnyClick)},
-            {nullptr, nullptr, nullptr}};
+        static const DUI_MSGMAP_ENTRY entries[] = {{L"click", L"btn_ok", static_cast<DUI_PMSG>(&MappedPump::OnOk)},
+                                                   {L"click", nullptr, static_cast<DUI_PMSG>(&MappedPump::OnAnyClick)},
+                                                   {nullptr, nullptr, nullptr}};
         static const DUI_MSGMAP map = {CNotifyPump::GetMessageMap(), entries};
         return &map;
     }

@@ -165,8 +165,8 @@ TEST_F(SkinWindowTest, ControlsHaveTheirKindsAndPlaces) {
         ASSERT_NE(c, nullptr) << e.name;
         EXPECT_STREQ(c->GetClass(), e.cls) << e.name;
         RECT p = c->GetPos();
-        EXPECT_TRUE(EqualRect(&p, &e.pos)) << e.name << " at " << p.left << "," << p.top << "," << p.right << ","
-                                           << p.bottom;
+        EXPECT_TRUE(EqualRect(&p, &e.pos))
+            << e.name << " at " << p.left << "," << p.top << "," << p.right << "," << p.bottom;
     }
     EXPECT_STREQ(window.Find(L"labelInst")->GetClass(), L"LabelUI");
     EXPECT_STREQ(window.Find(L"edit_dir")->GetClass(), L"RichEditUI");
@@ -229,7 +229,7 @@ TEST_F(SkinWindowTest, CustomViewShowsFolderControls) {
     EXPECT_EQ(f.At(482 + 20, 310 + 41), PicturePixel(L"begin.png", 482 + 20, 310 + 41));
     EXPECT_EQ(f.At(401 + 30, 400 + 20), PicturePixel(L"insts.png", 30, 20));
     EXPECT_EQ(f.At(30 + 11, 297 + 11), PicturePixel(L"begin.png", 30 + 11, 297 + 11));  // box hidden
-    EXPECT_EQ(f.At(32, 330), 0xD1D1D1u);  // the folder box's border
+    EXPECT_EQ(f.At(32, 330), 0xD1D1D1u);                                                // the folder box's border
     EXPECT_TRUE(IsWindowVisible(edit));
     RECT er;
     GetWindowRect(edit, &er);
@@ -368,8 +368,10 @@ TEST_F(SkinWindowTest, ShadowBitmapIsCutFromThePicture) {
             ASSERT_LE(p[1], p[3]);
             ASSERT_LE(p[2], p[3]);
             bool inside = x >= 23 && x < w - 23 && y >= 13 && y < h - 33;
-            if (inside) ASSERT_EQ(p[3], 0) << x << "," << y;
-            else if (p[3] > 0) ++shaded;
+            if (inside)
+                ASSERT_EQ(p[3], 0) << x << "," << y;
+            else if (p[3] > 0)
+                ++shaded;
         }
     }
     EXPECT_GT(shaded, (w + h) * 10);
@@ -393,8 +395,8 @@ TEST_F(SkinWindowTest, DpiChangeRelayoutsAndComesBackPixelForPixel) {
     EXPECT_EQ(window.Manager().GetDpi(), 144u);
     EXPECT_EQ(window.Manager().GetCaptionRect().bottom, 120);
     Frame f = Render(window);
-    for (const wchar_t* name : {L"btn_min", L"btn_close", L"chk_agree", L"btn_agree", L"chk_join", L"btn_join",
-                                L"btn_custom", L"btn_inst"}) {
+    for (const wchar_t* name :
+         {L"btn_min", L"btn_close", L"chk_agree", L"btn_agree", L"chk_join", L"btn_join", L"btn_custom", L"btn_inst"}) {
         RECT layout = window.Find(name)->GetLayoutPos(), pos = window.Find(name)->GetPos();
         EXPECT_EQ(pos.left, (layout.left * 3 + 1) / 2) << name;
         EXPECT_EQ(pos.top, (layout.top * 3 + 1) / 2) << name;
@@ -471,7 +473,8 @@ TEST(InstallerResources, VersionManifestAndIcon) {
         wchar_t* value = nullptr;
         UINT n = 0;
         std::wstring q = std::wstring(L"\\StringFileInfo\\080404b0\\") + key;
-        if (!VerQueryValueW(info.data(), q.c_str(), reinterpret_cast<void**>(&value), &n) || !value) return std::wstring();
+        if (!VerQueryValueW(info.data(), q.c_str(), reinterpret_cast<void**>(&value), &n) || !value)
+            return std::wstring();
         return std::wstring(value);
     };
     EXPECT_EQ(text(L"FileDescription"), L"Quiview安装程序");
@@ -480,7 +483,8 @@ TEST(InstallerResources, VersionManifestAndIcon) {
 
     HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
     ASSERT_NE(res, nullptr);
-    std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, res))), SizeofResource(nullptr, res));
+    std::string manifest(static_cast<const char*>(LockResource(LoadResource(nullptr, res))),
+                         SizeofResource(nullptr, res));
     EXPECT_NE(manifest.find("level=\"requireAdministrator\""), std::string::npos);
     for (const char* os : {"e2011457-1546-43c5-a5fe-008deee3d3f0", "35138b9a-5d96-4fbd-8e2d-a2440225f93a",
                            "4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38", "1f676c76-80e1-4239-95bb-83d0f6d0da78",
@@ -490,7 +494,8 @@ TEST(InstallerResources, VersionManifestAndIcon) {
     EXPECT_NE(manifest.find(">PerMonitorV2, PerMonitor</dpiAwareness>"), std::string::npos);
     EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos);
 
-    HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
+    HICON icon =
+        static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(128), IMAGE_ICON, 32, 32, 0));
     EXPECT_NE(icon, nullptr);
     if (icon) DestroyIcon(icon);
 }

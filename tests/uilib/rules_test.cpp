@@ -11,8 +11,8 @@ TEST(DisplayScale, ValuesRoundHalvesAwayFromZeroAndRectanglesScaleEdgeByEdge) {
     EXPECT_EQ(uilib::ScaleValue(608, 144), 912);
     EXPECT_EQ(uilib::ScaleValue(203, 144), 305);  // 304.5
     EXPECT_EQ(uilib::ScaleValue(1, 144), 2);
-    EXPECT_EQ(uilib::ScaleValue(-3, 144), -5);    // -4.5
-    EXPECT_EQ(uilib::ScaleValue(13, 120), 16);    // 16.25
+    EXPECT_EQ(uilib::ScaleValue(-3, 144), -5);  // -4.5
+    EXPECT_EQ(uilib::ScaleValue(13, 120), 16);  // 16.25
     EXPECT_EQ(uilib::ScaleValue(7, 192), 14);
     EXPECT_EQ(uilib::UnscaleValue(912, 144), 608);
     EXPECT_EQ(uilib::UnscaleValue(685, 144), 457);  // 456.67

@@ -17,9 +17,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     std::wstring logPath, view = L"main";
     int percent = 60;
     for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::wcscmp(argv[i], L"--log") == 0) logPath = argv[i + 1];
-        else if (std::wcscmp(argv[i], L"--view") == 0) view = argv[i + 1];
-        else if (std::wcscmp(argv[i], L"--percent") == 0) percent = _wtoi(argv[i + 1]);
+        if (std::wcscmp(argv[i], L"--log") == 0)
+            logPath = argv[i + 1];
+        else if (std::wcscmp(argv[i], L"--view") == 0)
+            view = argv[i + 1];
+        else if (std::wcscmp(argv[i], L"--percent") == 0)
+            percent = _wtoi(argv[i + 1]);
     }
     FILE* log = logPath.empty() ? nullptr : _wfopen(logPath.c_str(), L"ab");
     if (!log) return 2;
@@ -29,7 +32,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     window.onNotify = [&](const std::wstring& type, const std::wstring& sender) {
         std::wstring line = type == L"click" ? type + L" " + sender : type;
         // The install button of the custom view also reports the folder box.
-        if (type == L"click" && sender == L"btn_insts") line += L" " + std::wstring(window.Find(L"edit_dir")->GetText().GetData());
+        if (type == L"click" && sender == L"btn_insts")
+            line += L" " + std::wstring(window.Find(L"edit_dir")->GetText().GetData());
         int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, nullptr, 0, nullptr, nullptr);
         std::string utf8(size_t(n > 0 ? n - 1 : 0), '\0');
         if (n > 1) WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, &utf8[0], n, nullptr, nullptr);

@@ -51,20 +51,37 @@ TEST(XmlReader, ReadsTheInstallerLayout) {
 
     std::vector<std::wstring> names;
     CollectNames(*w.children[6], names);
-    const std::vector<std::wstring> expected = {
-        L"VerticalLayout:inst_begin", L"Button:btn_min",       L"Button:btn_close",      L"Button:chk_agree",
-        L"Button:btn_agree",          L"Button:chk_join",      L"Button:btn_join",       L"Button:btn_custom",
-        L"Button:btn_inst",           L"Label:labelInst",      L"RichEdit:edit_dir",     L"Button:btn_select",
-        L"Button:chk_sc",             L"Button:btn_insts",     L"Button:btn_ret",        L"VerticalLayout:inst_end",
-        L"Button:btn_mine",           L"Button:btn_closee",    L"Label:label_insting",   L"Label:label_persent",
-        L"Progress:prg_inst",         L"Button:btn_expe",      L"Button:btn_use"};
+    const std::vector<std::wstring> expected = {L"VerticalLayout:inst_begin",
+                                                L"Button:btn_min",
+                                                L"Button:btn_close",
+                                                L"Button:chk_agree",
+                                                L"Button:btn_agree",
+                                                L"Button:chk_join",
+                                                L"Button:btn_join",
+                                                L"Button:btn_custom",
+                                                L"Button:btn_inst",
+                                                L"Label:labelInst",
+                                                L"RichEdit:edit_dir",
+                                                L"Button:btn_select",
+                                                L"Button:chk_sc",
+                                                L"Button:btn_insts",
+                                                L"Button:btn_ret",
+                                                L"VerticalLayout:inst_end",
+                                                L"Button:btn_mine",
+                                                L"Button:btn_closee",
+                                                L"Label:label_insting",
+                                                L"Label:label_persent",
+                                                L"Progress:prg_inst",
+                                                L"Button:btn_expe",
+                                                L"Button:btn_use"};
     EXPECT_EQ(names, expected);
 }
 
 TEST(XmlReader, DecodesReferencesAndLineEnds) {
     const char text[] =
         "\xEF\xBB\xBF<?xml version=\"1.0\"?>\r\n<!-- c -->\r\n<a x=\"&lt;&amp;&gt;&quot;&apos;\" "
-        "y='&#20013;&#x6587;' z=\"one\r\ntwo\">\r\n  <b/><![CDATA[<not an element>]]>text &amp; more<c k=\"\"></c>\r\n</a>\r\n";
+        "y='&#20013;&#x6587;' z=\"one\r\ntwo\">\r\n  <b/><![CDATA[<not an element>]]>text &amp; more<c "
+        "k=\"\"></c>\r\n</a>\r\n";
     uilib::XmlDocument doc;
     ASSERT_TRUE(doc.Parse(text, sizeof text - 1)) << doc.Error();
     const uilib::XmlNode& a = *doc.Root();

@@ -70,8 +70,7 @@ TEST(UninstallCommandLine, CopyArgumentsCarryTheAnswersAndTheWaitingProcesses) {
 
 TEST(UninstallCommandLine, ElevatedRestartKeepsTheCallersArgumentsAndNamesItsStarter) {
     UninstallOptions options = ParseUninstallArguments({L"/S", L"two words", L"/unknown"});
-    const UninstallOptions restarted =
-        ParseUninstallArguments(RoundTrip(ElevatedRestartArguments(options, 31337)));
+    const UninstallOptions restarted = ParseUninstallArguments(RoundTrip(ElevatedRestartArguments(options, 31337)));
     EXPECT_EQ(restarted.elevatedBy, 31337u);
     EXPECT_TRUE(restarted.silent);
     EXPECT_FALSE(restarted.IsCopy());

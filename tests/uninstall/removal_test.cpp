@@ -67,8 +67,7 @@ TEST_F(Removal, ListedFilesAndTheFoldersThatBecameEmptyGoTheUsersFilesStay) {
     EXPECT_TRUE(report.failed.empty());
     EXPECT_TRUE(report.folderRemains);
     // The listed cache folder went; plugins keeps the user's file; the manifest is gone.
-    EXPECT_EQ(TreeOf(install.folder),
-              (Tree{L"my pictures\\", L"notes.txt", L"plugins\\", L"plugins\\my-filter.dll"}));
+    EXPECT_EQ(TreeOf(install.folder), (Tree{L"my pictures\\", L"notes.txt", L"plugins\\", L"plugins\\my-filter.dll"}));
     EXPECT_EQ(ReadBytes(install / L"notes.txt"), "mine");
 }
 
@@ -83,15 +82,14 @@ TEST_F(Removal, NothingLeftTakesTheFolderToo) {
 }
 
 TEST_F(Removal, FilesChangedSinceTheInstallationAreTheUsers) {
-    WriteBytes(install / L"welcome.png", "\x89PNG edited!");     // same size, other bytes
-    WriteBytes(install / L"plugins\\codec.dll", "rebuilt");        // other size
-    install.items[0].md5.clear();                                  // ImgShell.exe: no digest to go by
+    WriteBytes(install / L"welcome.png", "\x89PNG edited!");  // same size, other bytes
+    WriteBytes(install / L"plugins\\codec.dll", "rebuilt");   // other size
+    install.items[0].md5.clear();                             // ImgShell.exe: no digest to go by
     install.WriteManifest();
     const RemovalReport report = Remove();
     EXPECT_EQ(ExitCodeFor(report), kExitRemoved);
     EXPECT_EQ(report.kept.size(), 3u);
-    EXPECT_EQ(TreeOf(install.folder),
-              (Tree{L"ImgShell.exe", L"plugins\\", L"plugins\\codec.dll", L"welcome.png"}));
+    EXPECT_EQ(TreeOf(install.folder), (Tree{L"ImgShell.exe", L"plugins\\", L"plugins\\codec.dll", L"welcome.png"}));
     EXPECT_EQ(ReadBytes(install / L"welcome.png"), "\x89PNG edited!");
 }
 
@@ -160,7 +158,7 @@ TEST_F(Removal, AFileInUseGoesAtRestartAndSoDoesItsFolder) {
 
     const RemovalReport report = Remove();
     EXPECT_EQ(ExitCodeFor(report), kExitRemoved);  // no failure: it goes at restart
-    EXPECT_EQ(report.atRestart.size(), 2u);         // the file and the folder
+    EXPECT_EQ(report.atRestart.size(), 2u);        // the file and the folder
     EXPECT_FALSE(report.folderRemains);
     EXPECT_FALSE(Exists(viewer));
     const Tree left = TreeOf(install.folder);
@@ -220,7 +218,8 @@ TEST_F(Removal, AFileThatCannotGoKeepsTheInstallationRegisteredForAnotherRun) {
 
 TEST_F(Removal, DeletionsReportedDoneAreCheckedOnDisk) {
     uninstalltest::WriteUninstallEntry(install.folder);
-    if (!uninstalltest::SetFolderImmutable(install.folder, true)) GTEST_SKIP() << "no folder can be made immutable here";
+    if (!uninstalltest::SetFolderImmutable(install.folder, true))
+        GTEST_SKIP() << "no folder can be made immutable here";
     // Made changeable again however the test ends, so that its folder can go.
     struct Changeable {
         std::wstring folder;

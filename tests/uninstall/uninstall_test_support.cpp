@@ -71,8 +71,8 @@ void WritePending(const std::vector<std::wstring>& texts) {
 using QueryFullProcessImageNameWFn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
 
 std::wstring ImageOf(DWORD pid) {
-    static const auto query = reinterpret_cast<QueryFullProcessImageNameWFn>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
+    static const auto query = reinterpret_cast<QueryFullProcessImageNameWFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "QueryFullProcessImageNameW")));
     UniqueHandle process(::OpenProcess(0x1000 /* PROCESS_QUERY_LIMITED_INFORMATION */, FALSE, pid));
     if (!process || !query) return std::wstring();
     wchar_t name[MAX_PATH * 2] = {};

@@ -54,9 +54,9 @@ TEST(ComPtr, CountsWhatItSharesAdoptsAndGivesAway) {
         IUnknown* raw = shared.detach();  // given away: nothing released
         EXPECT_FALSE(shared);
         EXPECT_EQ(a.refs, 2);
-        shared.attach(raw);  // taken back: nothing added
+        shared.Attach(raw);  // taken back: nothing added
         EXPECT_EQ(a.refs, 2);
-        shared.attach(nullptr);  // what it held goes
+        shared.Attach(nullptr);  // what it held goes
         EXPECT_EQ(a.refs, 1);
 
         ASSERT_EQ(HandOut(&b, moved.out()), S_OK);  // out() lets go of `a`; the call's reference is kept

@@ -38,16 +38,15 @@ std::vector<std::wstring> NamesStartingWith(const std::wstring& folder, const st
 // The system's list of renames and deletions to carry out at restart.
 std::wstring PendingRenames() {
     UniqueRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                        KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                        key.out()) != ERROR_SUCCESS)
         return std::wstring();
     DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) !=
-        ERROR_SUCCESS)
+    if (::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return std::wstring();
     std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-    ::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type,
-                       reinterpret_cast<BYTE*>(&data[0]), &size);
+    ::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                       &size);
     std::replace(data.begin(), data.end(), L'\0', L'|');
     return data;
 }
@@ -219,8 +218,8 @@ TEST(PathCopy, FolderTreeIsBestEffort) {
     WriteBytes(src + L"\\sub\\inner\\low.txt", "low");
 
     // One source file cannot be read: the copy still reports success.
-    UniqueFile exclusive(::CreateFileW((src + L"\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                       0, nullptr));
+    UniqueFile exclusive(
+        ::CreateFileW((src + L"\\locked.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(exclusive);
     const std::wstring dst = dir / L"dst";
     EXPECT_TRUE(CopyPath(src, dst));

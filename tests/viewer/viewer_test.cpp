@@ -39,11 +39,11 @@ private:
 }  // namespace
 
 TEST(ViewerLayout, PicturesFitTheirWindowKeepingProportions) {
-    ExpectFit(1600, 900, 800, 600, {0, 75, 800, 450});   // wide: limited by width
-    ExpectFit(900, 1600, 800, 600, {231, 0, 337, 600});  // tall: limited by height
-    ExpectFit(200, 100, 800, 600, {300, 250, 200, 100}); // small: own size, centred
+    ExpectFit(1600, 900, 800, 600, {0, 75, 800, 450});    // wide: limited by width
+    ExpectFit(900, 1600, 800, 600, {231, 0, 337, 600});   // tall: limited by height
+    ExpectFit(200, 100, 800, 600, {300, 250, 200, 100});  // small: own size, centred
     ExpectFit(800, 600, 800, 600, {0, 0, 800, 600});
-    ExpectFit(10000, 1, 100, 100, {0, 49, 100, 1});      // never thinner than a pixel
+    ExpectFit(10000, 1, 100, 100, {0, 49, 100, 1});  // never thinner than a pixel
     ExpectFit(0, 10, 100, 100, {0, 0, 0, 0});
     ExpectFit(10, 10, 0, 100, {0, 0, 0, 0});
 }

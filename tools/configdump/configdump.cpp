@@ -28,13 +28,11 @@ struct Statement {
 
 std::string Explain(int rc, sqlite3* db) {
     switch (rc) {
-        case SQLITE_NOTADB:
-            return "cannot be read: enciphered under another key, or not a settings database";
-        case SQLITE_READONLY_ROLLBACK:
-            return "holds an interrupted transaction (a -journal file lies beside it); open it with the viewer "
-                   "to roll it back, then try again";
-        default:
-            return std::string("cannot be read: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
+    case SQLITE_NOTADB: return "cannot be read: enciphered under another key, or not a settings database";
+    case SQLITE_READONLY_ROLLBACK:
+        return "holds an interrupted transaction (a -journal file lies beside it); open it with the viewer "
+               "to roll it back, then try again";
+    default: return std::string("cannot be read: ") + (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
     }
 }
 
@@ -44,10 +42,14 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring keyText = L"kestova", path;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
-        if (arg == L"--key" && i + 1 < argc) keyText = argv[++i];
-        else if (arg == L"--plain") keyText.clear();
-        else if (path.empty()) path = arg;
-        else path.clear(), i = argc;
+        if (arg == L"--key" && i + 1 < argc)
+            keyText = argv[++i];
+        else if (arg == L"--plain")
+            keyText.clear();
+        else if (path.empty())
+            path = arg;
+        else
+            path.clear(), i = argc;
     }
     if (path.empty()) {
         std::fprintf(stderr, "usage: configdump [--key TEXT | --plain] FILE\n");
