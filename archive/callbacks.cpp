@@ -264,20 +264,12 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
             if (error == S_OK) error = FAILED(created) ? created : E_FAIL;
             return error;
         }
-        item_.digestId = digests_.Begin();
         // The handler takes over the one reference of the new stream.
-        *outStream = MakeCom<OutStreamWrapper>(file.get(), &digests_, item_.digestId).detach();
+        *outStream = MakeCom<OutStreamWrapper>(file.get()).detach();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
     }
-}
-
-void ArchiveExtractCallback::FinishDigests() {
-    const std::vector<std::string> digests = digests_.Finish();
-    for (ExtractedItem& item : items_)
-        if (item.digestId >= 0 && static_cast<size_t>(item.digestId) < digests.size())
-            item.md5 = digests[item.digestId];
 }
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 operationResult) {

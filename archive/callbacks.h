@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "archive/digest_worker.h"
 #include "archive/interfaces.h"
 #include "util/com_object.h"
 #include "util/com_ptr.h"
@@ -22,8 +21,6 @@ struct ExtractedItem {
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;
-    std::string md5;  // of the bytes written; empty when it could not be taken
-    int digestId = -1;
 };
 
 namespace intl {
@@ -58,8 +55,6 @@ public:
     // Every item written so far, in the archive's order: folders when they
     // were created, files once their content was complete and intact.
     const std::vector<ExtractedItem>& Items() const { return items_; }
-    // Waits for the digests of the written files and puts them into the items.
-    void FinishDigests();
 
 private:
     HRESULT ReadItemProperties(UInt32 index);
@@ -75,7 +70,6 @@ private:
     FILETIME modificationTime_ = {};
     ExtractedItem item_;
     std::vector<ExtractedItem> items_;
-    DigestWorker digests_;
     HRESULT firstFailure_ = S_OK;
 };
 

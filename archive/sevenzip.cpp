@@ -117,7 +117,6 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     // A damaged item does not stop the handler, but the archive was not extracted intact.
     hr = extractCallback->FirstFailure();
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
-    extractCallback->FinishDigests();
     items_ = extractCallback->Items();
 }
 

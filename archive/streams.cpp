@@ -42,29 +42,20 @@ HRESULT STDMETHODCALLTYPE InStreamWrapper::GetSize(UInt64* size) {
 
 // --- OutStreamWrapper --------------------------------------------------------
 
-OutStreamWrapper::OutStreamWrapper(IStream* base, DigestWorker* digests, int digestId)
-    : base_(base), digests_(digests), digestId_(digestId) {}
+OutStreamWrapper::OutStreamWrapper(IStream* base) : base_(base) {}
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Write(const void* data, UInt32 size, UInt32* processedSize) {
     ULONG written = 0;
     HRESULT hr = base_->Write(data, size, &written);
     if (processedSize) *processedSize = written;
-    if (digests_) digests_->Add(digestId_, data, written);
-    written_ += written;
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
-    UInt64 position = 0;
-    HRESULT hr = SeekBase(base_.get(), offset, seekOrigin, &position);
-    if (newPosition) *newPosition = position;
-    // Anywhere but at the end, the bytes are no longer written front to back.
-    if (digests_ && (FAILED(hr) || position != written_)) digests_->Spoil(digestId_);
-    return hr;
+    return SeekBase(base_.get(), offset, seekOrigin, newPosition);
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::SetSize(UInt64 newSize) {
-    if (digests_ && newSize != written_) digests_->Spoil(digestId_);
     ULARGE_INTEGER size;
     size.QuadPart = newSize;
     return base_->SetSize(size);

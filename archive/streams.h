@@ -3,7 +3,6 @@
 // interfaces the archive handler reads from and writes to.
 #include <objidl.h>
 
-#include "archive/digest_worker.h"
 #include "archive/interfaces.h"
 #include "util/com_object.h"
 #include "util/com_ptr.h"
@@ -26,11 +25,10 @@ private:
     ComPtr<IStream> base_;
 };
 
-// One extracted file; releasing the last reference closes it. With a digest
-// worker, the bytes written front to back are digested too.
+// One extracted file; releasing the last reference closes it.
 class OutStreamWrapper final : public ComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
 public:
-    explicit OutStreamWrapper(IStream* base, DigestWorker* digests = nullptr, int digestId = -1);
+    explicit OutStreamWrapper(IStream* base);
 
     HRESULT STDMETHODCALLTYPE Write(const void* data, UInt32 size, UInt32* processedSize) override;
     HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
@@ -38,9 +36,6 @@ public:
 
 private:
     ComPtr<IStream> base_;
-    DigestWorker* digests_;
-    int digestId_;
-    unsigned long long written_ = 0;
 };
 
 }  // namespace intl

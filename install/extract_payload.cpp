@@ -22,7 +22,7 @@ int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archiv
             if (items) {
                 items->clear();
                 for (const SevenZip::ExtractedItem& item : extractor.ExtractedItems())
-                    items->push_back({item.path, item.isFolder, item.size, item.hasCrc, item.crc, item.md5});
+                    items->push_back({item.path, item.isFolder, item.size, item.hasCrc, item.crc, std::string()});
             }
         }
         module.Free();
