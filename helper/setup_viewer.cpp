@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "util/crc32.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "util/text.h"
 
 namespace {
 
@@ -76,6 +78,43 @@ bool IsHelperItself(const PayloadItem& item) {
     return !item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, kHelperName, -1, TRUE) == CSTR_EQUAL;
 }
 
+// Files of the payload that the installation does not take: the helper
+// itself and the list of digests.
+bool IsNotInstalled(const PayloadItem& item) {
+    return IsHelperItself(item) || (!item.isFolder && SameName(item.path, QV_PAYLOAD_CHECKSUMS));
+}
+
+// The payload's list of digests ("<md5>  <name>" lines, made when the payload
+// was built) gives the manifest its digests without reading the files for
+// them; it counts only while it is itself what the archive holds. Files it
+// does not name are digested while they are checked.
+void TakeListedDigests(const std::wstring& payloadFolder, std::vector<PayloadItem>& items) {
+    const auto list = std::find_if(items.begin(), items.end(), [](const PayloadItem& item) {
+        return !item.isFolder && SameName(item.path, QV_PAYLOAD_CHECKSUMS);
+    });
+    if (list == items.end() || !list->hasCrc || list->size > (1u << 20)) return;
+    const std::wstring path = payloadFolder + L"\\" + list->path;
+    if (!IsPlainFile(path)) return;
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::string text(static_cast<size_t>(list->size), '\0');
+    DWORD got = 0;
+    if (!file || (!text.empty() && !::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr)) ||
+        got != text.size() || Crc32Update(0, text.data(), text.size()) != list->crc)
+        return;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.size() < 35 || line.compare(32, 2, "  ") != 0) continue;
+        const std::string digest = line.substr(0, 32);
+        if (digest.find_first_not_of("0123456789abcdef") != std::string::npos) continue;
+        std::wstring name = Utf8ToWide(line.substr(34));
+        std::replace(name.begin(), name.end(), L'/', L'\\');
+        for (PayloadItem& item : items)
+            if (!item.isFolder && SameName(item.path, name.c_str())) item.md5 = digest;
+    }
+}
+
 std::wstring WithoutTrailingSeparators(std::wstring path) {
     while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
     return path;
@@ -109,11 +148,12 @@ int32_t Install(const Job& job) {
     // may lie in the payload folder.
     std::vector<PayloadItem> items;
     if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items)) return QV_SETUP_NO_PAYLOAD;
+    TakeListedDigests(job.payloadFolder, items);
     std::vector<const PayloadItem*> files, folders;
     bool hasViewer = false, hasUninstaller = false;
     unsigned long long total = 0;
     for (const PayloadItem& item : items) {
-        if (IsHelperItself(item)) continue;
+        if (IsNotInstalled(item)) continue;
         (item.isFolder ? folders : files).push_back(&item);
         total += item.isFolder ? 0 : item.size;
         if (!item.isFolder && SameName(item.path, kViewerExe)) hasViewer = true;

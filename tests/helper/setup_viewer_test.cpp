@@ -11,6 +11,7 @@
 #include "install/setup_viewer_api.h"
 #include "test_support.h"
 #include "util/crc32.h"
+#include "util/md5.h"
 #include "util/owned.h"
 #include "util/path.h"
 
@@ -390,6 +391,41 @@ TEST(SetupViewer, FailedReinstallLeavesThePreviousOneIntact) {
     EXPECT_EQ(Contents(install), withFolder);
     ::RemoveDirectoryW((install + L"\\zz-last.txt").c_str());
     expectUnchanged("a folder in the way");
+}
+
+// The payload's list of digests gives the manifest its digests (the files are
+// not read again for them) while the list is itself what the archive holds;
+// the list is not installed.
+TEST(SetupViewer, TheManifestTakesThePayloadsListedDigests) {
+    CleanUserState clean;
+    TempDir dir;
+    const std::wstring payload = dir / L"payload";
+    MakePayload(payload);
+    const std::string listed = "0123456789abcdef0123456789abcdef";
+    WriteBytes(payload + L"\\checksums.md5", listed + "  readme.txt\n");
+    std::vector<PayloadItem> items;
+    ASSERT_TRUE(ReadPayloadItems(PayloadItemListPath(payload), items));
+    items.push_back(FileItem(payload, L"checksums.md5"));
+    auto manifestDigest = [](const std::wstring& install, const wchar_t* name) {
+        std::vector<PayloadItem> manifest;
+        EXPECT_TRUE(ReadManifest(ManifestPath(install), manifest));
+        for (const PayloadItem& item : manifest)
+            if (item.path == name) return item.md5;
+        return std::string("<not listed>");
+    };
+    Helper helper;
+    for (bool intact : {true, false}) {
+        SCOPED_TRACE(intact ? "the list as the archive holds it" : "the list changed since");
+        if (!intact) WriteBytes(payload + L"\\checksums.md5", std::string(32, 'f') + "  readme.txt\n");
+        ::DeleteFileW(PayloadItemListPath(payload).c_str());
+        ASSERT_TRUE(WritePayloadItems(PayloadItemListPath(payload), items));
+        const std::wstring install = dir / (intact ? L"A" : L"B");
+        ASSERT_EQ(Install(helper, payload, install, 0, false), std::vector<int>{QV_SETUP_OK});
+        EXPECT_EQ(manifestDigest(install, L"readme.txt"), intact ? listed : DigestFile(install + L"\\readme.txt"));
+        EXPECT_EQ(manifestDigest(install, L"ImgShell.exe"), DigestFile(install + L"\\ImgShell.exe"));
+        EXPECT_FALSE(Exists(install + L"\\checksums.md5"));
+        MakePayload(payload);  // the files went into the installation
+    }
 }
 
 TEST(SetupViewer, MissingArgumentsAreRefused) {
