@@ -395,8 +395,10 @@ class Ours:
 
     def __init__(self, places, bundle, files):
         self.places, self.bundle = places, bundle
-        # The helper library installs the rest and stays in the extraction folder.
-        self.files = {rel: size for rel, size in files.items() if rel != "ImgKit.dll"}
+        # The helper library installs the rest and stays in the extraction
+        # folder, as does the digest list it checks the files against.
+        self.files = {rel: size for rel, size in files.items()
+                      if rel not in ("ImgKit.dll", "checksums.md5")}
         self.first = t.skin_pixel(*self.FIRST_PAGE[:3])
         self.finish = t.skin_pixel(*self.FINISH_PAGE[:3])
         self.probe = ScreenProbe()
