@@ -40,15 +40,17 @@ Section "${PRODUCT}" SecMain
   SetShellVarContext current
   SetOutPath "$INSTDIR"
   File /r "${PAYLOAD}/*"
-  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ; Its own uninstaller under a name of its own: the payload carries an
+  ; Uninstall.exe of its own, installed like every other payload file.
+  WriteUninstaller "$INSTDIR\uninst.exe"
   CreateShortcut "${SHORTCUT}" "$INSTDIR\ImgShell.exe"
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKCU "${UNINST_KEY}" "Publisher" "${PRODUCT}"
   WriteRegStr HKCU "${UNINST_KEY}" "DisplayIcon" "$INSTDIR\ImgShell.exe"
   WriteRegStr HKCU "${UNINST_KEY}" "InstallLocation" "$INSTDIR"
-  WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-  WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+  WriteRegStr HKCU "${UNINST_KEY}" "UninstallString" '"$INSTDIR\uninst.exe"'
+  WriteRegStr HKCU "${UNINST_KEY}" "QuietUninstallString" '"$INSTDIR\uninst.exe" /S'
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoModify" 1
   WriteRegDWORD HKCU "${UNINST_KEY}" "NoRepair" 1
   SectionGetSize ${SecMain} $0
@@ -58,7 +60,7 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext current
   !include "${UNINSTALL_LIST}"
-  Delete "$INSTDIR\Uninstall.exe"
+  Delete "$INSTDIR\uninst.exe"
   RMDir "$INSTDIR"
   Delete "${SHORTCUT}"
   DeleteRegKey HKCU "${UNINST_KEY}"

@@ -182,7 +182,7 @@ class PeerInstallersTest(unittest.TestCase):
     def test_nsis_installs_and_its_uninstaller_removes_only_the_payload(self):
         folder, mine = self.install(pb.NSIS)
         # _?= runs the uninstaller in place and waits for it (it then cannot delete itself).
-        code = q.run(["wine", os.path.join(folder, "Uninstall.exe"), "/S",
+        code = q.run(["wine", os.path.join(folder, "uninst.exe"), "/S",
                       "_?=" + self.places.peer_folder_win(pb.NSIS)], check=False).returncode
         self.assertEqual(code, 0)
         self.assert_uninstalled(pb.NSIS, folder, mine)
