@@ -82,6 +82,19 @@ class RollbackTest(t.InstallerFixture):
         return [n for n in os.listdir(folder) if n.startswith(".qvstage-")] if os.path.isdir(folder) else []
 
     # --- failures leave the previous installation -----------------------------
+    def kill_installer_when(self, bundle, condition):
+        """Starts an installation of `bundle` and kills the installer as soon
+        as `condition(private folder)` holds."""
+        app = t.Installer(bundle)
+        watcher = a.Watcher(self.temp, condition, lambda payload: app.program.proc.kill())
+        try:
+            app.click("btn_inst")
+            app.program.wait(120)
+        finally:
+            watcher.stop()
+            app.close()
+        self.assertTrue(watcher.acted)
+
     def test_failed_reinstalls_leave_the_previous_installation(self):
         self.install(self.bundle())
         before = self.state(self.default_install)
@@ -112,16 +125,7 @@ class RollbackTest(t.InstallerFixture):
 
         slow = self.bundle(payload=self.slow_payload())
         with self.subTest("the installer killed during extraction"):
-            app = t.Installer(slow)
-            watcher = a.Watcher(self.temp, lambda payload: os.path.exists(os.path.join(payload, "ImgKit.dll")),
-                                lambda payload: app.program.proc.kill())
-            try:
-                app.click("btn_inst")
-                app.program.wait(60)
-            finally:
-                watcher.stop()
-                app.close()
-            self.assertTrue(watcher.acted)
+            self.kill_installer_when(slow, lambda payload: os.path.exists(os.path.join(payload, "ImgKit.dll")))
             self.assertEqual(self.state(self.default_install), before)
 
         with self.subTest("the installer killed while the helper copies"):
@@ -131,15 +135,7 @@ class RollbackTest(t.InstallerFixture):
                 return any(os.path.exists(os.path.join(install, s, "new", "zeros.bin"))
                            for s in os.listdir(install) if s.startswith(".qvstage-"))
 
-            app = t.Installer(slow)
-            watcher = a.Watcher(self.temp, copying, lambda payload: app.program.proc.kill())
-            try:
-                app.click("btn_inst")
-                app.program.wait(120)
-            finally:
-                watcher.stop()
-                app.close()
-            self.assertTrue(watcher.acted)
+            self.kill_installer_when(slow, copying)
             self.assertEqual(self.state(self.default_install), before)
             self.assertNotEqual(self.staging_folders(self.default_install), [])
             # The next installation clears what the killed one left.
