@@ -188,23 +188,24 @@ std::wstring SessionUserTemp() {
     return result;
 }
 
-std::wstring InstalledIconPath() {
-    std::wstring icon;
-    DWORD type = 0;
-    if (QueryRegString(HKEY_CURRENT_USER, 0, icon, kUninstallKey, kDisplayIconValue, type)) return icon;
-    icon.clear();
-    if (QueryRegString(HKEY_LOCAL_MACHINE, 0, icon, kUninstallKey, kDisplayIconValue, type)) return icon;
+namespace {
+
+// A value of the product's uninstall entry: the user's entry first, then
+// the machine's.
+std::wstring UninstallEntryValue(const wchar_t* value) {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        std::wstring text;
+        DWORD type = 0;
+        if (QueryRegString(root, 0, text, kUninstallKey, value, type)) return text;
+    }
     return std::wstring();
 }
 
-std::wstring InstalledLocation() {
-    std::wstring location;
-    DWORD type = 0;
-    if (QueryRegString(HKEY_CURRENT_USER, 0, location, kUninstallKey, kInstallLocationValue, type)) return location;
-    location.clear();
-    if (QueryRegString(HKEY_LOCAL_MACHINE, 0, location, kUninstallKey, kInstallLocationValue, type)) return location;
-    return std::wstring();
-}
+}  // namespace
+
+std::wstring InstalledIconPath() { return UninstallEntryValue(kDisplayIconValue); }
+
+std::wstring InstalledLocation() { return UninstallEntryValue(kInstallLocationValue); }
 
 std::wstring InstallFolder(CUserFolders& folders) {
     std::wstring icon = InstalledIconPath();
