@@ -344,11 +344,12 @@ class InstallerFixture(unittest.TestCase):
             self.assertTrue(os.path.isfile(os.path.join(folder, name)), name + " in " + folder)
         self.assertFalse(os.path.exists(os.path.join(folder, "ImgKit.dll")))
 
-    def install(self, bundle=None, folder=None):
+    def install(self, bundle=None, folder=None, start_viewer=False):
         """A whole installation through the window from `bundle` (a fresh copy
         of the shipped folder unless given): into the proposed folder, or into
-        `folder` typed in the custom view; finished with 查看帮助, which ends
-        the installer with exit code 0."""
+        `folder` typed in the custom view; finished with 查看帮助 (or with
+        立即体验 and the viewer's window seen), which ends the installer with
+        exit code 0."""
         with Installer(bundle or self.bundle()) as app:
             if folder:
                 app.click("btn_custom")
@@ -357,8 +358,10 @@ class InstallerFixture(unittest.TestCase):
             else:
                 app.click("btn_inst")
             app.wait_finished()
-            app.click("btn_use")
+            app.click("btn_expe" if start_viewer else "btn_use")
             self.assertEqual(app.exit_code(), 0)
+        if start_viewer:
+            q.wait_window(VIEWER_TITLE, 60)
 
     def failed_install(self, bundle, text):
         """An installation that fails: the progress page, then the message box

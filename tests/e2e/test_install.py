@@ -135,15 +135,7 @@ class InstallerTest(t.InstallerFixture):
         self.assertEqual(self.private_folders(), [])
 
     def test_reinstall_while_the_viewer_runs(self):
-        first = Installer(self.bundle())
-        try:
-            first.click("btn_inst")
-            first.wait_finished()
-            first.click("btn_expe")
-            self.assertEqual(first.exit_code(), 0)
-        finally:
-            first.close()
-        q.wait_window(t.VIEWER_TITLE, 60)
+        self.install(start_viewer=True)
         second = Installer(self.bundle())
         try:
             second.click("btn_inst")

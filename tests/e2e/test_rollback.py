@@ -229,15 +229,7 @@ class RollbackTest(t.InstallerFixture):
             self.install(self.bundle(), "C:\\Quiview\\Apps")
             self.assertEqual(t.where()["install"], "C:\\Quiview\\Apps")
             # The next run proposes that folder and installs there again.
-            app = t.Installer(self.bundle())
-            try:
-                app.click("btn_inst")
-                app.wait_finished()
-                app.click("btn_expe")
-                self.assertEqual(app.exit_code(), 0)
-            finally:
-                app.close()
-            q.wait_window(t.VIEWER_TITLE, 60)
+            self.install(self.bundle(), start_viewer=True)
             with open(os.path.join(root, "notes.txt")) as f:
                 self.assertEqual(f.read(), "the user's notes")
             self.assert_consistent("C:\\Quiview\\Apps")
