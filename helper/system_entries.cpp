@@ -7,6 +7,7 @@
 #include "util/com_ptr.h"
 #include "util/com_scope.h"
 #include "util/owned.h"
+#include "util/registry_view.h"
 #include "util/path.h"
 #include "qv_product.h"
 
@@ -52,7 +53,8 @@ bool CUninstallEntry::Save() {
     values_.clear();
     saved_ = true;
     UniqueRegKey key;
-    existed_ = ::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+    existed_ =
+        ::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ | kRegistry32View, key.out()) == ERROR_SUCCESS;
     if (!existed_) return true;
     for (DWORD index = 0;; ++index) {
         wchar_t name[16384];
@@ -72,8 +74,9 @@ bool CUninstallEntry::Save() {
 
 bool CUninstallEntry::Write(const UninstallEntryValues& values) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr,
-                          key.out(), nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0,
+                          KEY_SET_VALUE | KEY_QUERY_VALUE | kRegistry32View, nullptr, key.out(),
+                          nullptr) != ERROR_SUCCESS)
         return false;
     bool ok = SetText(key.get(), L"DisplayName", kProductName);
     ok = SetText(key.get(), L"DisplayVersion", kVersion) && ok;
@@ -97,11 +100,11 @@ bool CUninstallEntry::Write(const UninstallEntryValues& values) {
 
 void CUninstallEntry::Restore() {
     if (!saved_) return;
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey);
+    DeleteRegKey32(HKEY_CURRENT_USER, kUninstallKey);
     if (!existed_) return;
     UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
-                          nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | kRegistry32View, nullptr,
+                          key.out(), nullptr) != ERROR_SUCCESS)
         return;
     for (const Value& value : values_)
         ::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),

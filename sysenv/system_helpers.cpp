@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "util/owned.h"
+#include "util/registry_view.h"
 #include "util/system_library.h"
 
 namespace {
@@ -70,7 +71,9 @@ bool QueryRegString(HKEY root, REGSAM extraAccess, std::wstring& text, const std
                     const std::wstring& valueName, DWORD& type) {
     try {
         UniqueRegKey key;
-        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | extraAccess, key.out()) != ERROR_SUCCESS) return false;
+        if (::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | extraAccess | kRegistry32View, key.out()) !=
+            ERROR_SUCCESS)
+            return false;
         type = 0;
         DWORD byteSize = 0;
         LONG status = ::RegQueryValueExW(key.get(), valueName.c_str(), nullptr, nullptr, nullptr, &byteSize);

@@ -13,6 +13,7 @@
 #include "util/md5.h"
 #include "util/com_ptr.h"
 #include "util/owned.h"
+#include "util/registry_view.h"
 #include "util/path.h"
 #include "util/text.h"
 #include "qv_product.h"
@@ -300,7 +301,8 @@ Outcome RemoveUninstallEntryOf(const std::wstring& folder) {
     std::wstring location;
     {
         UniqueRegKey key;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_QUERY_VALUE | kRegistry32View, key.out()) !=
+            ERROR_SUCCESS)
             return Outcome::kAbsent;
         DWORD type = 0, size = 0;
         if (::RegQueryValueExW(key.get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
@@ -314,7 +316,7 @@ Outcome RemoveUninstallEntryOf(const std::wstring& folder) {
     }
     // The entry of another installation (the product installed elsewhere since) stays.
     if (!SameFolder(location, folder)) return Outcome::kKept;
-    return ::SHDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kFailed;
+    return DeleteRegTree32(HKEY_CURRENT_USER, kUninstallKey) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kFailed;
 }
 
 bool HasSettings(const std::wstring& dataFolder) {

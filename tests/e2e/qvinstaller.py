@@ -73,7 +73,10 @@ def private_folders():
 # --- registry and settings -----------------------------------------------------
 
 def reg(*args):
-    return q.run(["wine", "reg"] + list(args), check=False)
+    """reg.exe in the registry view of the shipped 32-bit installer, which a
+    64-bit build reads too (Wine keeps HKCR apart in the two views)."""
+    view = ["/reg:32"] if q.arch() == "x64" else []
+    return q.run(["wine", "reg"] + list(args) + view, check=False)
 
 
 def reg_value(key, name=None):

@@ -6,6 +6,7 @@
 #include "test_support.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "util/registry_view.h"
 #include "util/text.h"
 
 namespace qvtest {
@@ -14,7 +15,7 @@ namespace {
 
 bool KeyExists(HKEY root, const std::wstring& subKey) {
     UniqueRegKey key;
-    return ::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ, key.out()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(root, subKey.c_str(), 0, KEY_READ | kRegistry32View, key.out()) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -30,7 +31,7 @@ RegValueGuard::RegValueGuard(HKEY root, std::wstring subKey, std::wstring valueN
         if (pos == std::wstring::npos) break;
     }
     UniqueRegKey key;
-    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_READ, key.out()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_READ | kRegistry32View, key.out()) != ERROR_SUCCESS) return;
     DWORD size = 0;
     if (::RegQueryValueExW(key.get(), valueName_.c_str(), nullptr, &type_, nullptr, &size) != ERROR_SUCCESS) return;
     data_.resize(size + 2);
@@ -42,11 +43,11 @@ RegValueGuard::RegValueGuard(HKEY root, std::wstring subKey, std::wstring valueN
 
 RegValueGuard::~RegValueGuard() {
     if (!createdTop_.empty()) {
-        ::RegDeleteTreeW(root_, createdTop_.c_str());
+        DeleteRegTree32(root_, createdTop_.c_str());
         return;
     }
     UniqueRegKey key;
-    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_SET_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS) return;
     if (existed_)
         ::RegSetValueExW(key.get(), valueName_.c_str(), 0, type_, data_.data(), static_cast<DWORD>(data_.size()));
     else
@@ -55,7 +56,7 @@ RegValueGuard::~RegValueGuard() {
 
 void RegValueGuard::Set(DWORD type, const void* data, DWORD byteSize) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(), nullptr) !=
+    if (::RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | kRegistry32View, nullptr, key.out(), nullptr) !=
             ERROR_SUCCESS ||
         ::RegSetValueExW(key.get(), valueName_.c_str(), 0, type, static_cast<const BYTE*>(data), byteSize) !=
             ERROR_SUCCESS)
@@ -68,7 +69,7 @@ void RegValueGuard::SetString(const std::wstring& text, DWORD type) {
 
 void RegValueGuard::Remove() {
     UniqueRegKey key;
-    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_SET_VALUE, key.out()) != ERROR_SUCCESS) return;
+    if (::RegOpenKeyExW(root_, subKey_.c_str(), 0, KEY_SET_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS) return;
     ::RegDeleteValueW(key.get(), valueName_.c_str());
 }
 

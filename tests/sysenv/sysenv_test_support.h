@@ -9,7 +9,8 @@
 
 namespace qvtest {
 
-// One registry value a test sets or removes. The destructor restores the value
+// One registry value a test sets or removes, in the view the product reads
+// (that of the shipped 32-bit program). The destructor restores the value
 // as it was and removes every key the guard had to create.
 class RegValueGuard {
 public:
