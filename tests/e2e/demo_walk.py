@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Walks the installer through its pages on the current display with real
-clicks and leaves a screenshot of each state in build/demo/: first page,
+clicks and leaves a screenshot of each state in the build's demo/ folder: first page,
 custom view, back to the first page, progress, finish page, and the viewer
 that 立即体验 starts. Prints a short summary of what was installed where."""
 import os

@@ -16,13 +16,36 @@ TOOLS = os.environ.get("QV_E2E_TOOLS", os.path.join(BUILD, "tests", "e2e"))
 PROBE = os.path.join(TOOLS, "qvprobe.exe")
 
 
+_WINE_VARS = None
+
+
 def wine_env():
+    """The process environment with the project's Wine for this build: the
+    variables are those scripts/wine-env (the one place that picks the Wine
+    of the build's architecture and its prefix) sets for QV_BUILD."""
+    global _WINE_VARS
+    if _WINE_VARS is None:
+        base = dict(os.environ, QV_BUILD=BUILD)
+        base.pop("QV_ARCH", None)
+        out = subprocess.run(["bash", "-c", '. "$1/scripts/wine-env" && env -0', "wine-env", ROOT],
+                             env=base, stdout=subprocess.PIPE, check=True).stdout.decode()
+        after = dict(item.split("=", 1) for item in out.split("\0") if "=" in item)
+        _WINE_VARS = {k: v for k, v in after.items() if base.get(k) != v}
+        _WINE_VARS["QV_BUILD"] = BUILD
+        if "WINELOADER" not in after:
+            _WINE_VARS["WINELOADER"] = None
     env = dict(os.environ)
-    env.setdefault("WINEPREFIX", os.path.join(BUILD, "wineprefix"))
-    env["WINEDEBUG"] = "-all"
-    env["WINEDLLOVERRIDES"] = "mscoree,mshtml=;winemenubuilder.exe=d"
-    env["WINEARCH"] = "win32"
+    for name, value in _WINE_VARS.items():
+        if value is None:
+            env.pop(name, None)
+        else:
+            env[name] = value
     return env
+
+
+def arch():
+    """The build's architecture: "x86" or "x64"."""
+    return wine_env()["QV_ARCH"]
 
 
 def wait_for(condition, timeout=60.0, interval=0.05, what="condition"):
