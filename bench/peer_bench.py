@@ -72,6 +72,20 @@ INNO = Peer("inno", "Inno", "quiview.iss", "TWizardForm", "Setup - Quiview versi
 PEERS = (NSIS, INNO)
 
 
+def unavailable(peer):
+    """Why `peer` cannot be set against this build, or None. A peer runs as
+    a program of the build's own architecture: NSIS has 64-bit stubs
+    (amd64-unicode); Inno Setup 6.4's compiler and installers are 32-bit."""
+    if peer is INNO and q.arch() == "x64":
+        return "Inno Setup 6.4's compiler and installers are 32-bit programs only"
+    return None
+
+
+def peers_here():
+    """The peers measured with this build."""
+    return tuple(p for p in PEERS if unavailable(p) is None)
+
+
 # --- building the peers' installers ------------------------------------------
 
 def file_digest(path):
@@ -92,11 +106,12 @@ def compiler_identity(peer):
 
 
 def fingerprint(peer, payload_digest, compiler):
-    """Digest of everything a peer's installer is made from."""
+    """Digest of everything a peer's installer is made from (the build's
+    architecture included)."""
     h = hashlib.sha256()
     with open(peer.script_path(), "rb") as f:
         script = f.read()
-    for part in (peer.name.encode(), compiler.encode(), script, payload_digest.encode()):
+    for part in (peer.name.encode(), q.arch().encode(), compiler.encode(), script, payload_digest.encode()):
         h.update(len(part).to_bytes(8, "little"))
         h.update(part)
     return h.hexdigest()
@@ -133,7 +148,9 @@ def build_nsis(stage, out, work):
     listing = os.path.join(work, "uninstall-list.nsh")
     with open(listing, "w", encoding="utf-8-sig") as f:  # the BOM makes makensis read UTF-8
         f.write(nsis_uninstall_list(stage))
-    subprocess.run(["nice", "makensis", "-V2", "-DPAYLOAD=" + stage, "-DUNINSTALL_LIST=" + listing,
+    # The installer's stubs and plugins are those of the build's architecture.
+    target = ["-XTarget amd64-unicode"] if q.arch() == "x64" else []
+    subprocess.run(["nice", "makensis", "-V2"] + target + ["-DPAYLOAD=" + stage, "-DUNINSTALL_LIST=" + listing,
                     "-DOUTFILE=" + out, NSIS.script_path()], check=True, stdout=subprocess.DEVNULL)
 
 
@@ -185,8 +202,10 @@ class Installers:
         with open(self._listing()) as f:
             return json.load(f)
 
-    def ensure(self, peers=PEERS, say=lambda text: None):
-        """Builds what is stale; returns the peers it built."""
+    def ensure(self, peers=None, say=lambda text: None):
+        """Builds what is stale (of `peers`, default: the peers measured with
+        this build); returns the peers it built."""
+        peers = peers_here() if peers is None else peers
         todo = [(p, compiler_identity(p)) for p in peers]
         todo = [(p, c) for p, c in todo if self.stale(p, c)]
         if not todo:
@@ -524,19 +543,18 @@ def main():
     big = Installers(folder, "200MiB", install_bench.big_payload())
     for installers in (demo, big):
         installers.ensure(say=say)
+    peers = peers_here()
     places = Places()
-    for peer in PEERS:
+    for peer in peers:
         clean_peer(places, peer)
     clean_ours(places)
     lines = []
 
     # Start-up, with the demo payload: ours from build/dist as startup.sh runs it.
     ours_exe = os.path.join(dist, "Install.exe")
-    starts = {
-        "ours": lambda: startup_ms(ours_exe, "UIMainFrame", "--quit-message", "1026"),
-        NSIS.label: lambda: startup_ms(demo.exe(NSIS), NSIS.window_class, "--title", NSIS.title),
-        INNO.label: lambda: startup_ms(demo.exe(INNO), INNO.window_class, "--title", INNO.title),
-    }
+    starts = {"ours": lambda: startup_ms(ours_exe, "UIMainFrame", "--quit-message", "1026")}
+    for peer in peers:
+        starts[peer.label] = (lambda p: lambda: startup_ms(demo.exe(p), p.window_class, "--title", p.title))(peer)
     say("start-up, %d runs each" % startup_runs)
     for start in starts.values():
         start()  # warms the caches
@@ -546,21 +564,22 @@ def main():
             measured[name].append(starts[name]())
     clean_ours(places)
     lines += comparison_lines("startup_visible", "ms", "%.1f", median(measured["ours"]),
-                              {p.label: median(measured[p.label]) for p in PEERS})
+                              {p.label: median(measured[p.label]) for p in peers})
 
     # Whole installations of the 208 MiB payload.
     say("whole installations of the 200 MiB payload, %d runs each" % install_runs)
     bundle = make_bundle(os.path.join(folder, "bundle-200MiB"), big.archive)
     files = big.files()
     ours = Ours(places, bundle, files)
-    runs = {"ours": [], NSIS.label: [], INNO.label: []}
+    runs = {"ours": []}
+    runs.update({p.label: [] for p in peers})
     try:
         for i in range(install_runs):
             for name in rotated(list(runs), i):
                 if name == "ours":
                     runs[name].append(ours.install())
                 else:
-                    peer = NSIS if name == NSIS.label else INNO
+                    peer = next(p for p in peers if p.label == name)
                     runs[name].append(install_peer(places, peer, big.exe(peer), files))
     finally:
         ours.close()
@@ -569,22 +588,23 @@ def main():
     whole = median(totals)
     pick = min(runs["ours"], key=lambda r: abs(r[0] + r[1] - whole))
     lines += comparison_lines("install_200MiB", "s", "%.2f", whole,
-                              {p.label: median(runs[p.label]) for p in PEERS})
+                              {p.label: median(runs[p.label]) for p in peers})
     lines.append("install_200MiB_ours_split: start-up %.2f s, click to finish %.2f s (-, -)" % pick)
     spread = lambda values: "%.2f-%.2f s" % (min(values), max(values))  # noqa: E731
     lines.append("install_200MiB_runs: ours %s, %s" % (spread(totals), ", ".join(
-        "%s %s" % (p.label, spread(runs[p.label])) for p in PEERS)))
+        "%s %s" % (p.label, spread(runs[p.label])) for p in peers)))
 
     # Sizes.
     lines += size_lines("size_demo", bundle_size(dist, demo.archive),
-                        {p.label: os.path.getsize(demo.exe(p)) for p in PEERS})
+                        {p.label: os.path.getsize(demo.exe(p)) for p in peers})
     lines += size_lines("size_200MiB", bundle_size(dist, big.archive),
-                        {p.label: os.path.getsize(big.exe(p)) for p in PEERS})
+                        {p.label: os.path.getsize(big.exe(p)) for p in peers})
     # What a menu builder still wrote after the last clean-up goes too.
     wait_for_menu_builder()
-    for peer in PEERS:
+    for peer in peers:
         remove_shortcut(places, peer.shortcut)
     remove_shortcut(places, "Quiview.lnk")
+    lines += ["not measured: %s (%s)" % (p.label, unavailable(p)) for p in PEERS if p not in peers]
     print("\n".join(lines))
 
 
