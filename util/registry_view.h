@@ -25,8 +25,8 @@ inline LONG DeleteRegKey32(HKEY root, const wchar_t* subKey) {
 inline LONG DeleteRegTree32(HKEY root, const wchar_t* subKey) {
 #ifdef _WIN64
     HKEY key = nullptr;
-    LONG status = ::RegOpenKeyExW(root, subKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE |
-                                                      kRegistry32View, &key);
+    LONG status = ::RegOpenKeyExW(
+        root, subKey, 0, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE | kRegistry32View, &key);
     if (status != ERROR_SUCCESS) return status;
     status = ::RegDeleteTreeW(key, nullptr);
     ::RegCloseKey(key);

@@ -56,8 +56,8 @@ RegValueGuard::~RegValueGuard() {
 
 void RegValueGuard::Set(DWORD type, const void* data, DWORD byteSize) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | kRegistry32View, nullptr, key.out(), nullptr) !=
-            ERROR_SUCCESS ||
+    if (::RegCreateKeyExW(root_, subKey_.c_str(), 0, nullptr, 0, KEY_SET_VALUE | kRegistry32View, nullptr, key.out(),
+                          nullptr) != ERROR_SUCCESS ||
         ::RegSetValueExW(key.get(), valueName_.c_str(), 0, type, static_cast<const BYTE*>(data), byteSize) !=
             ERROR_SUCCESS)
         throw std::runtime_error("cannot set registry value");
