@@ -73,10 +73,16 @@ def private_folders():
 # --- registry and settings -----------------------------------------------------
 
 def reg(*args):
-    """reg.exe in the registry view of the shipped 32-bit installer, which a
-    64-bit build reads too (Wine keeps HKCR apart in the two views)."""
-    view = ["/reg:32"] if q.arch() == "x64" else []
-    return q.run(["wine", "reg"] + list(args) + view, check=False)
+    """reg.exe as the shipped 32-bit installer sees the registry, which a
+    64-bit build reads too. Wine keeps HKCR apart in the two views where
+    Windows shares the keys the tests use (http, program ids), so a 64-bit
+    build's changes go to both views (the 64-bit shell reads the other),
+    and reads come from the 32-bit one."""
+    if q.arch() != "x64":
+        return q.run(["wine", "reg"] + list(args), check=False)
+    if args and args[0].lower() in ("add", "delete"):
+        q.run(["wine", "reg"] + list(args) + ["/reg:64"], check=False)
+    return q.run(["wine", "reg"] + list(args) + ["/reg:32"], check=False)
 
 
 def reg_value(key, name=None):
