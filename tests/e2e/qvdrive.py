@@ -235,8 +235,10 @@ def dialog(caption=None, skip=None, focus=None, timeout=30):
         if value:
             args += [option, value]
     code, values = probe(*args)
-    if code != 0:
+    if code == 2:
         raise TimeoutError("timed out waiting for a dialog box%s" % (" " + caption if caption else ""))
+    if code != 0:
+        raise RuntimeError("the probe ended with exit code %#x while waiting for a dialog box" % (code & 0xFFFFFFFF))
     values["text"] = values.get("text", "").replace("\\n", "\n")
     for button in ("ok", "cancel", "yes", "no"):
         if button in values:
