@@ -39,6 +39,11 @@ struct CipherFile {
     CipherFile* db = nullptr;
     sqlite3_int64 wordOffset = -1;
     std::uint32_t wordValue = 0;
+    // When the previous operation was a page image: the offset of the
+    // record's checksum that follows it, and what to add to that checksum on
+    // its way (see ImageSum); else -1.
+    sqlite3_int64 checksumOffset = -1;
+    std::uint32_t checksumShift = 0;
 };
 
 constexpr size_t kCipherFileSize = (sizeof(CipherFile) + 7) & ~size_t(7);
@@ -47,6 +52,12 @@ CipherFile* Cast(sqlite3_file* file) { return reinterpret_cast<CipherFile*>(file
 
 std::uint32_t BigEndian32(const unsigned char* p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+void PutBigEndian32(unsigned char* p, std::uint32_t value) {
+    p[0] = static_cast<unsigned char>(value >> 24);
+    p[1] = static_cast<unsigned char>(value >> 16);
+    p[2] = static_cast<unsigned char>(value >> 8);
+    p[3] = static_cast<unsigned char>(value);
 }
 
 // True if `page` (plain) is a first page of `pageSize` bytes: the header text,
@@ -272,11 +283,12 @@ int CheckFirstPage(CipherFile* f) {
 // ---- main journal -------------------------------------------------------------
 
 // A journal record is a 4-byte page number, the page image and a 4-byte
-// checksum; the header is written in chunks as large as a page when the page
-// size is the sector size. A page-sized read or write is an image only if it
-// directly follows the 4-byte page number (and that is not the marker of a
-// super-journal name). Images lie at offsets of 4 modulo 8, header chunks at
-// multiples of the sector size. Enciphering a header chunk corrupts recovery.
+// checksum, each written and read on its own; the header is written in
+// chunks as large as a page when the page size is the sector size. A
+// page-sized read or write is an image only if it directly follows the 4-byte
+// page number (and that is not the marker of a super-journal name). Images
+// lie at offsets of 4 modulo 8, header chunks at multiples of the sector size.
+// Enciphering a header chunk corrupts recovery.
 bool IsPageImage(const CipherFile* f, int amount, sqlite3_int64 offset) {
     return IsValidPageSize(amount) && offset % 8 == 4 && f->wordOffset == offset - 4 &&
            f->wordValue != std::uint32_t(kPendingByte / amount + 1);
@@ -289,29 +301,67 @@ void RememberOperation(CipherFile* f, int amount, sqlite3_int64 offset, const vo
     } else {
         f->wordOffset = -1;
     }
+    f->checksumOffset = -1;
+}
+
+// A record's checksum is the seed of its journal header plus this sum over
+// the image. The record must carry the checksum of the image as stored,
+// enciphered, while SQLite computes and checks it over the plain image. So
+// the checksum SQLite writes gets sum(stored) - sum(plain) added, which needs
+// no seed, and one read back gets sum(plain) - sum(stored) added: it reaches
+// SQLite as the checksum it expects exactly when it matches the stored image,
+// and a torn record still fails the check and ends playback.
+std::uint32_t ImageSum(const unsigned char* image, int pageSize) {
+    std::uint32_t sum = 0;
+    for (int i = pageSize - 200; i > 0; i -= 200) sum += image[i];
+    return sum;
+}
+
+// True if the operation is the 4-byte checksum right after a page image.
+bool IsImageChecksum(const CipherFile* f, int amount, sqlite3_int64 offset) {
+    return amount == 4 && offset == f->checksumOffset;
 }
 
 CodecContext* JournalCodec(CipherFile* f) { return f->db ? f->db->codec.get() : nullptr; }
 
 int JournalRead(CipherFile* f, void* buffer, int amount, sqlite3_int64 offset) {
     const bool image = IsPageImage(f, amount, offset);
+    const bool checksum = IsImageChecksum(f, amount, offset);
+    const std::uint32_t shift = f->checksumShift;
     const int rc = RealRead(f, buffer, amount, offset);
     RememberOperation(f, amount, offset, rc == SQLITE_OK ? buffer : nullptr);
+    if (rc != SQLITE_OK) return rc;
     CodecContext* c = JournalCodec(f);
-    if (image && c && rc == SQLITE_OK) {
+    unsigned char* bytes = static_cast<unsigned char*>(buffer);
+    if (image && c) {
         c->SetPageSize(amount);
-        PageCodec(c, static_cast<unsigned char*>(buffer), 0, kCodecReadCached);
+        const std::uint32_t storedSum = ImageSum(bytes, amount);
+        PageCodec(c, bytes, 0, kCodecReadCached);
+        f->checksumOffset = offset + amount;
+        f->checksumShift = ImageSum(bytes, amount) - storedSum;
+    } else if (checksum) {
+        PutBigEndian32(bytes, BigEndian32(bytes) + shift);
     }
     return rc;
 }
 
 int JournalWrite(CipherFile* f, const void* buffer, int amount, sqlite3_int64 offset) {
     const bool image = IsPageImage(f, amount, offset);
+    const bool checksum = IsImageChecksum(f, amount, offset);
+    const std::uint32_t shift = f->checksumShift;
     RememberOperation(f, amount, offset, buffer);
     CodecContext* c = JournalCodec(f);
+    unsigned char word[4];
     if (image && c) {
         c->SetPageSize(amount);
-        buffer = PageCodec(c, static_cast<unsigned char*>(const_cast<void*>(buffer)), f->wordValue, kCodecWriteJournal);
+        unsigned char* plain = static_cast<unsigned char*>(const_cast<void*>(buffer));
+        const unsigned char* stored = PageCodec(c, plain, f->wordValue, kCodecWriteJournal);
+        f->checksumOffset = offset + amount;
+        f->checksumShift = ImageSum(stored, amount) - ImageSum(plain, amount);
+        buffer = stored;
+    } else if (checksum) {
+        PutBigEndian32(word, BigEndian32(static_cast<const unsigned char*>(buffer)) + shift);
+        buffer = word;
     }
     return RealWrite(f, buffer, amount, offset);
 }
@@ -362,6 +412,7 @@ int CipherWrite(sqlite3_file* file, const void* buffer, int amount, sqlite3_int6
 CipherFile* Forget(sqlite3_file* file) {
     CipherFile* f = Cast(file);
     f->wordOffset = -1;
+    f->checksumOffset = -1;
     return f;
 }
 
