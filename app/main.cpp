@@ -19,23 +19,12 @@ const wchar_t kInstanceMutex[] = QV_INSTANCE_MUTEX;
 // its private folder is removed.
 const DWORD kHelperGraceMs = 30000;
 
-// A second start finds the first installer's window and shows it to the
-// user (restored if minimised) instead of silently doing nothing.
-void BringRunningInstallerToFront() {
-    HWND window = ::FindWindowW(QV_INSTALLER_WINDOW_CLASS, kInstallerTitle);
-    if (!window) return;
-    if (::IsIconic(window)) ::ShowWindow(window, SW_RESTORE);
-    ::SetForegroundWindow(window);
-}
-
 void RunInstaller(HINSTANCE instance) {
-    // Held until the process ends: a second installer sees it and leaves at once.
+    // Held until the process ends: a second installer sees it and leaves at
+    // once, with no window, no message and no signal to the running one.
     UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutex));
     const DWORD error = ::GetLastError();
-    if (!mutex || error == ERROR_ALREADY_EXISTS) {
-        BringRunningInstallerToFront();
-        return;
-    }
+    if (!mutex || error == ERROR_ALREADY_EXISTS) return;
 
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"resource\\inst");
