@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 #include <windows.h>
 #include <objbase.h>
@@ -88,14 +87,6 @@ std::string GetMachineId() {
     CMd5 md5;
     md5.Update(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
     return md5.HexDigest();
-}
-
-void PrefetchMachineId() {
-    try {
-        std::thread([] { GetMachineId(); }).detach();
-    } catch (...) {
-        // No thread to be had: the texts are gathered when first asked for.
-    }
 }
 
 int HardwareGatherCount() { return g_gatherCount; }

@@ -21,9 +21,6 @@ struct WmiConnection;  // the locator and services objects while gathering
 
 // The identifier; the first call gathers the hardware texts.
 std::string GetMachineId();
-// Starts gathering the texts on a thread of its own (WMI takes a while), so
-// that a later GetMachineId() finds them ready.
-void PrefetchMachineId();
 
 // The three texts, in the order the identifier uses them.
 struct HardwareTexts {

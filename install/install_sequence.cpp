@@ -30,9 +30,11 @@ void Report(const QvIntCallback& callback, int32_t value) {
 // written (a read-only or locked file, a link in the data folder) is caught
 // here instead of leaving an installation without its settings.
 bool RecordSettings(const InstallOptions& options) {
+    // In this order: "join", then the machine identifier, gathered here on
+    // the first call (WMI takes a while), then "uid".
     const std::string join = options.joinPlan ? "1" : "0";
-    const std::string uid = GetMachineId();
     SetJoin(join);
+    const std::string uid = GetMachineId();
     SetUid(uid);
     SetChannel(kDefaultChannel);
     SetVersion(kProductVersion);
