@@ -105,8 +105,6 @@ void CMainWnd::PrepareWindow() {
     SetIcon(128);
     CenterWindow();
     ShowWindow(true);
-    // Ready by the time the install button is pressed.
-    PrefetchMachineId();
 }
 
 LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
@@ -316,12 +314,13 @@ void CMainWnd::OpenAgreementPage() { OpenWebPage(L"/protocol.html"); }
 void CMainWnd::OpenExperiencePage() { OpenWebPage(L"/userexperience.html"); }
 
 // The viewer this run installed, started for the user without the
-// installer's elevation and handles. Its folder is the one the installation
-// went to, never what the registry (which any program of the user can
-// change) says now.
+// installer's elevation and handles, with the hidden show state (the viewer
+// shows its own window) and the installer's own working folder. Its folder
+// is the one the installation went to, never what the registry (which any
+// program of the user can change) says now.
 void CMainWnd::LaunchViewer() {
     if (!m_session.Completed()) return;
     std::wstring folder = m_session.InstallFolder();
     while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    StartAsInteractiveUser(folder + L"\\" + kViewerFile, std::wstring(), folder);
+    StartAsInteractiveUser(folder + L"\\" + kViewerFile, std::wstring(), std::wstring(), SW_HIDE);
 }

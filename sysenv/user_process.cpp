@@ -84,12 +84,20 @@ std::wstring CommandLine(const std::wstring& program, const std::wstring& argume
     return line;
 }
 
-bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstring& arguments,
-                    const std::wstring& folder) {
-    std::wstring line = CommandLine(program, arguments);
-    UserEnvironment environment(token);
+// Start-up information with the show-window flag set to `show`.
+STARTUPINFOW StartupInfo(int show) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(show);
+    return startup;
+}
+
+bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstring& arguments,
+                    const std::wstring& folder, int show) {
+    std::wstring line = CommandLine(program, arguments);
+    UserEnvironment environment(token);
+    STARTUPINFOW startup = StartupInfo(show);
     wchar_t desktop[] = L"winsta0\\default";
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION info = {};
@@ -101,10 +109,9 @@ bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstrin
     return true;
 }
 
-bool StartDirectly(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+bool StartDirectly(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder, int show) {
     std::wstring line = CommandLine(program, arguments);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOW startup = StartupInfo(show);
     PROCESS_INFORMATION info = {};
     if (!::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &startup, &info))
@@ -148,18 +155,28 @@ ComPtr<IShellDispatch2> DesktopShell() {
 
 // Asks the desktop shell (which runs unelevated as the user) to start the
 // program, so that it runs as the shell does.
-bool StartThroughShell(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+// The shell runs in a folder of its own, so "no folder" is passed on as this
+// process's current folder, which a process started here would inherit.
+bool StartThroughShell(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                       int show) {
     if (!::GetShellWindow()) return false;
+    std::wstring where = folder;
+    if (where.empty()) {
+        std::vector<wchar_t> current(::GetCurrentDirectoryW(0, nullptr) + 1);
+        const DWORD length = ::GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
+        if (length == 0 || length >= current.size()) return false;
+        where.assign(current.data(), length);
+    }
     ComScope com(ComScope::kApartment);
     ComPtr<IShellDispatch2> shell = DesktopShell();
     if (!shell) return false;
     UniqueBstr file(::SysAllocString(program.c_str()));
-    Variant args(arguments.c_str()), directory(folder.c_str()), operation(L"open"),
-        show(static_cast<long>(SW_SHOWNORMAL));
-    return file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *show));
+    Variant args(arguments.c_str()), directory(where.c_str()), operation(L"open"), showState(static_cast<long>(show));
+    return file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *showState));
 }
 
-bool StartForConsoleUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+bool StartForConsoleUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                         int show) {
     HMODULE kernel = GetOrLoadModule(L"kernel32.dll");
     HMODULE wts = GetOrLoadModule(L"wtsapi32.dll");
     auto consoleSession = LookupProc<WTSGetActiveConsoleSessionIdFn>(kernel, "WTSGetActiveConsoleSessionId");
@@ -172,9 +189,9 @@ bool StartForConsoleUser(const std::wstring& program, const std::wstring& argume
     if (ElevationType(user.get()) == TokenElevationTypeFull) {
         UniqueHandle twin = LimitedTwin(user.get());
         if (!twin) return false;
-        return StartWithToken(twin.get(), program, arguments, folder);
+        return StartWithToken(twin.get(), program, arguments, folder, show);
     }
-    return StartWithToken(user.get(), program, arguments, folder);
+    return StartWithToken(user.get(), program, arguments, folder, show);
 }
 
 }  // namespace
@@ -199,17 +216,18 @@ bool IsProcessElevated() {
     return elevation.TokenIsElevated != 0;
 }
 
-bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                            int show) {
     try {
         switch (GetProcessRights()) {
         case ProcessRights::kOrdinary:
-        case ProcessRights::kFullAdmin: return StartDirectly(program, arguments, folder);
-        case ProcessRights::kSystem: return StartForConsoleUser(program, arguments, folder);
+        case ProcessRights::kFullAdmin: return StartDirectly(program, arguments, folder, show);
+        case ProcessRights::kSystem: return StartForConsoleUser(program, arguments, folder, show);
         case ProcessRights::kElevated: {
-            if (StartThroughShell(program, arguments, folder)) return true;
+            if (StartThroughShell(program, arguments, folder, show)) return true;
             UniqueHandle own = OwnToken();
             UniqueHandle twin = own ? LimitedTwin(own.get()) : UniqueHandle();
-            return twin && StartWithToken(twin.get(), program, arguments, folder);
+            return twin && StartWithToken(twin.get(), program, arguments, folder, show);
         }
         }
         return false;

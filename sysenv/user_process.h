@@ -20,11 +20,13 @@ ProcessRights GetProcessRights();
 // True when the process's token reports elevation (TokenElevation).
 bool IsProcessElevated();
 
-// Starts `program` (a full path) with `arguments` in `folder` as the
+// Starts `program` (a full path) with `arguments` in `folder` (empty: this
+// process's current folder) with the show-window flag set to `show`, as the
 // interactive user without elevation, with no inherited handles. Routes, in
 // order: an ordinary or fully privileged admin process starts it itself; an
 // elevated one asks the desktop shell to start it (so it runs as the shell
 // does), else starts it with its own limited twin token; the system account
 // starts it with the console user's token. Nothing is started when no route
 // gives an unelevated process. True when the program was started.
-bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder);
+bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                            int show);

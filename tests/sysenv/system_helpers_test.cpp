@@ -193,7 +193,8 @@ TEST(Processes, StartedForTheUserWithoutElevationOrHandles) {
     UniqueHandle event(::CreateEventW(&inheritable, TRUE, FALSE, nullptr));
     ASSERT_TRUE(event);
     const std::wstring handle = std::to_wstring(reinterpret_cast<ULONG_PTR>(event.get()));
-    ASSERT_TRUE(StartAsInteractiveUser(qvtest::ChildPath(), L"rights \"" + out + L"\" " + handle, dir.path()));
+    ASSERT_TRUE(
+        StartAsInteractiveUser(qvtest::ChildPath(), L"rights \"" + out + L"\" " + handle, dir.path(), SW_SHOWNORMAL));
     // The report is complete once its last line is there.
     std::wstring report;
     for (int i = 0; i < 600 && report.find(L"cwd=") == std::wstring::npos; ++i) {
@@ -207,5 +208,5 @@ TEST(Processes, StartedForTheUserWithoutElevationOrHandles) {
     EXPECT_NE(report.find(L"inherited=0\n"), std::wstring::npos) << report;
     EXPECT_NE(report.find(L"cwd=" + dir.path() + L"\n"), std::wstring::npos) << report;
 
-    EXPECT_FALSE(StartAsInteractiveUser(dir / L"no-such-program.exe", L"", dir.path()));
+    EXPECT_FALSE(StartAsInteractiveUser(dir / L"no-such-program.exe", L"", dir.path(), SW_SHOWNORMAL));
 }
