@@ -45,12 +45,8 @@ void CMainWnd::StartInstall() {
     // A folder no installation may take: said so, and the page stays as it was.
     switch (CInstallSession::CheckFolder(m_installDir, ModuleFolder())) {
     case FolderVerdict::kAllowed: break;
-    case FolderVerdict::kInvalid:
-        ::MessageBoxW(m_hWnd, kInvalidFolderText, kInvalidFolderCaption, MB_OK | MB_ICONWARNING);
-        return;
-    case FolderVerdict::kReserved:
-        ::MessageBoxW(m_hWnd, kReservedFolderText, kProductCaption, MB_OK | MB_ICONWARNING);
-        return;
+    case FolderVerdict::kInvalid: ::MessageBoxW(nullptr, kInvalidFolderText, kInvalidFolderCaption, MB_OK); return;
+    case FolderVerdict::kReserved: ::MessageBoxW(nullptr, kReservedFolderText, kProductCaption, MB_OK); return;
     }
 
     m_beginPage->SetVisible(false);

@@ -285,6 +285,7 @@ class AppTest(t.InstallerFixture):
         box = q.dialog()
         self.assertEqual(box["caption"], caption)
         self.assertEqual(box["text"], text)
+        self.assertEqual((box["owner"], box["icon"]), ("0", "0"), "a box without owner window and icon")
         q.screenshot(os.path.join(SHOTS, shot + ".png"))
         q.answer(box, "ok")
 
@@ -384,6 +385,10 @@ class StartupTest(AppTest):
                          "settings after start-up")
         state = first.state()
         self.assertEqual((state["visible"], state["iconic"], state["zoomed"]), (1, 0, 0), "window state %r" % state)
+        # Start-up runs on one thread: nothing is gathered in the background
+        # while the first page shows (the machine identifier waits for the
+        # installation).
+        self.assertEqual(state["threads"], 1, "threads of the installer at its first page")
         self.assertEqual(state["rect"][2:], (608, 456), "window state %r" % state)
 
         # A second installer ends at once with 0 and touches nothing.
@@ -668,6 +673,13 @@ class InstallTest(AppTest):
         self.assertTrue(len(lines) == 1 and lines[0].startswith("ImgShell.exe\t\""), "viewer starts: %r" % lines)
         with open(os.path.join(viewer_dir, "elevation.log")) as f:
             self.assertEqual(f.read(), "0", "the viewer runs elevated")
+        # Started hidden (the viewer shows its own window) in the installer's
+        # own working folder (the bundle it was started from).
+        with open(os.path.join(viewer_dir, "start.log"), encoding="utf-8") as f:
+            start = dict(line.split("=", 1) for line in f.read().splitlines())
+        self.assertEqual(start["show"], "0", "the viewer's show state")
+        self.assertEqual(start["folder"].rstrip("\\").lower(), q.windows_path(app.bundle_folder).rstrip("\\").lower(),
+                         "the viewer's working folder")
         self.assertFalse(os.path.exists(os.path.join(launch, "record.log")), "the planted with.exe ran")
         self.assertFalse(os.path.exists(os.path.join(planted_dir, "record.log")), "the registry's program ran")
 

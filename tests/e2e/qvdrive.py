@@ -228,7 +228,7 @@ def dialog(caption=None, skip=None, focus=None, timeout=30):
     """Waits for a visible dialog box (a message box or the folder dialog),
     with that caption if given, other than the box `skip` (its "hwnd"), and
     with the keyboard focus in a control of class `focus` if given. Returns
-    {caption, text, focus, hwnd, pid, elevated} and the screen centres of the
+    {caption, text, focus, owner, icon, hwnd, pid, elevated} and the screen centres of the
     buttons it shows (ok, cancel, yes, no) as (x, y)."""
     args = ["msgbox", "--timeout", int(timeout * 1000)]
     for option, value in (("--caption", caption), ("--skip", skip), ("--focus", focus)):

@@ -146,6 +146,7 @@ class Installer:
     def __init__(self, bundle=DIST, exe="Install.exe", env=None, shots=None, timeout=90):
         self.shots = shots or SHOTS
         self._folder = None
+        self.bundle_folder = bundle
         self.program = q.Program(os.path.join(bundle, exe), cwd=bundle, env=env)
         try:
             self.window = q.wait_window(TITLE, timeout=timeout)
@@ -231,11 +232,12 @@ class Installer:
         return self._folder
 
     def state(self):
-        """The window's visible, iconic, zoomed and foreground flags (ints) and rect."""
+        """The window's visible, iconic, zoomed and foreground flags, the number
+        of threads of its process (ints) and rect."""
         code, values = q.probe("window")
         if code != 0:
             return None
-        state = {name: int(values[name]) for name in ("visible", "iconic", "zoomed", "foreground")}
+        state = {name: int(values[name]) for name in ("visible", "iconic", "zoomed", "foreground", "threads")}
         state["rect"] = tuple(int(v) for v in values["rect"].split(","))
         return state
 
@@ -259,10 +261,14 @@ class Installer:
         self.program.close()
 
 
-def message_box(caption):
-    """The text of the message box with this caption, answered with a real click on OK."""
+def message_box(caption, installers=True):
+    """The text of the message box with this caption, answered with a real
+    click on OK. The installer's own boxes have no owner window and no icon
+    (`installers` False for a box of the helper library's)."""
     box = q.dialog(caption)
     q.answer(box, "ok")
+    if installers and (box.get("owner"), box.get("icon")) != ("0", "0"):
+        raise AssertionError("message box %r has an owner window or an icon: %r" % (box["text"], box))
     return box["text"]
 
 

@@ -13,13 +13,16 @@
 //                               caption, text (a line break as "\n"), the
 //                               screen centres of the buttons it has (ok,
 //                               cancel, yes, no as x,y), the class of the
-//                               focused control, its window, and the process
-//                               that shows it with that process's elevation
+//                               focused control, whether it has an owner
+//                               window and shows an icon (1 or 0), its
+//                               window, and the process that shows it with
+//                               that process's elevation
 //   qvprobe gone HWND [--timeout MS]
 //                               waits (default 20 s) until that window is no
 //                               longer visible
 //   qvprobe window              the installer window's state: visible,
-//                               iconic, zoomed, foreground, rect=x,y,w,h
+//                               iconic, zoomed, foreground, the number of
+//                               threads of its process, rect=x,y,w,h
 //   qvprobe folder              the text of the installer's folder box
 //   qvprobe progress N...       posts the progress message with each N, in order
 //   qvprobe quit                posts the installer's quit request
@@ -31,6 +34,7 @@
 //                               for it and exits with its exit code
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -107,6 +111,26 @@ void PrintButton(HWND box, int id, const char* name) {
     }
 }
 
+// Whether the box shows an icon: a visible static control of the icon type
+// that holds one.
+BOOL CALLBACK FindIcon(HWND child, LPARAM found) {
+    wchar_t name[16] = {};
+    ::GetClassNameW(child, name, 16);
+    const LONG_PTR style = ::GetWindowLongPtrW(child, GWL_STYLE);
+    if (::lstrcmpiW(name, L"Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && ::IsWindowVisible(child) &&
+        ::SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+        *reinterpret_cast<bool*>(found) = true;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+bool ShowsIcon(HWND box) {
+    bool found = false;
+    ::EnumChildWindows(box, FindIcon, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
 int ReportDialog(const std::wstring& caption, HWND skip, const std::wstring& focus, DWORD timeoutMs) {
     const DWORD start = ::GetTickCount();
     for (;;) {
@@ -120,6 +144,7 @@ int ReportDialog(const std::wstring& caption, HWND skip, const std::wstring& foc
             PrintButton(box, IDYES, "yes");
             PrintButton(box, IDNO, "no");
             Print("focus", FocusClass(box));
+            std::printf("owner=%d\nicon=%d\n", ::GetWindow(box, GW_OWNER) ? 1 : 0, ShowsIcon(box) ? 1 : 0);
             DWORD pid = 0;
             ::GetWindowThreadProcessId(box, &pid);
             std::printf("hwnd=%lu\npid=%lu\nelevated=%d\n", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(box)),
@@ -140,14 +165,29 @@ int WaitGone(HWND window, DWORD timeoutMs) {
     return 0;
 }
 
+// The number of threads of a process (-1 when they cannot be listed).
+int ThreadCount(DWORD pid) {
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snapshot.get(), &entry); more; more = ::Thread32Next(snapshot.get(), &entry))
+        if (entry.th32OwnerProcessID == pid) ++count;
+    return count;
+}
+
 int ReportWindow() {
     HWND window = Installer();
     if (!window) return 2;
     RECT rc = {};
     ::GetWindowRect(window, &rc);
-    std::printf("visible=%d\niconic=%d\nzoomed=%d\nforeground=%d\nrect=%ld,%ld,%ld,%ld\n",
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(window, &pid);
+    std::printf("visible=%d\niconic=%d\nzoomed=%d\nforeground=%d\nthreads=%d\nrect=%ld,%ld,%ld,%ld\n",
                 ::IsWindowVisible(window) ? 1 : 0, ::IsIconic(window) ? 1 : 0, ::IsZoomed(window) ? 1 : 0,
-                ::GetForegroundWindow() == window ? 1 : 0, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
+                ::GetForegroundWindow() == window ? 1 : 0, ThreadCount(pid), rc.left, rc.top, rc.right - rc.left,
+                rc.bottom - rc.top);
     return 0;
 }
 
