@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
-"""Checks the import tables of a build's binaries with objdump of the build's
-own architecture; runs no Windows code, so it runs for every architecture
-that is built, whether or not this machine can run it.
+"""Checks a build's binaries as files: their import tables with objdump of
+the build's own architecture, and the architecture their manifests declare.
+Runs no Windows code, so it runs for every architecture that is built,
+whether or not this machine can run it.
 
 - The shipped programs and libraries import by name only the libraries the
   system maps from its own folder whatever the search order (and our own UI
@@ -11,7 +12,9 @@ that is built, whether or not this machine can run it.
   import library that exports it as code (the 64-bit oleacc, msftedit and
   riched20 ones do) hands the program the address of a jump stub as the
   identifier whenever it is linked before uuid, so every call names an
-  interface that does not exist."""
+  interface that does not exist.
+- The programs' manifests declare the build's own architecture (a 64-bit
+  program that declares x86 is refused by Windows)."""
 import os
 import re
 import subprocess
@@ -19,6 +22,7 @@ import sys
 import unittest
 
 BUILD = os.environ["QV_BUILD"]
+ARCH = os.environ["QV_ARCH"]
 OBJDUMP = os.environ["QV_OBJDUMP"]
 DIST = os.path.join(BUILD, "dist")
 STAGE = os.path.join(BUILD, "payload-stage")
@@ -73,6 +77,18 @@ class ImportTest(unittest.TestCase):
                 self.assertEqual(wrong, [], "%s takes identifiers from %s's import library as code; "
                                  "link uuid before it" % (os.path.relpath(binary, BUILD), library))
         self.assertGreater(checked, 20)
+
+
+class ManifestTest(unittest.TestCase):
+    def test_programs_declare_the_build_architecture(self):
+        wanted = {"x86": "x86", "x64": "amd64"}[ARCH]
+        for binary, name in ((os.path.join(DIST, "Install.exe"), "Quiview.Install"),
+                             (os.path.join(STAGE, "Uninstall.exe"), "Quiview.Uninstall")):
+            with open(binary, "rb") as f:
+                data = f.read()
+            # The manifest resource is stored as it was written (UTF-8).
+            found = re.findall(rb'name="%s"[^>]*processorArchitecture="([^"]*)"' % name.encode(), data)
+            self.assertEqual(found, [wanted.encode()], os.path.basename(binary))
 
 
 if __name__ == "__main__":
