@@ -11,7 +11,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "identity/machine_id.h"
 #include "install/channel_detector.h"
 #include "settings/settings_store.h"
 #include "sysenv/browser.h"
@@ -298,15 +297,18 @@ void CMainWnd::BrowseInstallFolder() {
     m_installDir = folder;
 }
 
+// The browser is whatever program the user's registry names (any program of
+// the user can change that), so it runs as the user without the installer's
+// elevation and handles, like the viewer.
 void CMainWnd::OpenWebPage(const wchar_t* path) {
     std::wstring address = std::wstring(L"http://") + kWebHost + path;
     std::wstring browser = DefaultBrowserPath();
     if (!browser.empty()) {
-        ::ShellExecuteW(nullptr, L"open", browser.c_str(), address.c_str(), nullptr, SW_SHOWNORMAL);
+        StartAsInteractiveUser(browser, address, std::wstring(), SW_SHOWNORMAL);
     } else {
-        // No browser program is known: the shell opens the address with
-        // whatever the system associates with it.
-        ::ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        // No browser program is known: the address is opened with whatever
+        // the system associates with it.
+        OpenAsInteractiveUser(address);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <exdisp.h>
 #include <objbase.h>
+#include <shellapi.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shobjidl.h>
@@ -228,6 +229,30 @@ bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arg
             UniqueHandle own = OwnToken();
             UniqueHandle twin = own ? LimitedTwin(own.get()) : UniqueHandle();
             return twin && StartWithToken(twin.get(), program, arguments, folder, show);
+        }
+        }
+        return false;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool OpenAsInteractiveUser(const std::wstring& target) {
+    try {
+        switch (GetProcessRights()) {
+        case ProcessRights::kOrdinary:
+        case ProcessRights::kFullAdmin:
+            return reinterpret_cast<INT_PTR>(
+                       ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) > 32;
+        case ProcessRights::kElevated:
+        case ProcessRights::kSystem: {
+            // The shell's own "open" of the target, run by a process of the
+            // user's: the system's rundll32 calls it there.
+            wchar_t system[MAX_PATH] = {};
+            const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+            if (length == 0 || length >= MAX_PATH) return false;
+            return StartAsInteractiveUser(std::wstring(system) + L"\\rundll32.exe",
+                                          L"shell32.dll,ShellExec_RunDLL " + target, std::wstring(), SW_SHOWNORMAL);
         }
         }
         return false;

@@ -30,3 +30,10 @@ bool IsProcessElevated();
 // gives an unelevated process. True when the program was started.
 bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
                             int show);
+
+// Opens `target` (an address or a document) with the program the system
+// associates with it, as the interactive user without elevation: an ordinary
+// process asks the shell itself; an elevated one or the system account has
+// the shell's "open" run by an unelevated process of the user's. True when
+// that was started.
+bool OpenAsInteractiveUser(const std::wstring& target);

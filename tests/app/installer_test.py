@@ -491,6 +491,9 @@ class WindowTest(AppTest):
         app.click("btn_agree")
         lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the browser for the agreement")
         self.assertTrue(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        elevation = os.path.join(os.path.dirname(record), "elevation.log")
+        with open(elevation) as f:
+            self.assertEqual(f.read(), "0", "the browser runs elevated")
         app.click("btn_join")
         lines = q.wait_for(lambda: len(lines_of(record)) >= 2 and lines_of(record), 30, 0.2, "the browser again")
         self.assertTrue(lines[1].endswith(WEB + "/userexperience.html"), "plan address: %r" % lines[1])
@@ -506,6 +509,8 @@ class WindowTest(AppTest):
         app.click("btn_agree")
         lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the shell's association for the address")
         self.assertIn(WEB + "/protocol.html", lines[0], "address through the association")
+        with open(elevation) as f:
+            self.assertEqual(f.read(), "0", "the associated browser runs elevated")
 
         # Dragging the top strip moves the window; a double click there
         # changes nothing.
@@ -792,6 +797,9 @@ class KeyboardTest(AppTest):
         q.key("Return")
         lines = q.wait_for(lambda: lines_of(record), 30, 0.2, "the browser for the agreement")
         self.assertTrue(lines[0].endswith(WEB + "/protocol.html"), "agreement address: %r" % lines[0])
+        elevation = os.path.join(os.path.dirname(record), "elevation.log")
+        with open(elevation) as f:
+            self.assertEqual(f.read(), "0", "the browser runs elevated")
         q.key("Tab")
         self.wait_focus("chk_join", "Tab to the plan box")
         q.key("space")
