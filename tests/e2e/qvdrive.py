@@ -64,11 +64,22 @@ def run(args, check=True, **kw):
     return subprocess.run(args, check=check, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=wine_env(), **kw)
 
 
+_last_probe = {}
+
+
 def probe(*args):
     """Runs the probe program: (exit code, {name: value} of its output lines)."""
     out = run(["wine", PROBE] + [str(a) for a in args], check=False)
     text = out.stdout.decode("utf-8", "replace")
+    _last_probe.update(args=args, code=out.returncode, stderr=out.stderr.decode("utf-8", "replace")[-2000:])
     return out.returncode, dict(line.split("=", 1) for line in text.splitlines() if "=" in line)
+
+
+def probe_failure():
+    """What the last probe run said, for an error message."""
+    return "probe %s: exit code %#x, stderr %r" % (list(_last_probe.get("args", ())),
+                                                   _last_probe.get("code", 0) & 0xFFFFFFFF,
+                                                   _last_probe.get("stderr", ""))
 
 
 def windows_path(path):
@@ -238,7 +249,7 @@ def dialog(caption=None, skip=None, focus=None, timeout=30):
     if code == 2:
         raise TimeoutError("timed out waiting for a dialog box%s" % (" " + caption if caption else ""))
     if code != 0:
-        raise RuntimeError("the probe ended with exit code %#x while waiting for a dialog box" % (code & 0xFFFFFFFF))
+        raise RuntimeError("the probe failed while waiting for a dialog box: " + probe_failure())
     values["text"] = values.get("text", "").replace("\\n", "\n")
     for button in ("ok", "cancel", "yes", "no"):
         if button in values:
@@ -248,8 +259,11 @@ def dialog(caption=None, skip=None, focus=None, timeout=30):
 
 def wait_dialog_gone(box, timeout=20):
     """Waits until the dialog box `box` (from dialog()) is no longer shown."""
-    if probe("gone", box["hwnd"], "--timeout", int(timeout * 1000))[0] != 0:
+    code = probe("gone", box["hwnd"], "--timeout", int(timeout * 1000))[0]
+    if code == 2:
         raise TimeoutError("timed out waiting for the dialog box %r to close" % box.get("caption"))
+    if code != 0:
+        raise RuntimeError("the probe failed while waiting for a dialog box to close: " + probe_failure())
 
 
 def answer(box, button="ok"):
