@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <cstring>
 #include <vector>
 
 #include "install/private_folder.h"
@@ -89,15 +90,74 @@ ElevatedRun RunElevated(const std::wstring& program, const std::wstring& argumen
     return ::GetExitCodeProcess(process.get(), &exitCode) ? ElevatedRun::kRan : ElevatedRun::kFailed;
 }
 
-bool RunCopyAndWait(const std::wstring& program, const std::wstring& tempFolder, const std::wstring& arguments,
-                    DWORD& exitCode) {
+UniqueFile OpenOwnImage() {
+    const std::wstring self = OwnProgramPath();
+    if (self.empty()) return UniqueFile();
+    // Nobody may write to or rename the file while it is held; where the
+    // system will not grant that beside the running image, renaming is
+    // allowed, as the handle keeps reading the same file whatever its name.
+    for (DWORD share : {DWORD(FILE_SHARE_READ), DWORD(FILE_SHARE_READ | FILE_SHARE_DELETE)}) {
+        UniqueFile file(
+            ::CreateFileW(self.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return file;
+    }
+    return UniqueFile();
+}
+
+namespace {
+
+bool Rewind(HANDLE file) {
+    LARGE_INTEGER start = {};
+    return ::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Writes the whole content of `source` into the new file `path`.
+bool CopyContent(HANDLE source, const std::wstring& path) {
+    if (!Rewind(source)) return false;
+    UniqueFile target(
+        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) return false;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        DWORD got = 0, written = 0;
+        if (!::ReadFile(source, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
+        if (got == 0) return true;
+        if (!::WriteFile(target.get(), buffer.data(), got, &written, nullptr) || written != got) return false;
+    }
+}
+
+// Whether two open files hold the same bytes.
+bool SameContent(HANDLE a, HANDLE b) {
+    if (!Rewind(a) || !Rewind(b)) return false;
+    std::vector<char> left(1 << 16), right(1 << 16);
+    for (;;) {
+        DWORD gotLeft = 0, gotRight = 0;
+        if (!::ReadFile(a, left.data(), static_cast<DWORD>(left.size()), &gotLeft, nullptr) ||
+            !::ReadFile(b, right.data(), static_cast<DWORD>(right.size()), &gotRight, nullptr) || gotLeft != gotRight)
+            return false;
+        if (gotLeft == 0) return true;
+        if (std::memcmp(left.data(), right.data(), gotLeft) != 0) return false;
+    }
+}
+
+}  // namespace
+
+bool RunCopyAndWait(HANDLE image, const std::wstring& tempFolder, const std::wstring& arguments, DWORD& exitCode) {
+    if (!image || image == INVALID_HANDLE_VALUE) return false;
     // Open to this account alone (to Administrators when elevated) and held
     // against renaming while the copy runs from it. When the copy ends this
     // process, the folder is left behind for the copy to hand to the system.
     CPrivateFolder folder;
     if (!folder.Create(tempFolder, kCopyFolderPrefix)) return false;
     const std::wstring copy = folder.Path() + L"\\" + kCopyName;
-    if (!::CopyFileW(program.c_str(), copy.c_str(), TRUE)) return false;
+    // The copy is made from the file this process opened when it started,
+    // never from its path again (a program put there meanwhile is not
+    // copied), then held against writing while it is checked against that
+    // file and started.
+    if (!CopyContent(image, copy)) return false;
+    UniqueFile check(::CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!check || !SameContent(image, check.get())) return false;
     std::wstring line = L"\"" + copy + L"\" " + arguments;
     const std::wstring current = SystemFolder();
     STARTUPINFOW startup = {};
@@ -108,6 +168,7 @@ bool RunCopyAndWait(const std::wstring& program, const std::wstring& tempFolder,
         return false;
     UniqueHandle process(started.hProcess), thread(started.hThread);
     thread.reset();
+    check.reset();
     ::WaitForSingleObject(process.get(), INFINITE);
     return ::GetExitCodeProcess(process.get(), &exitCode) != FALSE;
 }

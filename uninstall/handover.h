@@ -43,12 +43,16 @@ enum class ElevatedRun { kRan, kDeclined, kFailed };
 // code, kDeclined when the user refused the elevation.
 ElevatedRun RunElevated(const std::wstring& program, const std::wstring& arguments, DWORD& exitCode);
 
-// Copies `program` into a new private folder in `tempFolder`, starts the copy
-// with `arguments` and waits for it (or for the copy to end this process).
-// True with the copy's exit code once it ended; false when no copy could be
-// made or started (nothing was started then).
-bool RunCopyAndWait(const std::wstring& program, const std::wstring& tempFolder, const std::wstring& arguments,
-                    DWORD& exitCode);
+// This program's file, opened for reading and held against writing (and,
+// where the system allows it beside the running image, renaming) from the
+// start: what the copy is made of. Empty on failure.
+UniqueFile OpenOwnImage();
+// Copies the content of `image` (from OpenOwnImage) into a new private folder
+// in `tempFolder`, checks the copy against it, starts the copy with
+// `arguments` and waits for it (or for the copy to end this process). True
+// with the copy's exit code once it ended; false when no copy could be made,
+// checked or started (nothing was started then).
+bool RunCopyAndWait(HANDLE image, const std::wstring& tempFolder, const std::wstring& arguments, DWORD& exitCode);
 // The prefix of the private folders of the copies.
 extern const wchar_t kCopyFolderPrefix[];
 

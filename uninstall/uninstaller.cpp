@@ -66,6 +66,9 @@ int RunCopy(const UninstallOptions& options) {
 // The original in the installation folder.
 int RunOriginal(const UninstallOptions& options) {
     const std::wstring self = OwnProgramPath();
+    // Opened before anything is asked: the copy is made of this file, not of
+    // whatever lies at its path by the time the user has answered.
+    UniqueFile image = OpenOwnImage();
     const std::wstring folder = FolderOf(self);
     // An installation reached through a link: the removal touches nothing and says so.
     if (!self.empty() && PathHasLink(folder) && FileExists(ManifestPath(folder)))
@@ -94,7 +97,10 @@ int RunOriginal(const UninstallOptions& options) {
     DWORD code = 0;
     const std::wstring arguments =
         JoinArguments(CopyArguments(options.silent, removeSettings, self, ::GetCurrentProcessId(), options.elevatedBy));
-    if (RunCopyAndWait(self, CUserFolders::Instance().TempFolder(), arguments, code)) return PassedOnExitCode(code);
+    const bool ran = RunCopyAndWait(image.get(), CUserFolders::Instance().TempFolder(), arguments, code);
+    // The original's file is held no longer: the copy removes it once this process has ended.
+    image.reset();
+    if (ran) return PassedOnExitCode(code);
     // No copy to be had: remove from here. This program's own file is then
     // moved aside and goes at the next restart, and so does its folder.
     ComScope com(ComScope::kApartment);  // for reading the shortcut

@@ -28,6 +28,8 @@ NOT_INSTALLED = "此文件夹中没有 Quiview 的安装记录，未删除任何
 MANIFEST = "manifest.lst"
 COPY_PREFIX = "Quiview-uninstall-"
 USER_FILE = "我的笔记.txt"
+# Stands in for a program of the user's: notes in record.log beside itself that it ran.
+RECORDER = os.path.join(q.BUILD, "tests", "app", "app_recorder.exe")
 
 
 def answer(button, skip=None):
@@ -223,6 +225,27 @@ class UninstallerTest(t.InstallerFixture):
             self.assertFalse(os.path.exists(self.config()))
             self.assertFalse(os.path.exists(self.shortcut()))
             self.assertIsNone(self.uninstall_value("InstallLocation"))
+
+    def test_a_program_put_at_its_path_while_it_asks_is_not_copied(self):
+        # While the question shows, a program of the user's takes the
+        # uninstaller's place. What is copied and started is the uninstaller
+        # that was started: the installation goes and the program never runs.
+        self.install_and_list()
+        program = self.run_uninstaller([self.exe_win], wait=False)
+        first = q.dialog(CAPTION)
+        self.assertEqual(first["text"], ASK_REMOVE)
+        planted = os.path.join(self.folder, "Uninstall.exe")
+        shutil.copy(RECORDER, planted + ".new")
+        os.replace(planted + ".new", planted)
+        q.answer(first, "yes")
+        second = answer("no", skip=first)  # the settings stay
+        answer("ok", skip=second)
+        program.wait(60)
+        q.wait_for(lambda: not copies_running(), 120, 0.1, "the uninstaller's copy to end")
+        self.assertEqual(glob.glob(os.path.join(self.temp, COPY_PREFIX + "*", "record.log")), [],
+                         "the planted program ran")
+        self.assertFalse(os.path.exists(os.path.join(self.folder, "ImgShell.exe")), "the viewer stayed")
+        self.assertFalse(os.path.exists(self.shortcut()))
 
     def test_changed_files_and_links_stay_and_what_links_lead_to_is_untouched(self):
         self.install_and_list()
