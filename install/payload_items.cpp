@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 
 #include "archive/callbacks.h"
 #include "install/setup_viewer_api.h"
@@ -151,5 +152,23 @@ bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& ite
 }
 
 bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items) {
-    return ReadList(file, kManifestHeader, items);
+    std::vector<PayloadItem> read;
+    if (!ReadList(file, kManifestHeader, read)) return false;
+    // An installation lists each path once: a list that names one twice (in
+    // any letter case or with either separator) was not written by it and
+    // is taken as damaged.
+    try {
+        std::set<std::wstring> seen;
+        for (const PayloadItem& item : read) {
+            std::wstring key = item.path;
+            for (wchar_t& c : key)
+                if (c == L'/') c = L'\\';
+            if (!key.empty()) ::CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
+            if (!seen.insert(key).second) return false;
+        }
+    } catch (...) {
+        return false;
+    }
+    items.swap(read);
+    return true;
 }

@@ -31,4 +31,5 @@ extern const wchar_t kManifestName[];
 std::wstring ManifestPath(const std::wstring& installFolder);
 // Writes a manifest (replacing an existing file); the same rules as above.
 bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& items);
+// Reads a manifest; false for a damaged one (also one that lists a path twice).
 bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items);

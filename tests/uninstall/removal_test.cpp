@@ -1,4 +1,6 @@
 // The removal itself, called in this process on installations made on disk.
+#include <cctype>
+
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -141,6 +143,19 @@ TEST_F(Removal, NoManifestOrADamagedOneIsNoInstallation) {
     EXPECT_TRUE(uninstalltest::UninstallEntryExists());
 
     WriteBytes(manifest, "QVMANIFEST 1\nF\t5000\t\t");  // cut short
+    before = TreeOf(install.folder);
+    EXPECT_EQ(ExitCodeFor(Remove()), kExitNotInstalled);
+    EXPECT_EQ(TreeOf(install.folder), before);
+
+    // A path listed twice (in another letter case): not a list this product wrote.
+    install.WriteManifest();
+    std::string listed = ReadBytes(manifest);
+    const size_t first = listed.find('\n') + 1, second = listed.find('\n', first) + 1;
+    std::string twice = listed.substr(first, second - first);
+    for (size_t i = twice.rfind('\t') + 1; i < twice.size(); ++i)
+        twice[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(twice[i])));
+    ASSERT_NE(twice, listed.substr(first, second - first)) << "the path has letters to change";
+    WriteBytes(manifest, listed + twice);
     before = TreeOf(install.folder);
     EXPECT_EQ(ExitCodeFor(Remove()), kExitNotInstalled);
     EXPECT_EQ(TreeOf(install.folder), before);
