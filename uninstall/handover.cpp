@@ -90,8 +90,7 @@ ElevatedRun RunElevated(const std::wstring& program, const std::wstring& argumen
     return ::GetExitCodeProcess(process.get(), &exitCode) ? ElevatedRun::kRan : ElevatedRun::kFailed;
 }
 
-UniqueFile OpenOwnImage() {
-    const std::wstring self = OwnProgramPath();
+UniqueFile OpenOwnImage(const std::wstring& self) {
     if (self.empty()) return UniqueFile();
     // Nobody may write to or rename the file while it is held; where the
     // system will not grant that beside the running image, renaming is

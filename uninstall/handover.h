@@ -43,10 +43,10 @@ enum class ElevatedRun { kRan, kDeclined, kFailed };
 // code, kDeclined when the user refused the elevation.
 ElevatedRun RunElevated(const std::wstring& program, const std::wstring& arguments, DWORD& exitCode);
 
-// This program's file, opened for reading and held against writing (and,
-// where the system allows it beside the running image, renaming) from the
-// start: what the copy is made of. Empty on failure.
-UniqueFile OpenOwnImage();
+// This program's file (`self`, from OwnProgramPath), opened for reading and
+// held against writing (and, where the system allows it beside the running
+// image, renaming) from the start: what the copy is made of. Empty on failure.
+UniqueFile OpenOwnImage(const std::wstring& self);
 // Copies the content of `image` (from OpenOwnImage) into a new private folder
 // in `tempFolder`, checks the copy against it, starts the copy with
 // `arguments` and waits for it (or for the copy to end this process). True

@@ -68,7 +68,7 @@ int RunOriginal(const UninstallOptions& options) {
     const std::wstring self = OwnProgramPath();
     // Opened before anything is asked: the copy is made of this file, not of
     // whatever lies at its path by the time the user has answered.
-    UniqueFile image = OpenOwnImage();
+    UniqueFile image = OpenOwnImage(self);
     const std::wstring folder = FolderOf(self);
     // An installation reached through a link: the removal touches nothing and says so.
     if (!self.empty() && PathHasLink(folder) && FileExists(ManifestPath(folder)))
