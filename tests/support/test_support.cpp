@@ -180,6 +180,15 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
     return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+bool HostRename(const std::wstring& from, const std::wstring& to) {
+    const std::string hostFrom = HostPath(from), hostTo = HostPath(to);
+    if (!hostFrom.empty() && !hostTo.empty())
+        RunHostProgram(L"/bin/mv -T -- " + Quoted(hostFrom) + L" " + Quoted(hostTo), [&] { return Exists(to); });
+    else
+        ::MoveFileExW(from.c_str(), to.c_str(), 0);
+    return Exists(to);
+}
+
 void RemoveLink(const std::wstring& link) {
     const std::string hostLink = HostPath(link);
     if (!hostLink.empty()) {

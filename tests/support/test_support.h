@@ -47,6 +47,10 @@ void RemoveTree(const std::wstring& path);
 bool MakeLink(const std::wstring& link, const std::wstring& target);
 // Removes a link made by MakeLink, never its target.
 void RemoveLink(const std::wstring& link);
+// Renames an entry as a program of the user could while this process holds
+// it open: under Wine by the host (whose renames no sharing rule stops), on
+// Windows with MoveFileExW. True when `to` exists afterwards.
+bool HostRename(const std::wstring& from, const std::wstring& to);
 
 // A child process started by a test from a command line, in `folder` (empty:
 // the test program's current folder). With `output` given, the child's
