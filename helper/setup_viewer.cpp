@@ -161,11 +161,9 @@ int32_t Install(const Job& job) {
     }
     if (!hasViewer) return QV_SETUP_NO_PAYLOAD;
 
-    // What an earlier installation killed in the middle left behind, here and
-    // where the registered installation is.
-    CInstallTransaction::Recover(job.installFolder);
-    const std::wstring registered = InstalledLocation();
-    if (!registered.empty()) CInstallTransaction::Recover(WithoutTrailingSeparators(registered));
+    // What an earlier installation killed in the middle left behind, as the
+    // protected record says (never what a folder happens to hold).
+    CInstallTransaction::Recover();
     CInstallTransaction transaction(job.installFolder);
     if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
 

@@ -3,6 +3,7 @@
 #include <ntsecapi.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -10,6 +11,8 @@
 #include <future>
 #include <thread>
 
+#include "install/install_folder.h"
+#include "install/private_folder.h"
 #include "util/md5.h"
 #include "util/crc32.h"
 #include "util/owned.h"
@@ -19,13 +22,9 @@ const wchar_t kStagingPrefix[] = L".qvstage-";
 
 namespace {
 
-// Inside the staging folder: the new files, what the commit moved aside,
-// the list of the new files, and the two markers of the commit.
-const wchar_t kNewFolder[] = L"\\new";
-const wchar_t kOldFolder[] = L"\\old";
-const wchar_t kNewList[] = L"\\new.lst";
-const wchar_t kCommitting[] = L"\\committing";
-const wchar_t kCommitted[] = L"\\committed";
+// Inside the staging folder: the new files, and what the commit moved aside.
+const wchar_t kNewFolder[] = L"new";
+const wchar_t kOldFolder[] = L"old";
 
 std::wstring RandomHex() {
     unsigned char bytes[4] = {};
@@ -39,67 +38,81 @@ std::wstring RandomHex() {
     return text;
 }
 
-bool MakeParentOf(const std::wstring& path) {
-    std::wstring folder, name;
-    return SplitDirAndName(path, folder, name) && CreateDirectoryTree(folder);
-}
-
-bool Touch(const std::wstring& path) {
-    UniqueFile file(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return static_cast<bool>(file);
-}
-
 bool SameName(const std::wstring& a, const std::wstring& b) {
     return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
            CSTR_EQUAL;
 }
 
-// Moves a plain file within the volume; never a link, never over an entry.
-bool MovePlainFile(const std::wstring& from, const std::wstring& to) {
-    if (!IsPlainFile(from) || !MakeParentOf(to)) return false;
-    return ::MoveFileExW(from.c_str(), to.c_str(), 0) != FALSE;
+// A relative file path split into the folder's components and the name.
+bool SplitFile(const std::wstring& relative, std::vector<std::wstring>& folder, std::wstring& name) {
+    if (!SplitRelative(relative, folder)) return false;
+    name = folder.back();
+    folder.pop_back();
+    return true;
 }
 
-// Every file below `root`, as paths relative to it (links are not entered).
-void RelativeFiles(const std::wstring& root, std::vector<std::wstring>& out) {
-    PathList files;
-    ListEntries(root, files, false, true);
-    for (const std::wstring& file : files) out.push_back(file.substr(root.size() + 1));
+std::wstring Join(const std::wstring& base, const std::vector<std::wstring>& parts) {
+    std::wstring path = base;
+    for (const std::wstring& part : parts) path += L"\\" + part;
+    return path;
 }
 
-// Undoes a commit: the new files go back into the staging folder, what was
-// moved aside comes back. Works from what the folders hold, so that it also
-// finishes the undo of a commit whose process was killed.
-void UndoCommit(const std::wstring& folder, const std::wstring& stage, const std::vector<PayloadItem>& staged) {
-    std::vector<std::wstring> newFiles;
-    for (const PayloadItem& item : staged)
-        if (!item.isFolder) newFiles.push_back(item.path);
-    newFiles.push_back(kManifestName);
-    for (const std::wstring& relative : newFiles) {
-        const std::wstring staged = stage + kNewFolder + L"\\" + relative;
-        const std::wstring placed = folder + L"\\" + relative;
-        // Moved in already when its staged copy is gone.
-        if (!FileExists(staged) && FileExists(placed)) MovePlainFile(placed, staged);
+// Opens the folder `parts` below `base` through handles, making missing
+// levels when `create` (their full paths appended to `made`).
+bool OpenBelow(const CHeldFolder& base, const std::vector<std::wstring>& parts, bool create, CHeldFolder& out,
+               std::vector<std::wstring>* made = nullptr) {
+    std::vector<CHeldFolder> chain;
+    chain.reserve(parts.size());  // `current` points into it
+    const CHeldFolder* current = &base;
+    for (const std::wstring& part : parts) {
+        chain.emplace_back();
+        bool created = false;
+        if (!chain.back().OpenChild(*current, part, create, nullptr, &created)) return false;
+        if (created && made) made->push_back(chain.back().Path());
+        current = &chain.back();
     }
-    std::vector<std::wstring> aside;
-    RelativeFiles(stage + kOldFolder, aside);
-    for (const std::wstring& relative : aside) {
-        const std::wstring placed = folder + L"\\" + relative;
-        if (!FileExists(placed)) MovePlainFile(stage + kOldFolder + L"\\" + relative, placed);
-    }
+    if (chain.empty()) return out.Duplicate(base);
+    out = std::move(chain.back());
+    return true;
 }
 
-// What cannot be removed now (a file still in use) goes at the next restart,
-// the folders with it, deepest first.
-void RemoveNowOrAtRestart(const std::wstring& path) {
-    if (DeletePath(path, true)) return;
-    PathList folders;
-    ListEntries(path, folders, true, true);
-    std::sort(folders.begin(), folders.end(),
-              [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
-    for (const std::wstring& folder : folders) ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+// Reads an open file from its start: its size and CRC-32 must be what the
+// item says. Its MD5 is taken too unless already known. `checked` counts
+// the bytes read.
+bool CheckOpenFile(HANDLE file, PayloadItem& item, std::vector<char>& buffer, std::atomic<std::uint64_t>& checked,
+                   const std::function<void()>& afterChunk) {
+    LARGE_INTEGER zero = {};
+    if (!::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return false;
+    CMd5 md5;
+    std::uint32_t crc = 0;
+    std::uint64_t read = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        read += got;
+        if (read > item.size) return false;
+        crc = Crc32Update(crc, buffer.data(), got);
+        if (item.md5.empty()) md5.Update(buffer.data(), got);
+        checked += got;
+        if (afterChunk) afterChunk();
+    }
+    if (item.md5.empty()) item.md5 = md5.HexDigest();
+    return read == item.size && (!item.hasCrc || crc == item.crc);
+}
+
+// The MD5 of an open file's content, from its start.
+std::string DigestOpenFile(HANDLE file) {
+    LARGE_INTEGER zero = {};
+    if (!::SetFilePointerEx(file, zero, nullptr, FILE_BEGIN)) return std::string();
+    CMd5 md5;
+    std::vector<char> buffer(1 << 16);
+    DWORD got = 0;
+    for (;;) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return std::string();
+        if (got == 0) return md5.HexDigest();
+        md5.Update(buffer.data(), got);
+    }
 }
 
 // Copies `in` to `out` while checking size and CRC-32 against the item; the
@@ -135,40 +148,84 @@ bool CopyChecked(HANDLE in, HANDLE out, PayloadItem& item, std::vector<char>& bu
     return false;
 }
 
-// A file moved in from the installer's private folder brings that folder's
-// access list with it; it takes the installation folder's instead.
-void InheritAccessFromFolder(const std::wstring& path) {
-    ACL empty;
-    if (!::InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return;
-    std::wstring copy = path;
-    ::SetNamedSecurityInfoW(&copy[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
-                            nullptr, nullptr, &empty, nullptr);
+// Copies an open payload file into the staging folder as a new file,
+// checked as it goes, with the source's time and hidden attribute.
+bool CopyInto(HANDLE in, const CHeldFolder& folder, const std::wstring& name, PayloadItem& item,
+              std::vector<char>& buffer, const CInstallTransaction::ByteProgress& progress) {
+    UniqueFile out = CreateChildFile(folder, name);
+    if (!out || !CopyChecked(in, out.get(), item, buffer, progress)) {
+        if (out) DeleteOnClose(out.get());
+        return false;
+    }
+    FILE_BASIC_INFO source = {}, target = {};
+    if (::GetFileInformationByHandleEx(in, FileBasicInfo, &source, sizeof source) &&
+        ::GetFileInformationByHandleEx(out.get(), FileBasicInfo, &target, sizeof target)) {
+        target.LastWriteTime = source.LastWriteTime;
+        target.FileAttributes |= source.FileAttributes & FILE_ATTRIBUTE_HIDDEN;
+        ::SetFileInformationByHandle(out.get(), FileBasicInfo, &target, sizeof target);
+    }
+    return true;
 }
 
-// Reads a staged file once: its size and CRC-32 must be what the item says.
-// Its MD5 is taken too unless the extraction already took it from the same
-// bytes. `checked` counts the bytes read.
-bool CheckStagedFile(const std::wstring& path, PayloadItem& item, std::vector<char>& buffer,
-                     std::atomic<std::uint64_t>& checked, const std::function<void()>& afterChunk) {
-    UniqueFile in(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return false;
-    CMd5 md5;
-    std::uint32_t crc = 0;
-    std::uint64_t read = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
-        if (got == 0) break;
-        read += got;
-        if (read > item.size) return false;
-        crc = Crc32Update(crc, buffer.data(), got);
-        if (item.md5.empty()) md5.Update(buffer.data(), got);
-        checked += got;
-        if (afterChunk) afterChunk();
+// Moves the file `relative` from below `from` to the same place below `to`
+// (whose folders exist), never over an entry, never from or through a link.
+// With `onlyIfMd5`, a file whose content is not that is left where it is
+// (true). A missing file is nothing to move (true).
+bool MoveBetween(const CHeldFolder& from, const CHeldFolder& to, const std::wstring& relative, bool createFolders,
+                 const std::string& onlyIfMd5 = std::string()) {
+    std::vector<std::wstring> parts;
+    std::wstring name;
+    if (!SplitFile(relative, parts, name)) return false;
+    CHeldFolder source, target;
+    if (!OpenBelow(from, parts, false, source)) return !FileExists(Join(from.Path(), parts));
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA | READ_CONTROL | WRITE_DAC, kind);
+    if (kind == EntryKind::kMissing) return true;
+    if (kind != EntryKind::kPlainFile) return false;
+    if (!onlyIfMd5.empty() && DigestOpenFile(file.get()) != onlyIfMd5) return true;  // the user's by now
+    if (!OpenBelow(to, parts, createFolders, target)) return false;
+    if (!MoveInto(file.get(), target, name)) return false;
+    // A file brings the access list of the folder it came from; it takes
+    // the one a new file of its new folder would have.
+    TakeRightsOf(target, file.get());
+    return true;
+}
+
+// Whether the file `relative` below `base` exists (as anything).
+bool Present(const CHeldFolder& base, const std::wstring& relative) {
+    std::vector<std::wstring> parts;
+    std::wstring name;
+    if (!SplitFile(relative, parts, name)) return false;
+    CHeldFolder folder;
+    if (!OpenBelow(base, parts, false, folder)) return FileExists(Join(base.Path(), parts));
+    EntryKind kind;
+    OpenChildFile(folder, name, 0, kind);
+    return kind != EntryKind::kMissing;
+}
+
+// Every folder the installation makes is listed, parents of files and of
+// listed folders included, so that a later reinstall or uninstall removes
+// them again once they are empty.
+void AddParentFolders(std::vector<PayloadItem>& items) {
+    std::vector<std::wstring> folders;
+    for (const PayloadItem& item : items) {
+        std::wstring path = item.path;
+        if (item.isFolder) folders.push_back(path);
+        for (size_t slash; (slash = path.find_last_of(L"\\/")) != std::wstring::npos;) {
+            path.resize(slash);
+            folders.push_back(path);
+        }
     }
-    if (item.md5.empty()) item.md5 = md5.HexDigest();
-    return read == item.size && (!item.hasCrc || crc == item.crc);
+    for (const std::wstring& folder : folders) {
+        const bool listed = std::any_of(items.begin(), items.end(), [&folder](const PayloadItem& item) {
+            return item.isFolder && SameName(item.path, folder);
+        });
+        if (listed || folder.empty()) continue;
+        PayloadItem item;
+        item.path = folder;
+        item.isFolder = true;
+        items.push_back(item);
+    }
 }
 
 }  // namespace
@@ -184,106 +241,180 @@ CInstallTransaction::~CInstallTransaction() {
     }
 }
 
-void CInstallTransaction::Recover(const std::wstring& installFolder) {
-    if (installFolder.empty() || PathHasLink(installFolder)) return;
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW((installFolder + L"\\" + kStagingPrefix + L"*").c_str(), &data));
-    if (!find) return;
-    std::vector<std::wstring> stages;
-    do {
-        const std::wstring stage = installFolder + L"\\" + data.cFileName;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !IsLink(stage)) stages.push_back(stage);
-    } while (::FindNextFileW(find.get(), &data));
-    find.reset();
-    for (const std::wstring& stage : stages) {
-        std::vector<PayloadItem> staged;
-        if (FileExists(stage + kCommitting) && !FileExists(stage + kCommitted) &&
-            ReadManifest(stage + kNewList, staged))
-            UndoCommit(installFolder, stage, staged);
-        RemoveNowOrAtRestart(stage);
+void CInstallTransaction::ReleaseHandles() {
+    new_.Close();
+    old_.Close();
+    stageFolder_.Close();
+    root_.Close();
+}
+
+void CInstallTransaction::Abandon() {
+    ReleaseHandles();
+    stageName_.clear();
+    stage_.clear();
+    createdFolders_.clear();
+}
+
+void CInstallTransaction::SaveRecord() {
+    if (record_.manifestMd5.empty() && record_.stage.empty() && !record_.committing)
+        RemoveInstallRecord(folder_);
+    else
+        WriteInstallRecord(record_);
+}
+
+void CInstallTransaction::Recover() {
+    const ReservedFolders reserved = CurrentReservedFolders(std::wstring());
+    for (const InstallRecord& record : ReadAllInstallRecords()) {
+        if (record.stage.empty()) continue;
+        CInstallTransaction recovery(record.folder);
+        recovery.record_ = record;
+        recovery.stageName_ = record.stage;
+        // Only a folder that an installation may have; the staging folder
+        // must be there, inside it, and no link on the way.
+        const bool usable = CheckInstallFolder(record.folder, reserved) == FolderVerdict::kAllowed &&
+                            recovery.root_.Open(record.folder) && recovery.OpenStage(false);
+        if (usable && record.committing) {
+            recovery.committing_ = true;
+            recovery.Undo();
+        }
+        recovery.committing_ = false;
+        const bool removed = usable && recovery.RemoveStage();
+        recovery.record_.committing = false;
+        recovery.record_.placed.clear();
+        recovery.record_.aside.clear();
+        // A staging folder that is gone, or whose folder is no longer one an
+        // installation may have, is forgotten; one that stays (a file in
+        // use) is tried again next time.
+        if (removed || !usable) recovery.record_.stage.clear();
+        recovery.SaveRecord();
+        recovery.Abandon();
     }
 }
 
+bool CInstallTransaction::OpenRoot(bool create) {
+    const std::wstring full = FullPath(folder_);
+    if (full.empty()) return false;
+    if (create) {
+        // Missing levels are made through handles, each below the one above.
+        const size_t rootEnd = full.find(L'\\', full.compare(0, 2, L"\\\\") == 0 ? full.find(L'\\', 2) + 1 : 0);
+        if (rootEnd == std::wstring::npos) return false;
+        CHeldFolder top;
+        std::vector<std::wstring> parts;
+        if (!top.Open(full.substr(0, rootEnd + 1)) ||
+            (full.size() > rootEnd + 1 && !SplitRelative(full.substr(rootEnd + 1), parts)))
+            return false;
+        CHeldFolder made;
+        if (!OpenBelow(top, parts, true, made, &createdFolders_)) return false;
+    }
+    return root_.Open(full);
+}
+
+bool CInstallTransaction::OpenStage(bool create) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocalMem owned;
+    if (create) {
+        if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(CPrivateFolder::AccessListOfThisProcess().c_str(),
+                                                                    SDDL_REVISION_1, &descriptor, nullptr))
+            return false;
+        owned.reset(descriptor);
+    }
+    bool created = false;
+    if (!stageFolder_.OpenChild(root_, stageName_, create, descriptor, &created) || (create && !created)) {
+        stageFolder_.Close();
+        return false;
+    }
+    stage_ = stageFolder_.Path();
+    return new_.OpenChild(stageFolder_, kNewFolder, create) && old_.OpenChild(stageFolder_, kOldFolder, create);
+}
+
 bool CInstallTransaction::Begin() {
-    if (folder_.empty() || PathHasLink(folder_)) return false;
-    if (FileExists(folder_) && !IsDirectoryPath(folder_)) return false;
-    if (!FileExists(folder_)) {
-        PathList prefixes;
-        ListPathPrefixes(FullPath(folder_), prefixes);
-        for (const std::wstring& prefix : prefixes) {
-            if (prefix.size() <= 3 || FileExists(prefix)) continue;
-            if (!::CreateDirectoryW(prefix.c_str(), nullptr)) return false;
-            createdFolders_.push_back(prefix);
+    if (folder_.empty() || !stageName_.empty()) return false;
+    if (!OpenRoot(true)) return false;
+    if (!ReadInstallRecord(folder_, record_)) {
+        record_ = InstallRecord();
+        record_.folder = FullPath(folder_);
+    }
+    for (int attempt = 0; attempt < 8 && stageName_.empty(); ++attempt) {
+        stageName_ = kStagingPrefix + RandomHex();
+        record_.stage = stageName_;
+        record_.committing = false;
+        record_.placed.clear();
+        record_.aside.clear();
+        // Recorded before it exists: a run killed from here on leaves a
+        // record that names it.
+        if (!WriteInstallRecord(record_)) {
+            stageName_.clear();
+            return false;
         }
-        createdFolder_ = true;
+        if (!OpenStage(true)) {
+            stageName_.clear();
+            new_.Close();
+            old_.Close();
+        }
     }
-    for (int attempt = 0; attempt < 8 && stage_.empty(); ++attempt) {
-        const std::wstring candidate = folder_ + L"\\" + kStagingPrefix + RandomHex();
-        if (::CreateDirectoryW(candidate.c_str(), nullptr)) stage_ = candidate;
-    }
-    if (stage_.empty()) return false;
-    ::SetFileAttributesW(stage_.c_str(), FILE_ATTRIBUTE_HIDDEN);
-    return ::CreateDirectoryW((stage_ + kNewFolder).c_str(), nullptr) &&
-           ::CreateDirectoryW((stage_ + kOldFolder).c_str(), nullptr);
+    return !stageName_.empty();
 }
 
 bool CInstallTransaction::StageFile(const std::wstring& source, const PayloadItem& item, std::vector<char>& buffer,
                                     const ByteProgress& progress) {
-    if (stage_.empty() || !IsPlainFile(source) || PathHasLink(source)) return false;
-    const std::wstring target = stage_ + kNewFolder + L"\\" + item.path;
-    if (!MakeParentOf(target)) return false;
+    if (stageName_.empty() || !IsPlainFile(source) || PathHasLink(source)) return false;
+    std::vector<std::wstring> parts;
+    std::wstring name;
+    CHeldFolder target;
+    if (!SplitFile(item.path, parts, name) || !OpenBelow(new_, parts, true, target)) return false;
     UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    UniqueFile out(
-        ::CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!in || !out) return false;
     PayloadItem copied = item;
-    if (!CopyChecked(in.get(), out.get(), copied, buffer, progress)) return false;
-    FILETIME created, accessed, modified;
-    if (::GetFileTime(in.get(), &created, &accessed, &modified)) ::SetFileTime(out.get(), nullptr, nullptr, &modified);
-    out.reset();
-    const DWORD attributes = ::GetFileAttributesW(source.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN))
-        ::SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_HIDDEN);
+    if (!in || !CopyInto(in.get(), target, name, copied, buffer, progress)) return false;
     staged_.push_back(copied);
     return true;
 }
 
 bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const std::vector<const PayloadItem*>& files,
                                      const ByteProgress& progress) {
-    if (stage_.empty()) return false;
+    if (stageName_.empty()) return false;
+    CHeldFolder payload;
+    if (!payload.Open(payloadFolder)) return false;
     // Moved where possible; files on another volume are copied (and checked
     // as they are copied).
     std::vector<PayloadItem> moved;
+    std::vector<UniqueFile> movedFiles;
     std::vector<char> buffer(1 << 20);
     std::uint64_t copiedBytes = 0;
     for (const PayloadItem* item : files) {
-        const std::wstring source = payloadFolder + L"\\" + item->path;
-        const std::wstring target = stage_ + kNewFolder + L"\\" + item->path;
-        if (!IsPlainFile(source) || PathHasLink(source)) return false;
-        if (MakeParentOf(target) && ::MoveFileExW(source.c_str(), target.c_str(), 0)) {
-            InheritAccessFromFolder(target);
+        std::vector<std::wstring> parts;
+        std::wstring name;
+        CHeldFolder source, target;
+        if (!SplitFile(item->path, parts, name) || !OpenBelow(payload, parts, false, source) ||
+            !OpenBelow(new_, parts, true, target))
+            return false;
+        EntryKind kind;
+        UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA, kind);
+        if (kind != EntryKind::kPlainFile) return false;
+        if (MoveInto(file.get(), target, name)) {
             moved.push_back(*item);
+            movedFiles.push_back(std::move(file));
             continue;
         }
         const std::uint64_t before = copiedBytes;
-        if (!StageFile(source, *item, buffer, [&](std::uint64_t copied) {
-                if (progress) progress(before + copied);
+        PayloadItem copied = *item;
+        if (!CopyInto(file.get(), target, name, copied, buffer, [&](std::uint64_t bytes) {
+                if (progress) progress(before + bytes);
             }))
             return false;
+        staged_.push_back(copied);
         copiedBytes += item->size;
     }
     if (moved.empty()) return true;
 
-    // Each moved file read once, two at a time; progress from this thread.
+    // Each moved file read once through the handle it was moved by, two at
+    // a time; progress from this thread.
     std::atomic<std::uint64_t> checked{0};
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};
     auto work = [&](std::vector<char>& own, const std::function<void()>& afterChunk) {
         for (size_t index; !failed && (index = next++) < moved.size();)
-            if (!CheckStagedFile(stage_ + kNewFolder + L"\\" + moved[index].path, moved[index], own, checked,
-                                 afterChunk))
-                failed = true;
+            if (!CheckOpenFile(movedFiles[index].get(), moved[index], own, checked, afterChunk)) failed = true;
     };
     std::vector<char> second(1 << 20);
     std::thread other([&] { work(second, nullptr); });
@@ -312,128 +443,155 @@ std::uint64_t CInstallTransaction::InstalledBytes() const {
 
 bool CInstallTransaction::CreateFolders() {
     for (const PayloadItem& item : staged_) {
-        std::wstring folder = folder_ + L"\\" + item.path;
-        if (!item.isFolder) {
-            std::wstring name;
-            if (!SplitDirAndName(folder, folder, name)) return false;
-            while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
-        }
-        if (PathHasLink(folder)) return false;
-        PathList prefixes;
-        ListPathPrefixes(folder, prefixes);
-        for (const std::wstring& prefix : prefixes) {
-            if (prefix.size() <= folder_.size() || FileExists(prefix)) continue;
-            if (!::CreateDirectoryW(prefix.c_str(), nullptr)) return false;
-            createdFolders_.push_back(prefix);
-        }
+        std::vector<std::wstring> parts;
+        std::wstring name;
+        if (item.isFolder ? !SplitRelative(item.path, parts) : !SplitFile(item.path, parts, name)) return false;
+        CHeldFolder folder;
+        if (!OpenBelow(root_, parts, true, folder, &createdFolders_)) return false;
     }
     return true;
 }
 
-bool CInstallTransaction::MoveAside(const std::wstring& relative) {
-    const std::wstring placed = folder_ + L"\\" + relative;
-    const DWORD attributes = ::GetFileAttributesW(placed.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return true;
-    // A folder, or a link, where a file of the installation belongs is not ours to move.
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || !IsPlainFile(placed)) return false;
-    if (attributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(placed.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    return MovePlainFile(placed, stage_ + kOldFolder + L"\\" + relative);
+bool CInstallTransaction::MoveAside(const std::wstring& relative, const std::string& onlyIfMd5) {
+    return MoveBetween(root_, old_, relative, true, onlyIfMd5);
 }
 
-bool CInstallTransaction::MoveIn(const PayloadItem& item) {
-    return MoveAside(item.path) && MovePlainFile(stage_ + kNewFolder + L"\\" + item.path, folder_ + L"\\" + item.path);
+bool CInstallTransaction::MoveIn(const std::wstring& relative) {
+    return MoveAside(relative, std::string()) && MoveBetween(new_, root_, relative, false);
 }
 
-// Files of the previous installation that the new one does not have: moved
-// aside too, but only while they are still exactly what was installed (a
-// file changed since is the user's and stays).
-void CInstallTransaction::RemoveOldFiles(const std::vector<PayloadItem>& old) {
-    for (const PayloadItem& item : old) {
-        if (item.isFolder || SameName(item.path, kManifestName)) continue;
-        const bool kept = std::any_of(staged_.begin(), staged_.end(),
-                                      [&item](const PayloadItem& now) { return SameName(now.path, item.path); });
-        if (kept) continue;
-        const std::wstring placed = folder_ + L"\\" + item.path;
-        if (!IsPlainFile(placed) || item.md5.empty() || DigestFile(placed) != item.md5) continue;
-        MoveAside(item.path);
-    }
+// The previous installation's manifest, read through a handle, counts only
+// when it is the one the record names.
+bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(root_, kManifestName, FILE_READ_DATA, kind);
+    std::string text;
+    if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
+    CMd5 md5;
+    md5.Update(text.data(), text.size());
+    return !record_.manifestMd5.empty() && md5.HexDigest() == record_.manifestMd5 && ParseManifest(text, old);
 }
 
-// Every folder the installation makes is listed, parents of files and of
-// listed folders included, so that a later reinstall or uninstall removes
-// them again once they are empty.
-static void AddParentFolders(std::vector<PayloadItem>& items) {
-    std::vector<std::wstring> folders;
-    for (const PayloadItem& item : items) {
-        std::wstring path = item.path;
-        if (item.isFolder) folders.push_back(path);
-        for (size_t slash; (slash = path.find_last_of(L"\\/")) != std::wstring::npos;) {
-            path.resize(slash);
-            folders.push_back(path);
-        }
-    }
-    for (const std::wstring& folder : folders) {
-        const bool listed = std::any_of(items.begin(), items.end(), [&folder](const PayloadItem& item) {
-            return item.isFolder && SameName(item.path, folder);
-        });
-        if (listed || folder.empty()) continue;
-        PayloadItem item;
-        item.path = folder;
-        item.isFolder = true;
-        items.push_back(item);
-    }
+// Puts back what the record says the commit moved: the new files into the
+// staging folder, then what was moved aside into place. Each step only
+// where it is still to be done, so that it also finishes an undo that was
+// itself cut short.
+void CInstallTransaction::Undo() {
+    for (auto it = record_.placed.rbegin(); it != record_.placed.rend(); ++it)
+        if (!Present(new_, *it)) MoveBetween(root_, new_, *it, true);
+    for (const std::wstring& relative : record_.aside)
+        if (!Present(root_, relative)) MoveBetween(old_, root_, relative, true);
+}
+
+bool CInstallTransaction::RemoveStage() {
+    if (!stageFolder_.IsOpen()) return false;
+    new_.Close();  // held folders cannot be removed
+    old_.Close();
+    DeleteContents(stageFolder_);
+    stageFolder_.Close();
+    return RemoveEmptyChild(root_, stageName_);
 }
 
 bool CInstallTransaction::CommitFiles() {
-    if (stage_.empty() || committed_) return false;
+    if (stageName_.empty() || committed_) return false;
     AddParentFolders(staged_);
     std::vector<PayloadItem> old;
-    const std::wstring manifest = ManifestPath(folder_);
-    if (IsPlainFile(manifest)) ReadManifest(manifest, old);
-    if (!WriteManifest(stage_ + kNewList, staged_) ||
-        !WriteManifest(stage_ + kNewFolder + L"\\" + kManifestName, staged_))
-        return false;
-    if (!Touch(stage_ + kCommitting)) return false;
-    committing_ = true;
-    bool ok = CreateFolders();
-    for (const PayloadItem& item : staged_) {
-        if (!ok) break;
-        if (!item.isFolder) ok = MoveIn(item);
+    ReadOldManifest(old);
+    const std::string manifest = ManifestText(staged_);
+    {
+        UniqueFile file = CreateChildFile(new_, kManifestName);
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()), &written, nullptr) ||
+            written != manifest.size())
+            return false;
     }
-    if (ok) {
-        PayloadItem manifestItem;
-        manifestItem.path = kManifestName;
-        ok = MoveIn(manifestItem);
+    CMd5 md5;
+    md5.Update(manifest.data(), manifest.size());
+    manifestMd5_ = md5.HexDigest();
+
+    // What moves, recorded before anything does.
+    std::vector<std::wstring> placed;
+    for (const PayloadItem& item : staged_)
+        if (!item.isFolder) placed.push_back(item.path);
+    placed.push_back(kManifestName);
+    std::vector<const PayloadItem*> dropped;  // the previous installation's files the new one has not
+    for (const PayloadItem& item : old) {
+        if (item.isFolder || item.md5.empty() || SameName(item.path, kManifestName)) continue;
+        if (std::none_of(placed.begin(), placed.end(), [&](const std::wstring& path) { return SameName(path, item.path); }))
+            dropped.push_back(&item);
+    }
+    record_.committing = true;
+    record_.placed = placed;
+    record_.aside = placed;
+    for (const PayloadItem* item : dropped) record_.aside.push_back(item->path);
+    if (!WriteInstallRecord(record_)) return false;
+    committing_ = true;
+
+    bool ok = CreateFolders();
+    for (const std::wstring& relative : placed) {
+        if (!ok) break;
+        ok = MoveIn(relative);
     }
     if (!ok) {
         Rollback();
         return false;
     }
-    RemoveOldFiles(old);
-    // Folders of the previous installation that are empty now.
+    // Files of the previous installation that the new one does not have:
+    // moved aside too, but only while they are still exactly what was
+    // installed (a file changed since is the user's and stays).
+    for (const PayloadItem* item : dropped) MoveAside(item->path, item->md5);
+    // Folders of the previous installation that are empty now, deepest first.
     std::sort(old.begin(), old.end(),
               [](const PayloadItem& a, const PayloadItem& b) { return a.path.size() > b.path.size(); });
-    for (const PayloadItem& item : old)
-        if (item.isFolder && !IsLink(folder_ + L"\\" + item.path))
-            ::RemoveDirectoryW((folder_ + L"\\" + item.path).c_str());
+    for (const PayloadItem& item : old) {
+        std::vector<std::wstring> parts;
+        std::wstring name;
+        CHeldFolder parent;
+        if (item.isFolder && SplitFile(item.path, parts, name) && OpenBelow(root_, parts, false, parent))
+            RemoveEmptyChild(parent, name);
+    }
     return true;
 }
 
 void CInstallTransaction::Finish() {
-    if (stage_.empty() || committed_) return;
+    if (stageName_.empty() || committed_) return;
     committed_ = true;
-    Touch(stage_ + kCommitted);
-    RemoveNowOrAtRestart(stage_);
+    record_.manifestMd5 = manifestMd5_;
+    record_.committing = false;
+    record_.placed.clear();
+    record_.aside.clear();
+    WriteInstallRecord(record_);
+    // What cannot go now (a file still in use) stays in the staging folder,
+    // which the record names: the next installation removes it. Nothing is
+    // left for the system to delete at restart by a path that a program of
+    // the user could point elsewhere by then.
+    if (RemoveStage()) {
+        record_.stage.clear();
+        SaveRecord();
+    }
+    ReleaseHandles();
+    stageName_.clear();
     stage_.clear();
 }
 
 void CInstallTransaction::Rollback() {
-    if (committed_ || stage_.empty()) return;
-    if (committing_) UndoCommit(folder_, stage_, staged_);
+    if (committed_ || stageName_.empty()) return;
+    if (committing_) Undo();
     committing_ = false;
-    RemoveNowOrAtRestart(stage_);
+    const bool removed = RemoveStage();
+    record_.committing = false;
+    record_.placed.clear();
+    record_.aside.clear();
+    if (removed) record_.stage.clear();
+    SaveRecord();
+    ReleaseHandles();
+    stageName_.clear();
     stage_.clear();
-    for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) ::RemoveDirectoryW(it->c_str());
+    for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) {
+        const size_t slash = it->find_last_of(L'\\');
+        CHeldFolder parent;
+        if (slash != std::wstring::npos && parent.Open(it->substr(0, slash + 1)))
+            RemoveEmptyChild(parent, it->substr(slash + 1));
+    }
     createdFolders_.clear();
 }

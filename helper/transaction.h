@@ -6,9 +6,17 @@
 // moves the previous files aside into the staging folder and the new ones in,
 // writes the manifest, and only when everything is in place removes what was
 // moved aside. Any failure before that point (or the destruction of an
-// uncommitted transaction) puts the previous state back. Marker files in the
-// staging folder let the next installation finish the undo of one that was
-// killed in the middle of its commit.
+// uncommitted transaction) puts the previous state back.
+//
+// The installation folder may be one that other programs of the user can
+// write. Every folder is held open while it is used and every file is moved
+// or deleted through a handle (util/held_folder.h); the staging folder is
+// made with the access list of the installer's private folder. What the
+// commit will move is written to the protected install record first, so
+// that the next installation can undo one that was killed in the middle;
+// the record, never anything found in a folder, is what it goes by. The
+// previous installation's manifest counts only when it is the one the
+// record names.
 #include <windows.h>
 
 #include <cstdint>
@@ -16,7 +24,9 @@
 #include <string>
 #include <vector>
 
+#include "install/install_record.h"
 #include "install/payload_items.h"
+#include "util/held_folder.h"
 
 class CInstallTransaction {
 public:
@@ -28,9 +38,9 @@ public:
     CInstallTransaction(const CInstallTransaction&) = delete;
     CInstallTransaction& operator=(const CInstallTransaction&) = delete;
 
-    // Undoes what an earlier, killed installation left half committed in the
-    // folder, and removes stale staging folders. Safe to call on any folder.
-    static void Recover(const std::wstring& installFolder);
+    // Undoes what earlier, killed installations left half committed, as
+    // their records say, and removes the staging folders the records name.
+    static void Recover();
 
     // Creates the staging folder (and the installation folder when missing,
     // to be removed again on rollback). False when the folder is, or lies
@@ -60,6 +70,9 @@ public:
     void Finish();
     // Puts the previous state back (idempotent).
     void Rollback();
+    // Lets go of every handle and undoes nothing: what a process killed at
+    // this point leaves behind (for tests of the recovery).
+    void Abandon();
 
     // What was installed (the manifest's entries), valid after CommitFiles.
     const std::vector<PayloadItem>& Installed() const { return staged_; }
@@ -67,18 +80,27 @@ public:
     const std::wstring& StagingFolder() const { return stage_; }
 
 private:
-    bool MoveAside(const std::wstring& relative);
-    bool MoveIn(const PayloadItem& item);
+    bool OpenRoot(bool create);
+    bool OpenStage(bool create);
+    bool MoveAside(const std::wstring& relative, const std::string& onlyIfMd5);
+    bool MoveIn(const std::wstring& relative);
     bool CreateFolders();
-    void RemoveOldFiles(const std::vector<PayloadItem>& old);
+    bool ReadOldManifest(std::vector<PayloadItem>& old);
+    void Undo();
+    bool RemoveStage();
+    void SaveRecord();
+    void ReleaseHandles();
 
     std::wstring folder_;
-    std::wstring stage_;
-    bool createdFolder_ = false;
+    std::wstring stage_;  // full path, for callers
+    std::wstring stageName_;
+    std::string manifestMd5_;  // of the manifest this commit wrote
+    InstallRecord record_;
+    CHeldFolder root_, stageFolder_, new_, old_;
     bool committing_ = false;
     bool committed_ = false;
     std::vector<PayloadItem> staged_;
-    std::vector<std::wstring> createdFolders_;
+    std::vector<std::wstring> createdFolders_;  // full paths, in the order made
 };
 
 // The name prefix of staging folders inside an installation folder.

@@ -85,29 +85,27 @@ bool WriteWhole(const std::wstring& file, const std::string& text, DWORD disposi
            written == text.size();
 }
 
+bool ParseList(const std::string& text, const char* header, std::vector<PayloadItem>& items) {
+    size_t start = 0, end = text.find('\n');
+    if (end == std::string::npos || text.compare(0, end, header) != 0) return false;
+    std::vector<PayloadItem> read;
+    for (start = end + 1; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) return false;  // a cut list is no list
+        PayloadItem item;
+        if (!ParseLine(text.substr(start, end - start), item)) return false;
+        read.push_back(item);
+    }
+    items.swap(read);
+    return true;
+}
+
 bool ReadList(const std::wstring& file, const char* header, std::vector<PayloadItem>& items) {
     try {
         UniqueFile in(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size = {};
-        if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > (64 << 20)) return false;
-        std::string text(static_cast<size_t>(size.QuadPart), '\0');
-        DWORD got = 0;
-        if (!text.empty() &&
-            (!::ReadFile(in.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr) || got != text.size()))
-            return false;
-        size_t start = 0, end = text.find('\n');
-        if (end == std::string::npos || text.compare(0, end, header) != 0) return false;
-        std::vector<PayloadItem> read;
-        for (start = end + 1; start < text.size(); start = end + 1) {
-            end = text.find('\n', start);
-            if (end == std::string::npos) return false;  // a cut list is no list
-            PayloadItem item;
-            if (!ParseLine(text.substr(start, end - start), item)) return false;
-            read.push_back(item);
-        }
-        items.swap(read);
-        return true;
+        std::string text;
+        return in && ReadWholeFile(in.get(), text) && ParseList(text, header, items);
     } catch (...) {
         return false;
     }
@@ -151,9 +149,35 @@ bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& ite
     }
 }
 
+bool ReadWholeFile(HANDLE file, std::string& text) {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size) || size.QuadPart > (64 << 20)) return false;
+    try {
+        text.assign(static_cast<size_t>(size.QuadPart), '\0');
+    } catch (...) {
+        return false;
+    }
+    DWORD got = 0;
+    return text.empty() ||
+           (::ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr) && got == text.size());
+}
+
+std::string ManifestText(const std::vector<PayloadItem>& items) { return FormatList(kManifestHeader, items); }
+
 bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items) {
+    UniqueFile in(
+        ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string text;
+    return in && ReadWholeFile(in.get(), text) && ParseManifest(text, items);
+}
+
+bool ParseManifest(const std::string& text, std::vector<PayloadItem>& items) {
     std::vector<PayloadItem> read;
-    if (!ReadList(file, kManifestHeader, read)) return false;
+    try {
+        if (!ParseList(text, kManifestHeader, read)) return false;
+    } catch (...) {
+        return false;
+    }
     // An installation lists each path once: a list that names one twice (in
     // any letter case or with either separator) was not written by it and
     // is taken as damaged.

@@ -4,6 +4,8 @@
 // these and nothing else it may find in the payload folder) and what an
 // installation put into its folder (its manifest, which a reinstall and the
 // uninstaller go by). Both share one line format.
+#include <windows.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -33,3 +35,8 @@ std::wstring ManifestPath(const std::wstring& installFolder);
 bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& items);
 // Reads a manifest; false for a damaged one (also one that lists a path twice).
 bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items);
+// The same from and to the text of a manifest.
+bool ParseManifest(const std::string& text, std::vector<PayloadItem>& items);
+std::string ManifestText(const std::vector<PayloadItem>& items);
+// Reads an open file whole (up to 64 MiB) from its current position.
+bool ReadWholeFile(HANDLE file, std::string& text);

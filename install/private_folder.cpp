@@ -48,12 +48,15 @@ std::wstring CPrivateFolder::AccessListFor(bool elevated, const std::wstring& us
     return L"D:P(A;OICI;FA;;;" + userSid + L")";
 }
 
+std::wstring CPrivateFolder::AccessListOfThisProcess() {
+    const bool elevated = GetProcessRights() == ProcessRights::kSystem || IsProcessElevated();
+    return AccessListFor(elevated, elevated ? std::wstring() : OwnUserSid());
+}
+
 bool CPrivateFolder::Create(const std::wstring& parent, const std::wstring& prefix) {
     Remove();
     if (parent.empty() || !IsDirectoryPath(parent) || PathHasLink(parent)) return false;
-    const ProcessRights rights = GetProcessRights();
-    const bool elevated = rights == ProcessRights::kSystem || IsProcessElevated();
-    const std::wstring acl = AccessListFor(elevated, elevated ? std::wstring() : OwnUserSid());
+    const std::wstring acl = AccessListOfThisProcess();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(acl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
         return false;

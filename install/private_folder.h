@@ -30,6 +30,8 @@ public:
     // The access list the folder gets: Administrators and the system for an
     // elevated process or the system account, else the given user alone.
     static std::wstring AccessListFor(bool elevated, const std::wstring& userSid);
+    // The list for this process's own rights.
+    static std::wstring AccessListOfThisProcess();
 
 private:
     bool Hold();

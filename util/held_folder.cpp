@@ -164,7 +164,8 @@ bool SplitRelative(const std::wstring& relative, std::vector<std::wstring>& part
 
 bool CHeldFolder::Open(const std::wstring& folder) {
     Close();
-    const std::wstring full = FullPath(folder);
+    std::wstring full = FullPath(folder);
+    while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
     if (full.empty()) return false;
     // The root ("C:\" or "\\server\share\") is opened by its path; every
     // level below relative to the one above.
@@ -219,6 +220,17 @@ bool CHeldFolder::OpenChild(const CHeldFolder& parent, const std::wstring& name,
     if (!OpenedAsChild(parent.Handle(), handle.get(), name, true)) return false;
     m_handle = std::move(handle);
     m_path = parent.m_path + (IsSeparator(parent.m_path.back()) ? L"" : L"\\") + name;
+    return true;
+}
+
+bool CHeldFolder::Duplicate(const CHeldFolder& other) {
+    Close();
+    HANDLE copy = nullptr;
+    if (!other.IsOpen() || !::DuplicateHandle(::GetCurrentProcess(), other.Handle(), ::GetCurrentProcess(), &copy, 0,
+                                              FALSE, DUPLICATE_SAME_ACCESS))
+        return false;
+    m_handle.reset(copy);
+    m_path = other.m_path;
     return true;
 }
 

@@ -34,6 +34,8 @@ public:
     // security descriptor (null: inherited). `created` tells which happened.
     bool OpenChild(const CHeldFolder& parent, const std::wstring& name, bool create,
                    PSECURITY_DESCRIPTOR security = nullptr, bool* created = nullptr);
+    // A second hold of the folder `other` holds.
+    bool Duplicate(const CHeldFolder& other);
     // Lets go of the folder (and of the folders above, for Open).
     void Close();
 

@@ -49,22 +49,27 @@ TEST(Transaction, AKilledCommitIsUndoneByTheNextInstallation) {
     qvtest::WriteBytes(payload + L"\\c.txt", "c2");
     // Committed but never finished, and never destroyed: as if the process
     // had been killed right after moving its files in.
-    auto* killed = new CInstallTransaction(install);
-    ASSERT_TRUE(Commit(payload, {L"a.txt", L"c.txt"}, *killed));
-    EXPECT_EQ(qvtest::ReadBytes(install + L"\\a.txt"), "a2");
-
-    CInstallTransaction::Recover(install);
+    {
+        CInstallTransaction killed(install);
+        ASSERT_TRUE(Commit(payload, {L"a.txt", L"c.txt"}, killed));
+        EXPECT_EQ(qvtest::ReadBytes(install + L"\\a.txt"), "a2");
+        killed.Abandon();
+    }
+    CInstallTransaction::Recover();
     EXPECT_EQ(qvtest::ListTree(install), before);
     EXPECT_EQ(qvtest::ReadBytes(install + L"\\a.txt"), "a1");
     EXPECT_EQ(qvtest::ReadBytes(install + L"\\sub\\b.txt"), "b1");
     EXPECT_EQ(qvtest::ReadBytes(install + L"\\notes.txt"), "the user's");
 
     // A staging folder left by a run killed while it was still copying goes too.
-    CInstallTransaction* staging = new CInstallTransaction(install);
-    std::vector<char> buffer(4096);
-    ASSERT_TRUE(staging->Begin());
-    ASSERT_TRUE(staging->StageFile(payload + L"\\c.txt", Item(payload, L"c.txt"), buffer, nullptr));
-    CInstallTransaction::Recover(install);
+    {
+        CInstallTransaction staging(install);
+        std::vector<char> buffer(4096);
+        ASSERT_TRUE(staging.Begin());
+        ASSERT_TRUE(staging.StageFile(payload + L"\\c.txt", Item(payload, L"c.txt"), buffer, nullptr));
+        staging.Abandon();
+    }
+    CInstallTransaction::Recover();
     EXPECT_EQ(qvtest::ListTree(install), before);
 }
 

@@ -1,0 +1,174 @@
+#include "install/install_record.h"
+
+#include <windows.h>
+
+#include "sysenv/user_process.h"
+#include "util/held_folder.h"
+#include "util/md5.h"
+#include "util/owned.h"
+#include "util/path.h"
+#include "util/registry_view.h"
+#include "util/text.h"
+
+namespace {
+
+// Below the machine's software key for an elevated process, the user's otherwise.
+const wchar_t kRecordsKey[] = L"Software\\Quiview\\Setup\\Records";
+const wchar_t kRecordValue[] = L"Record";
+const char kHeader[] = "quiview-record 1";
+
+bool RunsElevated() { return GetProcessRights() == ProcessRights::kSystem || IsProcessElevated(); }
+
+HKEY OwnRoot() { return RunsElevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
+
+// The roots whose records this process may act on, the one it writes first.
+std::vector<HKEY> TrustedRoots() {
+    if (RunsElevated()) return {HKEY_LOCAL_MACHINE};
+    return {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE};
+}
+
+std::wstring Comparable(const std::wstring& folder) {
+    std::wstring full = FullPath(folder);
+    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
+    return full;
+}
+
+std::wstring RecordName(const std::wstring& installFolder) {
+    const std::string key = WideToUtf8(Comparable(installFolder));
+    CMd5 md5;
+    md5.Update(key.data(), key.size());
+    return Utf8ToWide(md5.HexDigest());
+}
+
+std::string Serialize(const InstallRecord& record) {
+    std::string text = std::string(kHeader) + "\n";
+    text += "folder\t" + WideToUtf8(record.folder) + "\n";
+    if (!record.manifestMd5.empty()) text += "manifest\t" + record.manifestMd5 + "\n";
+    if (!record.stage.empty()) text += "stage\t" + WideToUtf8(record.stage) + "\n";
+    if (record.committing) text += "committing\t1\n";
+    for (const std::wstring& path : record.placed) text += "placed\t" + WideToUtf8(path) + "\n";
+    for (const std::wstring& path : record.aside) text += "aside\t" + WideToUtf8(path) + "\n";
+    return text;
+}
+
+bool IsHex32(const std::string& text) {
+    return text.size() == 32 && text.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+bool Parse(const std::string& text, InstallRecord& record) {
+    record = InstallRecord();
+    size_t start = 0;
+    bool header = false;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) return false;  // cut short
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        if (!header) {
+            if (line != kHeader) return false;
+            header = true;
+            continue;
+        }
+        const size_t tab = line.find('\t');
+        if (tab == std::string::npos) return false;
+        const std::string key = line.substr(0, tab), value = line.substr(tab + 1);
+        std::vector<std::wstring> parts;
+        if (key == "folder") {
+            record.folder = Utf8ToWide(value);
+        } else if (key == "manifest" && IsHex32(value)) {
+            record.manifestMd5 = value;
+        } else if (key == "stage" && SplitRelative(Utf8ToWide(value), parts) && parts.size() == 1) {
+            record.stage = parts[0];
+        } else if (key == "committing" && value == "1") {
+            record.committing = true;
+        } else if ((key == "placed" || key == "aside") && SplitRelative(Utf8ToWide(value), parts)) {
+            (key == "placed" ? record.placed : record.aside).push_back(Utf8ToWide(value));
+        } else {
+            return false;
+        }
+    }
+    return header && !record.folder.empty();
+}
+
+bool ReadRecordKey(HKEY root, const std::wstring& name, InstallRecord& record) {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(root, (std::wstring(kRecordsKey) + L"\\" + name).c_str(), 0,
+                        KEY_QUERY_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+        type != REG_BINARY || size == 0 || size > (16u << 20))
+        return false;
+    std::string text(size, '\0');
+    if (::RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &size) !=
+            ERROR_SUCCESS ||
+        size != text.size())
+        return false;
+    return Parse(text, record) && RecordName(record.folder) == name;
+}
+
+}  // namespace
+
+bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record) {
+    try {
+        const std::wstring name = RecordName(installFolder);
+        for (HKEY root : TrustedRoots())
+            if (ReadRecordKey(root, name, record)) return true;
+    } catch (...) {
+    }
+    return false;
+}
+
+bool WriteInstallRecord(const InstallRecord& record) {
+    try {
+        if (record.folder.empty()) return false;
+        const std::string text = Serialize(record);
+        UniqueRegKey key;
+        if (::RegCreateKeyExW(OwnRoot(), (std::wstring(kRecordsKey) + L"\\" + RecordName(record.folder)).c_str(), 0,
+                              nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | kRegistry32View, nullptr, key.out(),
+                              nullptr) != ERROR_SUCCESS)
+            return false;
+        // One value, replaced whole, on the disk before anything it
+        // announces is done.
+        return ::RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text.data()),
+                                static_cast<DWORD>(text.size())) == ERROR_SUCCESS &&
+               ::RegFlushKey(key.get()) == ERROR_SUCCESS;
+    } catch (...) {
+        return false;
+    }
+}
+
+void RemoveInstallRecord(const std::wstring& installFolder) {
+    const std::wstring key = std::wstring(kRecordsKey) + L"\\" + RecordName(installFolder);
+    DeleteRegTree32(OwnRoot(), key.c_str());
+}
+
+std::vector<InstallRecord> ReadAllInstallRecords() {
+    std::vector<InstallRecord> records;
+    try {
+        UniqueRegKey key;
+        if (::RegOpenKeyExW(OwnRoot(), kRecordsKey, 0, KEY_ENUMERATE_SUB_KEYS | kRegistry32View, key.out()) !=
+            ERROR_SUCCESS)
+            return records;
+        std::vector<std::wstring> names;
+        wchar_t name[256];
+        for (DWORD index = 0;; ++index) {
+            DWORD length = 256;
+            if (::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            names.push_back(name);
+        }
+        for (const std::wstring& each : names) {
+            InstallRecord record;
+            if (ReadRecordKey(OwnRoot(), each, record)) records.push_back(record);
+        }
+    } catch (...) {
+    }
+    return records;
+}
+
+bool IsRecordedManifest(const std::wstring& installFolder, const std::string& manifestMd5) {
+    InstallRecord record;
+    return !manifestMd5.empty() && ReadInstallRecord(installFolder, record) && record.manifestMd5 == manifestMd5;
+}

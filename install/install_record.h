@@ -1,0 +1,38 @@
+#pragma once
+// What the product must be able to trust about its installations later: the
+// digest of the manifest each finished installation wrote, and, while an
+// installation moves files, which files it moves where, so that the next
+// run can undo one that was killed in the middle. The record lives where a
+// process without elevation cannot write when the writer is elevated: in
+// the machine's part of the registry, below a key that only administrators
+// and the system may change (no user can make such a key before the
+// product does, which a folder in the machine's application data would
+// allow); else in the user's own part. Nothing found in an installation
+// folder, or in a folder the user's registry names, is ever taken for a
+// record. Each record is one value, so that it is replaced whole.
+#include <string>
+#include <vector>
+
+struct InstallRecord {
+    std::wstring folder;       // the installation folder, as a full path
+    std::string manifestMd5;   // MD5 of the manifest the last finished installation wrote; empty: none
+    std::wstring stage;        // the staging folder's name inside `folder` while one is in use or left over
+    bool committing = false;   // files are being moved: the two lists say which
+    std::vector<std::wstring> placed;  // relative paths moved from the staging folder's "new" into `folder`
+    std::vector<std::wstring> aside;   // relative paths moved from `folder` into the staging folder's "old"
+};
+
+// The record of an installation folder from the record folder(s) this
+// process may trust; false when there is none (or it is damaged).
+bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record);
+// Writes the record (replacing the previous one, flushed to the disk before
+// it returns); false when it cannot be written whole.
+bool WriteInstallRecord(const InstallRecord& record);
+// Removes the record of an installation folder.
+void RemoveInstallRecord(const std::wstring& installFolder);
+// Every record in the place this process writes.
+std::vector<InstallRecord> ReadAllInstallRecords();
+
+// True when the manifest file is the one the record of its installation
+// folder names.
+bool IsRecordedManifest(const std::wstring& installFolder, const std::string& manifestMd5);
