@@ -501,7 +501,8 @@ bool CInstallTransaction::CommitFiles() {
     {
         UniqueFile file = CreateChildFile(new_, kManifestName);
         DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()), &written, nullptr) ||
+        if (!file ||
+            !::WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()), &written, nullptr) ||
             written != manifest.size())
             return false;
     }
@@ -517,7 +518,8 @@ bool CInstallTransaction::CommitFiles() {
     std::vector<const PayloadItem*> dropped;  // the previous installation's files the new one has not
     for (const PayloadItem& item : old) {
         if (item.isFolder || item.md5.empty() || SameName(item.path, kManifestName)) continue;
-        if (std::none_of(placed.begin(), placed.end(), [&](const std::wstring& path) { return SameName(path, item.path); }))
+        if (std::none_of(placed.begin(), placed.end(),
+                         [&](const std::wstring& path) { return SameName(path, item.path); }))
             dropped.push_back(&item);
     }
     record_.committing = true;

@@ -93,8 +93,8 @@ bool Parse(const std::string& text, InstallRecord& record) {
 
 bool ReadRecordKey(HKEY root, const std::wstring& name, InstallRecord& record) {
     UniqueRegKey key;
-    if (::RegOpenKeyExW(root, (std::wstring(kRecordsKey) + L"\\" + name).c_str(), 0,
-                        KEY_QUERY_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root, (std::wstring(kRecordsKey) + L"\\" + name).c_str(), 0, KEY_QUERY_VALUE | kRegistry32View,
+                        key.out()) != ERROR_SUCCESS)
         return false;
     DWORD type = 0, size = 0;
     if (::RegQueryValueExW(key.get(), kRecordValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||

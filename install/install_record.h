@@ -14,10 +14,10 @@
 #include <vector>
 
 struct InstallRecord {
-    std::wstring folder;       // the installation folder, as a full path
-    std::string manifestMd5;   // MD5 of the manifest the last finished installation wrote; empty: none
-    std::wstring stage;        // the staging folder's name inside `folder` while one is in use or left over
-    bool committing = false;   // files are being moved: the two lists say which
+    std::wstring folder;               // the installation folder, as a full path
+    std::string manifestMd5;           // MD5 of the manifest the last finished installation wrote; empty: none
+    std::wstring stage;                // the staging folder's name inside `folder` while one is in use or left over
+    bool committing = false;           // files are being moved: the two lists say which
     std::vector<std::wstring> placed;  // relative paths moved from the staging folder's "new" into `folder`
     std::vector<std::wstring> aside;   // relative paths moved from `folder` into the staging folder's "old"
 };

@@ -165,8 +165,8 @@ bool ReadWholeFile(HANDLE file, std::string& text) {
 std::string ManifestText(const std::vector<PayloadItem>& items) { return FormatList(kManifestHeader, items); }
 
 bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items) {
-    UniqueFile in(
-        ::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile in(::CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string text;
     return in && ReadWholeFile(in.get(), text) && ParseManifest(text, items);
 }

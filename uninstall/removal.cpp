@@ -10,6 +10,8 @@
 #include <map>
 
 #include "install/install_folder.h"
+#include "install/install_record.h"
+#include "util/held_folder.h"
 #include "util/md5.h"
 #include "util/com_ptr.h"
 #include "util/owned.h"
@@ -85,6 +87,37 @@ Outcome DeleteOwnFile(const std::wstring& path, DWORD graceMs = 0) {
     }
     if (DeleteFileForced(path, true) && IsGone(path)) return Outcome::kAtRestart;
     return Outcome::kFailed;
+}
+
+// The manifest of the installation in `folder`, read once through a handle
+// of a folder reached without links; it counts only when its digest is the
+// one the installer recorded (a manifest edited or put there by anyone else
+// lists nothing to remove).
+bool ReadRecordedManifest(const std::wstring& folder, std::vector<PayloadItem>& items) {
+    CHeldFolder root;
+    if (!root.Open(folder)) return false;
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(root, kManifestName, FILE_READ_DATA, kind);
+    std::string text;
+    if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
+    CMd5 md5;
+    md5.Update(text.data(), text.size());
+    return IsRecordedManifest(folder, md5.HexDigest()) && ParseManifest(text, items);
+}
+
+// The size and MD5 of an open file's content.
+bool MatchesInstalled(HANDLE file, const PayloadItem& item) {
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) != item.size) return false;
+    CMd5 md5;
+    std::vector<char> buffer(1 << 16);
+    DWORD got = 0;
+    for (;;) {
+        if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
+        if (got == 0) break;
+        md5.Update(buffer.data(), got);
+    }
+    return md5.HexDigest() == item.md5;
 }
 
 // The removal of one installation, step by step; what goes at restart is
@@ -173,7 +206,7 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
         return report_;
     }
     const std::wstring manifest = ManifestPath(request_.folder);
-    if (!IsPlainFile(manifest) || !ReadManifest(manifest, items_)) {
+    if (!ReadRecordedManifest(request_.folder, items_)) {
         beforeOwnFile(report_);
         return report_;
     }
@@ -216,6 +249,7 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
     }
     if (report_.Complete()) {
         if (IsPlainFile(manifest)) report_.Add(manifest, DeleteOwnFile(manifest));
+        if (report_.Complete()) RemoveInstallRecord(request_.folder);
         // An installation in a folder the system or the user needs (an older
         // installer took any folder) leaves that folder where it is, empty.
         const bool reserved =
@@ -257,13 +291,38 @@ Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, D
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         return FileExists(path) ? Outcome::kFailed : Outcome::kAbsent;
     }
-    // A link, a folder, a second name of another file, or a path that leads
-    // elsewhere is not what was installed here.
-    if (item.isFolder || !IsPlainFile(path) || PathHasLink(path)) return Outcome::kKept;
-    unsigned long long size = 0;
-    if (!FileSize(path, size)) return Outcome::kFailed;
-    // Changed since it was installed: the user's now.
-    if (item.md5.empty() || size != item.size || DigestFile(path) != item.md5) return Outcome::kKept;
+    if (item.isFolder || item.md5.empty()) return Outcome::kKept;
+    // The file is opened once, relative to its folder held open (every
+    // folder on the way reached without a link), checked and deleted
+    // through that handle: a link, a folder, a second name of another file
+    // or a path that leads elsewhere is not what was installed here, and
+    // nothing can be swapped in between the check and the deletion.
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos) return Outcome::kKept;
+    CHeldFolder folder;
+    if (!folder.Open(path.substr(0, slash))) return Outcome::kKept;
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(folder, path.substr(slash + 1), FILE_READ_DATA | FILE_WRITE_ATTRIBUTES, kind);
+    if (kind == EntryKind::kMissing) return Outcome::kAbsent;
+    if (kind == EntryKind::kOther) return Outcome::kKept;
+    if (kind == EntryKind::kPlainFile) {
+        // Changed since it was installed: the user's now.
+        if (!MatchesInstalled(file.get(), item)) return Outcome::kKept;
+        FILE_BASIC_INFO basic = {};
+        if (::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
+            (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+            basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+            ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+        }
+        const bool marked = DeleteOnClose(file.get());
+        file.reset();
+        if (marked && IsGone(path)) return Outcome::kRemoved;
+    } else if (!IsPlainFile(path) || DigestFile(path) != item.md5) {
+        // In use without sharing: checked by path while its folder stays held.
+        return Outcome::kKept;
+    }
+    // Still in use (a running program): tried again for a moment, else moved
+    // aside for deletion at restart, with its folder still held.
     return DeleteOwnFile(path, graceMs);
 }
 
@@ -347,8 +406,7 @@ std::wstring DesktopShortcutPath() {
 
 bool HasInstallation(const std::wstring& folder) {
     std::vector<PayloadItem> items;
-    const std::wstring manifest = ManifestPath(folder);
-    return IsPlainFile(manifest) && ReadManifest(manifest, items);
+    return ReadRecordedManifest(folder, items);
 }
 
 RemovalReport RemoveInstallation(const RemovalRequest& request,

@@ -24,8 +24,8 @@ struct NativeApi {
     NativeApi() {
         HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
         if (!ntdll) return;
-        createFile = reinterpret_cast<decltype(createFile)>(
-            reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtCreateFile")));
+        createFile =
+            reinterpret_cast<decltype(createFile)>(reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtCreateFile")));
         setInformation = reinterpret_cast<decltype(setInformation)>(
             reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtSetInformationFile")));
         queryDirectory = reinterpret_cast<decltype(queryDirectory)>(
@@ -48,9 +48,9 @@ const ULONG kNonDirectoryFile = 0x40;
 const ULONG kOpenForBackup = 0x4000;
 const ULONG kOpenReparsePoint = 0x200000;
 const ULONG kCaseInsensitive = 0x40;
-const int kRenameClass = 10;       // FileRenameInformation
-const int kDispositionClass = 13;  // FileDispositionInformation
-const int kDirectoryInfoClass = 1; // FileDirectoryInformation
+const int kRenameClass = 10;        // FileRenameInformation
+const int kDispositionClass = 13;   // FileDispositionInformation
+const int kDirectoryInfoClass = 1;  // FileDirectoryInformation
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -252,9 +252,8 @@ UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DW
     kind = EntryKind::kFailed;
     if (!folder.InPlace() || !IsSingleName(name)) return UniqueFile();
     HANDLE opened = nullptr;
-    const NTSTATUS status =
-        OpenRelative(folder.Handle(), name, DELETE | FILE_READ_ATTRIBUTES | access,
-                     FILE_SHARE_READ, kFileOpen, kNonDirectoryFile, nullptr, opened);
+    const NTSTATUS status = OpenRelative(folder.Handle(), name, DELETE | FILE_READ_ATTRIBUTES | access, FILE_SHARE_READ,
+                                         kFileOpen, kNonDirectoryFile, nullptr, opened);
     if (status < 0) {
         // No such name (or no such folder on the way); a folder of that name
         // answers "is a folder".
@@ -328,17 +327,16 @@ std::vector<std::wstring> ChildNames(const CHeldFolder& folder) {
     // that the listing starts at the beginning; else the held handle itself.
     HANDLE opened = nullptr;
     UniqueFile fresh;
-    if (OpenRelative(folder.Handle(), std::wstring(), FILE_LIST_DIRECTORY, kHoldSharing | FILE_SHARE_DELETE,
-                     kFileOpen, kDirectoryFile | kOpenForBackup, nullptr, opened) >= 0)
+    if (OpenRelative(folder.Handle(), std::wstring(), FILE_LIST_DIRECTORY, kHoldSharing | FILE_SHARE_DELETE, kFileOpen,
+                     kDirectoryFile | kOpenForBackup, nullptr, opened) >= 0)
         fresh.reset(opened);
     const HANDLE listing = fresh ? fresh.get() : folder.Handle();
     std::vector<unsigned char> buffer(64 * 1024);
     for (BOOLEAN first = TRUE;; first = FALSE) {
         IO_STATUS_BLOCK status;
-        const NTSTATUS result =
-            Native().queryDirectory(listing, nullptr, nullptr, nullptr, &status, buffer.data(),
-                                    static_cast<ULONG>(buffer.size()),
-                                    static_cast<FILE_INFORMATION_CLASS>(kDirectoryInfoClass), FALSE, nullptr, first);
+        const NTSTATUS result = Native().queryDirectory(
+            listing, nullptr, nullptr, nullptr, &status, buffer.data(), static_cast<ULONG>(buffer.size()),
+            static_cast<FILE_INFORMATION_CLASS>(kDirectoryInfoClass), FALSE, nullptr, first);
         if (result < 0) break;
         for (size_t offset = 0;;) {
             const auto* entry = reinterpret_cast<const FILE_DIRECTORY_INFORMATION*>(buffer.data() + offset);
@@ -386,9 +384,9 @@ bool DeleteContents(const CHeldFolder& folder) { return folder.IsOpen() && Delet
 
 bool TakeRightsOf(const CHeldFolder& folder, HANDLE file) {
     PSECURITY_DESCRIPTOR parentDescriptor = nullptr;
-    if (::GetSecurityInfo(folder.Handle(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION |
-                                                              GROUP_SECURITY_INFORMATION,
-                          nullptr, nullptr, nullptr, nullptr, &parentDescriptor) != ERROR_SUCCESS)
+    if (::GetSecurityInfo(folder.Handle(), SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION, nullptr,
+                          nullptr, nullptr, nullptr, &parentDescriptor) != ERROR_SUCCESS)
         return false;
     UniqueLocalMem ownedParent(parentDescriptor);
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
@@ -402,9 +400,8 @@ bool TakeRightsOf(const CHeldFolder& folder, HANDLE file) {
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
     bool ok = ::GetSecurityDescriptorDacl(inherited, &present, &dacl, &defaulted) && present &&
-              ::SetSecurityInfo(file, SE_FILE_OBJECT,
-                                DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                                dacl, nullptr) == ERROR_SUCCESS;
+              ::SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                                nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
     ::DestroyPrivateObjectSecurity(&inherited);
     return ok;
 }

@@ -1,5 +1,7 @@
 #include "uninstall_test_support.h"
 
+#include "install/install_record.h"
+
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -123,6 +125,12 @@ void Installation::ListFile(const std::wstring& relative) {
 
 void Installation::WriteManifest() const {
     if (!::WriteManifest(ManifestPath(folder), items)) throw std::runtime_error("cannot write the manifest");
+    // The installer records the digest of every manifest it writes; the
+    // uninstaller goes by no other.
+    InstallRecord record;
+    record.folder = FullPath(folder);
+    record.manifestMd5 = DigestFile(ManifestPath(folder));
+    if (!WriteInstallRecord(record)) throw std::runtime_error("cannot record the manifest");
 }
 
 Installation MakeInstallation(const std::wstring& folder, bool withUninstaller) {
