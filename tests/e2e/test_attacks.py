@@ -8,6 +8,7 @@ written, unusual folder and item names) before or during a real installation,
 and checks that the victim's content survives and nothing planted runs.
 Under Wine a host symbolic link inside drive_c stands for a junction."""
 import glob
+import hashlib
 import os
 import shutil
 import subprocess
@@ -54,6 +55,29 @@ def slow_payload(folder):
         subprocess.run(run + ["zeros.bin", "ImgShell.exe", "welcome.png"], cwd=stage, check=True)
         shutil.rmtree(stage)
     return archive
+
+
+def listing(folder):
+    """Relative paths of everything below `folder`, links not entered."""
+    found = []
+    for root, dirs, files in os.walk(folder):
+        found += [os.path.relpath(os.path.join(root, name), folder) for name in dirs + files]
+    return sorted(found)
+
+
+def plant_stage(folder, listed):
+    """A staging folder of a commit that seems to have been killed, as a
+    program of the user can leave one: its markers, a list naming `listed`,
+    and a file waiting to be moved back."""
+    stage = os.path.join(folder, ".qvstage-0badf00d")
+    for sub in ("new", "old"):
+        os.makedirs(os.path.join(stage, sub), exist_ok=True)
+    open(os.path.join(stage, "committing"), "w").close()
+    with open(os.path.join(stage, "new.lst"), "w") as f:
+        f.write("QVMANIFEST 1\n" + "".join("F\t0\t\t\t%s\n" % name for name in listed))
+    with open(os.path.join(stage, "old", "planted.txt"), "w") as f:
+        f.write("planted")
+    return stage
 
 
 class Watcher:
@@ -257,6 +281,77 @@ class AttackTest(t.InstallerFixture):
             self.assertFalse(os.path.exists(config))
 
     # --- names ------------------------------------------------------------------
+    # --- what an earlier installation seems to have left ----------------------
+    def install_or_fail(self):
+        """An installation that either finishes or fails with the helper's
+        box (answered); which of the two."""
+        with t.Installer(self.bundle()) as app:
+            app.click("btn_inst")
+
+            def outcome():
+                if app.shows("btn_expe", "expe.png", 83, 26):
+                    return "installed"
+                try:
+                    box = q.dialog("Quiview", timeout=1)
+                except TimeoutError:
+                    return None
+                q.answer(box, "ok")
+                return "failed"
+            result = q.wait_for(outcome, 120, 0.2, "the finish page or the failure box")
+            if result == "installed":
+                app.click("btn_use")
+            self.assertEqual(app.exit_code(), 0)
+        return result
+
+    def test_recovery_and_removal_go_only_by_the_protected_record(self):
+        victim = os.path.join(self.scratch, "victim")
+        make_victim(victim)
+        product = t.unix(self.default_install)
+        self.install()
+        with self.subTest("staging folders planted in the installation folder and in the registered folder"):
+            stages = [plant_stage(product, ["ImgShell.exe"]), plant_stage(victim, ["keep.txt"])]
+            before = [listing(stage) for stage in stages]
+            t.reg_set(t.UNINSTALL_KEY, "InstallLocation", q.windows_path(victim))
+            self.install()
+            self.assertTrue(victim_intact(victim))
+            self.assertEqual(sorted(os.listdir(victim)), [".qvstage-0badf00d", "deep", "keep.txt"])
+            self.assertEqual([listing(stage) for stage in stages], before)
+            self.assertFalse(os.path.exists(os.path.join(product, "planted.txt")))
+            self.assert_installed_in(self.default_install)
+            shutil.rmtree(stages[0])
+            shutil.rmtree(stages[1])
+
+        with self.subTest("a line added to the manifest names a file of the user with its digest"):
+            notes = os.path.join(product, "notes.txt")
+            with open(notes, "wb") as f:
+                f.write(b"the user's notes")
+            with open(os.path.join(product, "manifest.lst"), "ab") as f:
+                f.write(b"F\t16\t\t%s\tnotes.txt\n" % hashlib.md5(b"the user's notes").hexdigest().encode())
+            self.install()
+            with open(notes, "rb") as f:
+                self.assertEqual(f.read(), b"the user's notes")
+
+        with self.subTest("the staging folder's old folder swapped for a link during a reinstall"):
+            def ready(_):
+                return [old for old in glob.glob(os.path.join(product, ".qvstage-*", "old")) if not os.path.islink(old)]
+
+            def swap(_):
+                old = ready(None)[0]
+                os.rename(old, old + "-real")
+                os.symlink(victim, old)
+            watcher = Watcher(self.temp, lambda payload: ready(payload), swap)
+            try:
+                outcome = self.install_or_fail()
+            finally:
+                watcher.stop()
+            self.assertTrue(watcher.acted)
+            self.assertTrue(victim_intact(victim))
+            self.assertEqual(sorted(os.listdir(victim)), ["deep", "keep.txt"])
+            if outcome == "installed":
+                self.assert_installed_in(self.default_install)
+            else:
+                self.assertTrue(os.path.isfile(os.path.join(product, "ImgShell.exe")))
+
     def test_archive_item_naming_a_device_is_refused(self):
         stage = tempfile.mkdtemp(dir=self.scratch)
         shutil.copy(os.path.join(q.BUILD, "payload-stage", "ImgKit.dll"), stage)

@@ -271,8 +271,18 @@ class UninstallerTest(t.InstallerFixture):
             self.assertEqual(f.read(), "the user's")
         self.assertIsNone(self.uninstall_value("InstallLocation"))
 
-    def test_folder_without_manifest_is_no_installation(self):
+    def test_folder_without_its_recorded_manifest_is_no_installation(self):
         self.install_and_list()
+        with self.subTest("a manifest with one more line, naming a file of the user with its digest"):
+            notes = os.path.join(self.folder, "notes.txt")
+            with open(notes, "wb") as f:
+                f.write(b"the user's notes")
+            with open(os.path.join(self.folder, MANIFEST), "ab") as f:
+                f.write(b"F\t16\t\t%s\tnotes.txt\n" % hashlib.md5(b"the user's notes").hexdigest().encode())
+            before = tree(self.folder)
+            self.assertEqual(self.run_uninstaller([self.exe_win, "/S"]), 3)
+            self.assertEqual(tree(self.folder), before)
+            os.remove(notes)
         os.remove(os.path.join(self.folder, MANIFEST))
         before = tree(self.folder)
         self.assertEqual(self.run_uninstaller([self.exe_win, "/S"]), 3)
