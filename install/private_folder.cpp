@@ -101,10 +101,10 @@ bool CPrivateFolder::Hold() {
 bool CPrivateFolder::Remove() {
     holds_.clear();
     if (path_.empty()) return true;
-    // A file still in use (a library still loaded) is moved aside and goes
-    // at the next restart; so does the folder then.
+    // A file still in use (a library still loaded) goes at the next restart
+    // from a folder of its own; the folder itself, in a temporary folder
+    // that a program of the user could rename, is never left for restart.
     const bool removed = DeletePath(path_, true);
-    if (!removed) ::MoveFileExW(path_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
     path_.clear();
     return removed;
 }

@@ -7,6 +7,7 @@
 
 #include "install/private_folder.h"
 #include "util/path.h"
+#include "util/restart_deletion.h"
 #include "qv_product.h"
 
 namespace {
@@ -197,10 +198,11 @@ void WaitForProcess(const UniqueHandle& process, DWORD timeoutMs) {
 void LeaveOwnFilesForRestart() {
     const std::wstring self = OwnProgramPath();
     if (self.empty()) return;
-    // The file first: at restart the folder can only go once it is empty.
-    ::MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    // The running copy leaves its folder (a temporary folder that a program
+    // of the user could rename) for one that no such program can touch, and
+    // goes from there at restart; its own folder, empty now, goes at once.
+    if (!DeleteAtRestart(self)) return;
     const std::wstring folder = self.substr(0, self.find_last_of(L'\\'));
     const std::wstring name = folder.substr(folder.find_last_of(L'\\') + 1);
-    if (name.compare(0, ::lstrlenW(kCopyFolderPrefix), kCopyFolderPrefix) == 0)
-        ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    if (name.compare(0, ::lstrlenW(kCopyFolderPrefix), kCopyFolderPrefix) == 0) ::RemoveDirectoryW(folder.c_str());
 }

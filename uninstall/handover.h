@@ -64,7 +64,8 @@ UniqueHandle OpenHandoverProcess(DWORD processId, const std::wstring& image, DWO
 // Waits up to `timeoutMs` for a process (an empty handle is not waited for).
 void WaitForProcess(const UniqueHandle& process, DWORD timeoutMs);
 
-// Leaves this program's file and, when it is the copy in a private folder,
-// that folder to the system to delete at the next restart (this needs the
-// right to do so; without it they stay in the temporary folder).
+// Leaves this program's file to the system to delete at the next restart
+// (util/restart_deletion.h) and removes the copy's private folder it leaves
+// empty (this needs the right to do so; without it both stay in the
+// temporary folder).
 void LeaveOwnFilesForRestart();

@@ -35,31 +35,6 @@ std::wstring ComparableFullPath(const std::wstring& path) {
     return full;
 }
 
-std::wstring NameOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-bool StartsWithNoCase(const std::wstring& text, const std::wstring& prefix) {
-    if (text.size() < prefix.size()) return false;
-    std::wstring head = text.substr(0, prefix.size()), upperPrefix = prefix;
-    if (!head.empty()) ::CharUpperBuffW(&head[0], static_cast<DWORD>(head.size()));
-    if (!upperPrefix.empty()) ::CharUpperBuffW(&upperPrefix[0], static_cast<DWORD>(upperPrefix.size()));
-    return head == upperPrefix;
-}
-
-bool FileSize(const std::wstring& path, unsigned long long& size) {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return true;
-}
-
 // True when nothing answers to the path any more (a file whose deletion is
 // only pending, held open by another program with delete sharing, answers
 // no more either). A deletion reported done is checked this way: some file
@@ -135,47 +110,14 @@ private:
     }
     void RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs = 0);
     Outcome RemoveFolder(const std::wstring& folder);
-    bool OnlyGoingAtRestart(const std::wstring& folder) const;
 
     const RemovalRequest& request_;
     RemovalReport report_;
     std::vector<PayloadItem> items_;
-    // Per folder (comparable form): the stems of the names of files moved aside there.
-    std::map<std::wstring, std::vector<std::wstring>> asideStems_;
-    // Folders (comparable form) left for deletion at restart.
-    std::set<std::wstring> foldersAtRestart_;
 };
 
 void CRemoval::RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
-    const Outcome outcome = RemoveInstalledFile(path, item, graceMs);
-    if (outcome == Outcome::kAtRestart)
-        asideStems_[ComparableFullPath(FolderOf(path))].push_back(AsideStem(NameOf(path)));
-    report_.Add(path, outcome);
-}
-
-// True when everything left in the folder goes at restart: files moved aside
-// by this removal and folders already left for restart.
-bool CRemoval::OnlyGoingAtRestart(const std::wstring& folder) const {
-    const std::wstring key = ComparableFullPath(folder);
-    const auto stems = asideStems_.find(key);
-    WIN32_FIND_DATAW data;
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (!find) return false;
-    bool any = false;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        any = true;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!foldersAtRestart_.count(ComparableFullPath(folder + L"\\" + name))) return false;
-            continue;
-        }
-        if (stems == asideStems_.end()) return false;
-        bool aside = false;
-        for (const std::wstring& stem : stems->second) aside = aside || StartsWithNoCase(name, stem);
-        if (!aside) return false;
-    } while (::FindNextFileW(find.get(), &data));
-    return any;
+    report_.Add(path, RemoveInstalledFile(path, item, graceMs));
 }
 
 Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
@@ -188,11 +130,10 @@ Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
         ::SetFileAttributesW(folder.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     if (::RemoveDirectoryW(folder.c_str()) && IsGone(folder)) return Outcome::kRemoved;
     if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(folder.c_str(), attributes);
-    if (OnlyGoingAtRestart(folder) && ::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
-        foldersAtRestart_.insert(ComparableFullPath(folder));
-        return Outcome::kAtRestart;
-    }
-    return Outcome::kKept;  // the user's files are in it
+    // The user's files are in it. (Files in use left the folder for their
+    // restart: a folder that a program of the user can rename is never
+    // itself left for the system to delete at restart.)
+    return Outcome::kKept;
 }
 
 RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& beforeOwnFile) {
@@ -280,11 +221,6 @@ void RemovalReport::Add(const std::wstring& path, Outcome outcome) {
 int ExitCodeFor(const RemovalReport& report) {
     if (!report.installation) return kExitNotInstalled;
     return report.failed.empty() ? kExitRemoved : kExitIncomplete;
-}
-
-std::wstring AsideStem(const std::wstring& name) {
-    const size_t tmp = name.find(L".tmp");
-    return tmp == std::wstring::npos ? name + L".tmp" : name.substr(0, tmp + 4);
 }
 
 Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {

@@ -53,11 +53,9 @@ int ExitCodeFor(const RemovalReport& report);
 // --- Single steps --------------------------------------------------------
 // Removes an installed file while it is a plain file (not a link, not reached
 // through one, no second name) of the listed size and MD5. A file in use is
-// moved aside and deleted at restart, after retrying for `graceMs` while
-// the system refuses the deletion.
+// left for deletion at restart, after retrying for `graceMs` while the
+// system refuses the deletion.
 Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs = 0);
-// The name that DeleteFileForced gives a file it moves aside starts with this.
-std::wstring AsideStem(const std::wstring& name);
 // The target path stored in a shortcut file; empty when it cannot be read
 // (needs COM on the calling thread).
 std::wstring ShortcutTarget(const std::wstring& shortcut);

@@ -9,6 +9,7 @@
 
 #include "util/md5.h"
 #include "util/owned.h"
+#include "util/restart_deletion.h"
 #include "util/text.h"
 
 namespace {
@@ -389,26 +390,9 @@ bool DeleteFileForced(const std::wstring& path, bool force) {
         if (::DeleteFileW(path.c_str())) return true;
     }
 
-    // Still in use: move it aside so that its name is free, and let the system
-    // delete it at the next restart. The aside name continues an earlier
-    // ".tmp" name instead of stacking a second one, so that a file moved
-    // aside again keeps one suffix (the names left behind stay recognisable).
-    // Only the file's own name is looked at: a ".tmp" in a folder's name must
-    // not move the file out of its folder (the restart list then names the
-    // file in its own folder, as for every other file).
-    wchar_t tick[64] = {};
-    ::wsprintfW(tick, L"%x", ::GetTickCount());
-    std::wstring aside;
-    const size_t separator = path.find_last_of(L"\\/");
-    const size_t nameStart = separator == std::wstring::npos ? 0 : separator + 1;
-    size_t tmp = path.find(L".tmp", nameStart);
-    if (tmp != std::wstring::npos) {
-        aside = path.substr(0, tmp + 4) + tick;
-    } else {
-        aside = path + L".tmp" + tick;
-    }
-    if (!::MoveFileW(path.c_str(), aside.c_str())) return false;
-    return ::MoveFileExW(aside.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+    // Still in use: the system deletes it at the next restart, from a folder
+    // that no program of the user can rename in the meantime.
+    return DeleteAtRestart(path);
 }
 
 bool DeleteFolderContents(const std::wstring& folder) {

@@ -41,8 +41,9 @@ bool SameContent(const std::wstring& target, const std::wstring& source);
 // target that is a link.
 bool CopyPath(const std::wstring& source, const std::wstring& destination);
 // Deletes a file (never a link: false). With `force`, clears read-only
-// and, if the file is still in use, moves it aside and schedules it for
-// deletion at restart. Without `force`, a failed deletion still reports true.
+// and, if the file is still in use, leaves it for deletion at restart
+// (util/restart_deletion.h). Without `force`, a failed deletion still
+// reports true.
 bool DeleteFileForced(const std::wstring& path, bool force);
 // Deletes everything inside a folder; the folder itself stays. False when
 // something stayed (a link to a folder, a file that cannot go).

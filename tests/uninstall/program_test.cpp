@@ -84,14 +84,11 @@ TEST_F(UninstallProgram, QuietRunRemovesTheInstallationAndItselfAndKeepsTheUsers
     EXPECT_FALSE(uninstalltest::UninstallEntryExists());
     EXPECT_EQ(ReadBytes(settings), "settings");
 
-    // The copy ran from a private folder of its own, which it left to the
-    // next restart: first its file, then the folder.
-    const std::vector<std::wstring> copies = uninstalltest::CopyFolders();
-    ASSERT_EQ(copies.size(), 1u);
-    const int file = uninstalltest::PendingIndexOf(copies[0] + L"\\Uninstall.exe");
-    const int folder = uninstalltest::PendingIndexOf(copies[0]);
-    ASSERT_GE(file, 0);
-    EXPECT_GT(folder, file);
+    // The copy ran from a private folder of its own in the temporary folder;
+    // it left its file to the next restart from a folder that no program of
+    // the user can rename, and its own folder went at once.
+    EXPECT_TRUE(uninstalltest::CopyFolders().empty());
+    EXPECT_GE(uninstalltest::PendingIndexOf(L"-Uninstall.exe"), 0);
 
     // Asked to, it takes the settings too; nothing else left takes the folder.
     ::DeleteFileW((install / L"notes.txt").c_str());
