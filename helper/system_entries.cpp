@@ -1,5 +1,7 @@
 #include "helper/system_entries.h"
 
+#include "sysenv/user_folders.h"
+
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -112,7 +114,12 @@ void CUninstallEntry::Restore() {
 }
 
 CDesktopShortcut::CDesktopShortcut() {
+    // The user's registry names the desktop: a folder of the system gets no
+    // shortcut (and is not made when missing).
     wchar_t desktop[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)) ||
+        !desktop[0] || IsSystemPlace(desktop))
+        return;
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
                                      desktop)))
         path_ = std::wstring(desktop) + L"\\" + QV_SHORTCUT_FILE;

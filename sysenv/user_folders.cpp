@@ -1,6 +1,7 @@
 #include "sysenv/user_folders.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <algorithm>
@@ -69,6 +70,24 @@ size_t FindProductFolder(const std::wstring& path) {
 
 }  // namespace
 
+bool IsSystemPlace(const std::wstring& folder) {
+    std::wstring full = FullPath(folder);
+    while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
+    if (full.empty() || full.size() <= 3) return true;  // unresolvable, or a drive's root
+    if (full.compare(0, 2, L"\\\\") == 0) {
+        const size_t server = full.find(L'\\', 2);
+        if (server == std::wstring::npos || full.find(L'\\', server + 1) == std::wstring::npos) return true;
+    }
+    for (int csidl : {CSIDL_WINDOWS, CSIDL_SYSTEM, CSIDL_SYSTEMX86, CSIDL_PROGRAM_FILES, CSIDL_PROGRAM_FILESX86,
+                      CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_COMMON_APPDATA}) {
+        wchar_t path[MAX_PATH] = {};
+        if (SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path)) && path[0] &&
+            IsSameOrInside(full, path))
+            return true;
+    }
+    return false;
+}
+
 bool IsSystemAccountName(const std::wstring& accountName) { return ::lstrcmpiW(accountName.c_str(), L"system") == 0; }
 
 ProfileFolders ProfileFoldersForUser(const std::wstring& userName, bool isXp) {
@@ -125,6 +144,7 @@ std::wstring CUserFolders::LocalAppData() {
     } else {
         m_localAppData = GetRegString(kShellFoldersKey, kLocalAppDataValue, HKEY_CURRENT_USER);
         if (m_localAppData.empty()) m_localAppData = GetKnownFolderPath(kFolderLocalAppData);
+        if (IsSystemPlace(m_localAppData)) m_localAppData.clear();
     }
     return m_localAppData;
 }
@@ -137,6 +157,7 @@ std::wstring CUserFolders::LocalAppDataLow() {
     } else {
         m_localAppDataLow = GetRegString(kShellFoldersKey, kLocalAppDataLowValue, HKEY_CURRENT_USER);
         if (m_localAppDataLow.empty()) m_localAppDataLow = GetKnownFolderPath(kFolderLocalAppDataLow);
+        if (IsSystemPlace(m_localAppDataLow)) m_localAppDataLow.clear();
     }
     return m_localAppDataLow;
 }
@@ -155,6 +176,7 @@ std::wstring CUserFolders::TempFolder() {
             Trim(m_temp, L'\\');
         }
     }
+    if (IsSystemPlace(m_temp)) m_temp.clear();
     return m_temp;
 }
 
@@ -222,7 +244,9 @@ std::wstring InstallFolder(CUserFolders& folders) {
             return location;
         return InstallFolderFromIcon(icon, ::PathIsDirectoryW(icon.c_str()) != FALSE);
     }
-    std::wstring folder = WithProductFolder(folders.LocalAppData());
+    const std::wstring local = folders.LocalAppData();
+    if (local.empty()) return std::wstring();  // nothing is made at a drive's root instead
+    std::wstring folder = WithProductFolder(local);
     CreateDirectoryTree(folder);
     return folder;
 }
@@ -230,7 +254,9 @@ std::wstring InstallFolder(CUserFolders& folders) {
 std::wstring InstallFolder() { return InstallFolder(CUserFolders::Instance()); }
 
 std::wstring DataFolder(CUserFolders& folders) {
-    return WithProductFolder(IsXp() ? folders.LocalAppData() : folders.LocalAppDataLow());
+    const std::wstring base = IsXp() ? folders.LocalAppData() : folders.LocalAppDataLow();
+    // No base, no folder: "\Quiview" would be a folder at the current drive's root.
+    return base.empty() ? std::wstring() : WithProductFolder(base);
 }
 
 std::wstring DataFolder() { return DataFolder(CUserFolders::Instance()); }

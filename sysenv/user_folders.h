@@ -61,6 +61,13 @@ std::wstring DataFolder(CUserFolders& folders);
 // The product's folder name, also the marker looked for in an installed path.
 extern const wchar_t kProductFolderName[];
 
+// True for a folder of the system, where nothing is made, written or deleted
+// on the word of the user's registry (the folder values, TMP): a drive or
+// share root, the Windows folder, the program folders and the machine's
+// application data, each with everything in it; also a path that does not
+// resolve. The user's folders computed here are empty when they name one.
+bool IsSystemPlace(const std::wstring& folder);
+
 // True for the account name of the local system account ("system", any case).
 bool IsSystemAccountName(const std::wstring& accountName);
 

@@ -11,6 +11,7 @@
 
 #include "install/install_folder.h"
 #include "install/install_record.h"
+#include "sysenv/user_folders.h"
 #include "util/held_folder.h"
 #include "util/md5.h"
 #include "util/com_ptr.h"
@@ -335,7 +336,7 @@ Outcome RemoveSettings(const std::wstring& dataFolder) {
 std::wstring DesktopShortcutPath() {
     wchar_t desktop[MAX_PATH] = {};
     if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)) ||
-        !desktop[0])
+        !desktop[0] || IsSystemPlace(desktop))  // the user's registry names it: never a folder of the system
         return std::wstring();
     return std::wstring(desktop) + L"\\" + kShortcutName;
 }

@@ -38,8 +38,8 @@ std::wstring HoldingFolder() {
     const std::wstring temp = std::wstring(windows) + L"\\Temp";
     if (!IsDirectoryPath(temp) || PathHasLink(temp)) return std::wstring();
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
-                                                                SDDL_REVISION_1, &descriptor, nullptr))
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)", SDDL_REVISION_1,
+                                                                &descriptor, nullptr))
         return std::wstring();
     UniqueLocalMem owned(descriptor);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};

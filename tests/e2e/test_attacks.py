@@ -352,6 +352,18 @@ class AttackTest(t.InstallerFixture):
             else:
                 self.assertTrue(os.path.isfile(os.path.join(product, "ImgShell.exe")))
 
+    def test_a_desktop_value_naming_a_system_folder_gets_no_shortcut(self):
+        key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
+        before = t.reg_value(key, "Desktop")
+        system32 = t.unix(r"C:\windows\system32")
+        t.reg_set(key, "Desktop", r"C:\windows\system32", "REG_EXPAND_SZ")
+        try:
+            self.install()
+        finally:
+            t.reg_set(key, "Desktop", before, "REG_EXPAND_SZ")
+        self.assertFalse(os.path.exists(os.path.join(system32, "Quiview.lnk")))
+        self.assert_installed_in(self.default_install)
+
     def test_archive_item_naming_a_device_is_refused(self):
         stage = tempfile.mkdtemp(dir=self.scratch)
         shutil.copy(os.path.join(q.BUILD, "payload-stage", "ImgKit.dll"), stage)

@@ -79,6 +79,29 @@ TEST(UserFolders, RegistryDecidesThenKnownFolder) {
     EXPECT_EQ(fresh.LocalAppDataLow(), GetKnownFolderPath(lowId));
 }
 
+// The user's registry may name any folder; one of the system is never taken
+// for the user's own (the elevated installer makes, writes and deletes its
+// fixed names there).
+TEST(UserFolders, FolderValuesNamingTheSystemsFoldersAreRefused) {
+    wchar_t windows[MAX_PATH] = {};
+    ASSERT_GT(::GetSystemWindowsDirectoryW(windows, MAX_PATH), 0u);
+    qvtest::RegValueGuard local(HKEY_CURRENT_USER, kShellFolders, L"Local AppData");
+    qvtest::RegValueGuard low(HKEY_CURRENT_USER, kShellFolders, L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}");
+    local.SetString(std::wstring(windows) + L"\\System32");
+    low.SetString(std::wstring(windows).substr(0, 3));
+    CUserFolders user(L"someone", false);
+    EXPECT_EQ(user.LocalAppData(), L"");
+    EXPECT_EQ(user.LocalAppDataLow(), L"");
+    EXPECT_EQ(DataFolder(user), L"");
+
+    qvtest::TempDir dir;
+    for (const std::wstring& place : {std::wstring(windows), std::wstring(windows) + L"\\Temp\\x",
+                                      std::wstring(L"C:\\"), std::wstring(L"\\\\server\\share"), std::wstring()})
+        EXPECT_TRUE(IsSystemPlace(place)) << place;
+    EXPECT_FALSE(IsSystemPlace(dir.path()));
+    EXPECT_FALSE(IsSystemPlace(L"\\\\server\\share\\folder"));
+}
+
 TEST(UserFolders, CachedFolderIsOnlyAHint) {
     qvtest::TempDir dir;
     CreateDirectoryW((dir / L"first").c_str(), nullptr);
