@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "util/path.h"
+#include "util/restart_deletion.h"
 #include "util/text.h"
 
 namespace {
@@ -363,7 +364,11 @@ bool DeleteTree(const CHeldFolder& folder) {
                 basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
                 ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
             }
-            all = DeleteOnClose(file.get()) && all;
+            if (!DeleteOnClose(file.get())) {
+                // In use (a program runs from it): it goes at restart.
+                file.reset();
+                all = DeleteAtRestart(folder.Path() + L"\\" + name) && all;
+            }
             continue;
         }
         CHeldFolder child;

@@ -78,7 +78,8 @@ bool DeleteOnClose(HANDLE entry);
 // Removes the child folder `name` of `folder` when it is empty and not a link.
 bool RemoveEmptyChild(const CHeldFolder& folder, const std::wstring& name);
 // Deletes everything inside a held folder, through handles, entering no
-// link and removing none; true when nothing is left.
+// link and removing none; a file in use goes at restart
+// (util/restart_deletion.h). True when nothing is left.
 bool DeleteContents(const CHeldFolder& folder);
 // Gives an open file the rights that a new file in `folder` would inherit
 // (a file moved from another folder keeps the access list it had there).

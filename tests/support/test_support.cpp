@@ -180,6 +180,13 @@ bool MakeLink(const std::wstring& link, const std::wstring& target) {
     return ::GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+UniqueModule PlaceLoadedImage(const std::wstring& path) {
+    wchar_t self[MAX_PATH] = {};
+    const DWORD got = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    if (got == 0 || got >= MAX_PATH || !::CopyFileW(self, path.c_str(), FALSE)) return UniqueModule();
+    return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+}
+
 bool HostRename(const std::wstring& from, const std::wstring& to) {
     const std::string hostFrom = HostPath(from), hostTo = HostPath(to);
     if (!hostFrom.empty() && !hostTo.empty())

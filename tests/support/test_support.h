@@ -47,6 +47,10 @@ void RemoveTree(const std::wstring& path);
 bool MakeLink(const std::wstring& link, const std::wstring& target);
 // Removes a link made by MakeLink, never its target.
 void RemoveLink(const std::wstring& link);
+// Puts an executable image (this test program's own) at `path` and maps it
+// the way a running program holds its libraries: the system then refuses to
+// delete the file but lets it be renamed.
+UniqueModule PlaceLoadedImage(const std::wstring& path);
 // Renames an entry as a program of the user could while this process holds
 // it open: under Wine by the host (whose renames no sharing rule stops), on
 // Windows with MoveFileExW. True when `to` exists afterwards.

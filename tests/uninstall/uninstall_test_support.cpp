@@ -203,10 +203,7 @@ void ForgetPendingRenames(const std::wstring& part) {
     if (kept.size() != texts.size()) WritePending(kept);
 }
 
-UniqueModule PlaceLoadedImage(const std::wstring& path) {
-    if (!::CopyFileW((ModuleFolder() + L"\\uninstall_tests.exe").c_str(), path.c_str(), FALSE)) return UniqueModule();
-    return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
-}
+UniqueModule PlaceLoadedImage(const std::wstring& path) { return qvtest::PlaceLoadedImage(path); }
 
 bool WaitForUninstallCopies() {
     for (int i = 0; i < 1200; ++i) {

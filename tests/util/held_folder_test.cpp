@@ -70,7 +70,10 @@ TEST_F(HeldFolder, MovesAndDeletesThroughHandles) {
     EXPECT_EQ(kind, EntryKind::kOther);
     EXPECT_TRUE(ChildNames(b) == std::vector<std::wstring>{L"two.txt"});
 
-    // A read-only file and a folder tree go; the folder itself stays.
+    // A read-only file, a file in use and a folder tree go; the folder
+    // itself stays.
+    UniqueModule running = qvtest::PlaceLoadedImage(dir / L"a\\made\\running.exe");
+    ASSERT_TRUE(running);
     WriteBytes(dir / L"a\\made\\ro.txt", "ro");
     ::SetFileAttributesW((dir / L"a\\made\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY);
     CreateDirectoryTree(dir / L"a\\made\\x\\y");

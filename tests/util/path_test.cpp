@@ -15,13 +15,7 @@ using qvtest::WriteBytes;
 
 namespace {
 
-// Puts an executable image at `path` and maps it the way a running program
-// holds its libraries: the system then refuses to delete the file but lets it
-// be renamed.
-UniqueModule PlaceLoadedImage(const std::wstring& path) {
-    if (!::CopyFileW((ModuleFolder() + L"\\util_tests.exe").c_str(), path.c_str(), FALSE)) return UniqueModule();
-    return UniqueModule(::LoadLibraryExW(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
-}
+using qvtest::PlaceLoadedImage;
 
 // Entries of a folder whose names start with `prefix`.
 std::vector<std::wstring> NamesStartingWith(const std::wstring& folder, const std::wstring& prefix) {
