@@ -17,6 +17,7 @@ import qvlayout
 DIST = os.path.join(q.BUILD, "dist")
 TOOLS = q.TOOLS
 CONFIGDUMP = os.path.join(q.BUILD, "tools", "configdump", "configdump.exe")
+SEAL_TOOL = os.path.join(q.ROOT, "tools", "seal-bundle")
 SKIN = os.path.join(q.ROOT, "res", "skin")
 SHOTS = os.path.join(q.BUILD, "e2e")
 BUNDLE_FILES = ("Install.exe", "DuiLib.dll", "7z.dll", "payload.7z")
@@ -120,10 +121,17 @@ def settings(path=None):
 
 # --- bundles ------------------------------------------------------------------
 
+def seal(folder):
+    """Seals the bundle in `folder` for the files it holds now (a missing one
+    stays unsealed), as the build seals the shipped one."""
+    subprocess.run([sys.executable, SEAL_TOOL, folder], check=True, stderr=subprocess.DEVNULL)
+    return folder
+
+
 def make_bundle(folder, without=(), payload=None, exe_name="Install.exe"):
-    """A copy of the shipped folder in `folder` (made anew), without the files
-    named in `without`, with another payload archive if given, and the
-    installer under another file name if given; returns the folder."""
+    """A sealed copy of the shipped folder in `folder` (made anew), without
+    the files named in `without`, with another payload archive if given, and
+    the installer under another file name if given; returns the folder."""
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
     for name in BUNDLE_FILES:
@@ -131,7 +139,7 @@ def make_bundle(folder, without=(), payload=None, exe_name="Install.exe"):
             shutil.copy(os.path.join(DIST, name), os.path.join(folder, exe_name if name == "Install.exe" else name))
     if payload is not None:
         shutil.copy(payload, os.path.join(folder, "payload.7z"))
-    return folder
+    return seal(folder)
 
 
 # --- one run of the installer ---------------------------------------------------
