@@ -7,6 +7,7 @@
 
 #include "qv_product.h"
 #include "app/main_wnd.h"
+#include "install/bundle_seal.h"
 #include "install/install_sequence.h"
 #include "util/com_scope.h"
 #include "util/owned.h"
@@ -35,7 +36,10 @@ void RunInstaller(HINSTANCE instance) {
 
     // The session lives until the process ends: a helper library may call
     // back from its own threads at any time after the hand-over.
-    CInstallSession* session = new (std::nothrow) CInstallSession();
+    // The archive and 7z.dll are used only as sealed into the installer.
+    BundleSeal seal;
+    ReadBundleSeal(nullptr, &seal);
+    CInstallSession* session = new (std::nothrow) CInstallSession(seal);
     if (!session) return;
     // The window object lives until the process ends (it deletes itself only
     // if its window is destroyed before a hand-over, including a failed creation).
