@@ -2,14 +2,19 @@
 // exit code 0 on every way out. The command line is not read.
 #include <windows.h>
 #include <objbase.h>
+// After windows.h, which it builds on.
+#include <delayimp.h>
 
 #include <new>
+#include <string>
 
 #include "qv_product.h"
 #include "app/main_wnd.h"
+#include "install/bundle_seal.h"
 #include "install/install_sequence.h"
 #include "util/com_scope.h"
 #include "util/owned.h"
+#include "util/path.h"
 #include "util/system_library.h"
 
 namespace {
@@ -18,6 +23,40 @@ const wchar_t kInstanceMutex[] = QV_INSTANCE_MUTEX;
 // How long the end of the installer waits for a helper still at work before
 // its private folder is removed.
 const DWORD kHelperGraceMs = 30000;
+const wchar_t kUiLibrary[] = L"DuiLib.dll";
+const char kUiLibraryA[] = "DuiLib.dll";
+// What the user sees when a file beside the installer is not the one it was
+// shipped with: the same as for a damaged archive.
+const wchar_t kBundleDamaged[] = L"解压失败";
+const wchar_t kProductCaption[] = QV_PRODUCT_NAME;
+
+// DuiLib.dll, once loaded after its check; it stays until the process ends.
+HMODULE uiLibrary = nullptr;
+
+// Loads the DuiLib.dll beside the installer by its full path once its content
+// matches the seal. The file is held open without write or delete sharing
+// from its check until it is mapped, so the library loaded is the file
+// checked. Nothing of the library may run before this.
+bool LoadUiLibrary(const BundleSeal& seal) {
+    const std::wstring folder = ModuleFolder();
+    if (folder.empty()) return false;
+    const std::wstring path = folder + L"\\" + kUiLibrary;
+    UniqueFile held = OpenChecked(path, seal.uiLibrary);
+    if (!held) return false;
+    uiLibrary = LoadLibraryFromPath(path.c_str());
+    return uiLibrary != nullptr;
+}
+
+// DuiLib.dll is a delayed import: its first call binds the import to the
+// module loaded above, never to a library found by name. A call before the
+// check would be a fault of this program; it ends the process rather than
+// let the system search for the library.
+FARPROC WINAPI BindDelayedImport(unsigned notification, PDelayLoadInfo info) {
+    if (notification != dliNotePreLoadLibrary || !info || !info->szDll || ::lstrcmpiA(info->szDll, kUiLibraryA) != 0)
+        return nullptr;
+    if (!uiLibrary) ::ExitProcess(0);
+    return reinterpret_cast<FARPROC>(uiLibrary);
+}
 
 void RunInstaller(HINSTANCE instance) {
     // Held until the process ends: a second installer sees it and leaves at
@@ -25,6 +64,15 @@ void RunInstaller(HINSTANCE instance) {
     UniqueHandle mutex(::CreateMutexW(nullptr, FALSE, kInstanceMutex));
     const DWORD error = ::GetLastError();
     if (!mutex || error == ERROR_ALREADY_EXISTS) return;
+
+    // Before anything of DuiLib.dll: the library beside the installer, and
+    // later the archive and 7z.dll, are used only as sealed into the
+    // installer. A bundle that is not sends the user away before the window.
+    BundleSeal seal;
+    if (!ReadBundleSeal(nullptr, &seal) || !LoadUiLibrary(seal)) {
+        ::MessageBoxW(nullptr, kBundleDamaged, kProductCaption, MB_OK);
+        return;
+    }
 
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"resource\\inst");
@@ -35,7 +83,7 @@ void RunInstaller(HINSTANCE instance) {
 
     // The session lives until the process ends: a helper library may call
     // back from its own threads at any time after the hand-over.
-    CInstallSession* session = new (std::nothrow) CInstallSession();
+    CInstallSession* session = new (std::nothrow) CInstallSession(seal);
     if (!session) return;
     // The window object lives until the process ends (it deletes itself only
     // if its window is destroyed before a hand-over, including a failed creation).
@@ -50,6 +98,14 @@ void RunInstaller(HINSTANCE instance) {
 }
 
 }  // namespace
+
+// The delay-load helper asks this hook before it loads a library (declared
+// with C linkage by delayimp.h; const in the Microsoft one).
+#if defined(_MSC_VER)
+const PfnDliHook __pfnDliNotifyHook2 = BindDelayedImport;
+#else
+PfnDliHook __pfnDliNotifyHook2 = BindDelayedImport;
+#endif
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int) {
     // Before anything else can load a library by name.

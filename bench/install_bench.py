@@ -135,6 +135,7 @@ def measure_install(state, archive, scratch):
     for name in ("Install.exe", "DuiLib.dll", "7z.dll"):
         shutil.copy(os.path.join(q.BUILD, "dist", name), bundle)
     shutil.copy(archive, os.path.join(bundle, "payload.7z"))
+    t.seal(bundle)
     size = os.path.getsize(archive)
     app = t.Installer(bundle)
     try:

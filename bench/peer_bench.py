@@ -514,7 +514,7 @@ def bundle_size(folder, payload):
 
 
 def make_bundle(folder, payload):
-    """Our shipped folder with `payload` as payload.7z (linked, not copied)."""
+    """Our shipped folder with `payload` as payload.7z (linked, not copied), sealed."""
     remove_path(folder)
     os.makedirs(folder)
     for name in BUNDLE[:-1]:
@@ -523,7 +523,7 @@ def make_bundle(folder, payload):
         os.link(payload, os.path.join(folder, "payload.7z"))
     except OSError:
         shutil.copy(payload, os.path.join(folder, "payload.7z"))
-    return folder
+    return t.seal(folder)
 
 
 def say(text):

@@ -8,8 +8,10 @@ set(CMAKE_CXX_COMPILER ${_qv_triple}-g++-posix)
 set(CMAKE_RC_COMPILER  ${_qv_triple}-windres)
 set(CMAKE_AR           /usr/bin/${_qv_triple}-ar CACHE FILEPATH "")
 set(CMAKE_RANLIB       /usr/bin/${_qv_triple}-ranlib CACHE FILEPATH "")
-# The binary tools of the same architecture (import-table checks).
+# The binary tools of the same architecture (import-table checks, the
+# delay-import library of DuiLib.dll).
 set(QV_OBJDUMP         /usr/bin/${_qv_triple}-objdump CACHE FILEPATH "")
+set(QV_DLLTOOL         /usr/bin/${_qv_triple}-dlltool CACHE FILEPATH "")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${_qv_triple})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

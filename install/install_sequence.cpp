@@ -56,20 +56,14 @@ bool MatchesItem(HANDLE file, const PayloadItem& item) {
 }
 
 // The runtime libraries shipped beside the installer, installed with the viewer.
-const wchar_t* const kBundleLibraries[] = {L"DuiLib.dll", L"7z.dll"};
+const wchar_t kUiLibrary[] = L"DuiLib.dll";
+const wchar_t kArchiveLibrary[] = L"7z.dll";
+const wchar_t* const kBundleLibraries[] = {kUiLibrary, kArchiveLibrary};
 
 const PayloadItem* FindTopLevelFile(const std::vector<PayloadItem>& items, const wchar_t* name) {
     for (const PayloadItem& item : items)
         if (!item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, name, -1, TRUE) == CSTR_EQUAL) return &item;
     return nullptr;
-}
-
-// The archive is staged in the private folder as a second name of the same
-// file where the volume allows it (nothing to copy: the extraction reads the
-// archive beside the installer), else as a copy.
-void StageArchive(const std::wstring& source, const std::wstring& target) {
-    if (FileExists(source) && !IsLink(source) && ::CreateHardLinkW(target.c_str(), source.c_str(), nullptr)) return;
-    CopyPath(source, target);
 }
 
 }  // namespace
@@ -81,7 +75,8 @@ int32_t InstallFlags(const InstallOptions& options) {
     return flags;
 }
 
-CInstallSession::CInstallSession() : over_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+CInstallSession::CInstallSession(const BundleSeal& seal)
+    : seal_(seal), over_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CInstallSession::~CInstallSession() {
     Finish(0);
@@ -135,39 +130,55 @@ int CInstallSession::Run(const InstallOptions& options, const std::wstring& bund
     status_ = status;
     progress_ = progress;
     if (CheckFolder(options.installFolder, bundleFolder) != FolderVerdict::kAllowed) return kInstallFolderRefused;
+    // The archive's digest is taken on a thread of its own from here on,
+    // while the settings are written and the archive is extracted.
+    CStagedArchive archive;
+    CFileDigestTask archiveDigest;
+    if (archive.Hold(bundleFolder + L"\\payload.7z")) archiveDigest.Start(archive.File());
     if (!RecordSettings(options)) {
         Report(status_, QV_SETUP_SETTINGS_FAILED);
         return kInstallSettingsFailed;
     }
-    const int prepared = Prepare(options, bundleFolder);
+    const int prepared = Prepare(options, bundleFolder, archive, archiveDigest);
     if (prepared != kInstallHandedOver) return prepared;
     return HandOver(options);
 }
 
-// Stages and extracts everything into the private folder.
-int CInstallSession::Prepare(const InstallOptions& options, const std::wstring& bundleFolder) {
+// Stages and extracts everything into the private folder. The bundle's
+// libraries are copied there and used only from there, once they match the
+// seal; the archive is extracted from its staged name while the bundle's file
+// stays held, and its content counts only once its digest matches too.
+int CInstallSession::Prepare(const InstallOptions& options, const std::wstring& bundleFolder, CStagedArchive& archive,
+                             CFileDigestTask& archiveDigest) {
     installFolder_ = options.installFolder;
+    if (archive.File() == INVALID_HANDLE_VALUE) return kInstallExtractFailed;  // missing, or held by a writer
     if (!private_.Create(CUserFolders::Instance().TempFolder(), kPrivatePrefix)) return kInstallExtractFailed;
     payloadFolder_ = private_.Path() + kPayloadSubfolder;
 
     // The installation folder is not touched here: the helper installs
     // everything (the runtime libraries too) once the payload is complete.
-    const std::wstring sourceArchive = bundleFolder + L"\\payload.7z";
-    StageArchive(sourceArchive, private_.Path() + L"\\payload.7z");
-
-    if (ExtractPayload(payloadFolder_, sourceArchive, bundleFolder, &items_) != kPayloadExtracted)
+    // 7z.dll stays held from its check until it has been loaded and freed.
+    UniqueFile archiveLibrary = CopyChecked(bundleFolder + L"\\" + kArchiveLibrary,
+                                            private_.Path() + L"\\" + kArchiveLibrary, seal_.archiveLibrary);
+    if (!archiveLibrary) return kInstallExtractFailed;
+    if (!CopyChecked(bundleFolder + L"\\" + kUiLibrary, private_.Path() + L"\\" + kUiLibrary, seal_.uiLibrary))
         return kInstallExtractFailed;
-    for (const wchar_t* library : kBundleLibraries) AddBundleFile(bundleFolder, library);
+    if (!archive.Stage(private_.Path() + L"\\payload.7z")) return kInstallExtractFailed;
+
+    const int extracted = ExtractPayload(payloadFolder_, archive.Path(), private_.Path(), &items_);
+    archiveLibrary.reset();
+    if (!archiveDigest.Matches(seal_.archive) || extracted != kPayloadExtracted) return kInstallExtractFailed;
+    for (const wchar_t* library : kBundleLibraries) AddBundleFile(private_.Path(), library);
     if (!WritePayloadItems(PayloadItemListPath(payloadFolder_), items_)) return kInstallExtractFailed;
     return kInstallHandedOver;
 }
 
-// A file beside the installer joins the payload as one more item (unless
-// the archive has its own of that name). One that is missing is left out.
-void CInstallSession::AddBundleFile(const std::wstring& bundleFolder, const wchar_t* name) {
+// A checked library of the private folder joins the payload as one more
+// item (unless the archive has its own of that name).
+void CInstallSession::AddBundleFile(const std::wstring& folder, const wchar_t* name) {
     if (FindTopLevelFile(items_, name)) return;
     const std::wstring target = payloadFolder_ + L"\\" + name;
-    if (!CopyPath(bundleFolder + L"\\" + name, target)) return;
+    if (!CopyPath(folder + L"\\" + name, target)) return;
     UniqueFile file(::CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "install/bundle_seal.h"
 #include "install/install_folder.h"
 #include "install/payload_items.h"
 #include "install/private_folder.h"
@@ -28,7 +29,8 @@ struct InstallOptions {
 enum InstallResult : int {
     kInstallHandedOver = 0,      // SetupViewer was called; its progress follows
     kInstallSettingsFailed = 1,  // the settings did not read back as written
-    kInstallExtractFailed = 2,   // no private folder, no 7z.dll, or the payload could not be extracted
+    kInstallExtractFailed = 2,   // no private folder, a bundle file missing or not as sealed, or the payload
+                                 // could not be extracted
     kInstallHelperFailed = 3,    // ImgKit.dll is missing, not what the archive holds, or cannot be loaded
     kInstallEntryMissing = 4,    // ImgKit.dll has no SetupViewer
     kInstallFolderRefused = 5,   // the installation folder is invalid or reserved; nothing was done
@@ -42,7 +44,10 @@ int32_t InstallFlags(const InstallOptions& options);
 // may report from its own threads after SetupViewer has returned.
 class CInstallSession {
 public:
-    CInstallSession();
+    // `seal` states the digests of the bundle's files (Install.exe passes
+    // what its resource holds): the session uses payload.7z, 7z.dll and
+    // DuiLib.dll only when they match.
+    explicit CInstallSession(const BundleSeal& seal);
     ~CInstallSession();
     CInstallSession(const CInstallSession&) = delete;
     CInstallSession& operator=(const CInstallSession&) = delete;
@@ -53,7 +58,10 @@ public:
 
     // Runs the sequence once; the result is one of InstallResult. The
     // installation folder is not touched before the payload is extracted and
-    // checked: the helper installs everything. The
+    // checked: the helper installs everything. The bundle's archive is held
+    // open, shared for reading only, from the start until its extraction has
+    // ended, and its digest is taken meanwhile; nothing of the payload is
+    // used unless it matches the seal. The
     // callbacks receive every status and progress value, the installer's own
     // status included (QV_SETUP_SETTINGS_FAILED).
     int Run(const InstallOptions& options, const std::wstring& bundleFolder, QvIntCallback status,
@@ -82,12 +90,14 @@ public:
 private:
     static void __cdecl RelayStatus(void* context, int32_t value);
     static void __cdecl RelayProgress(void* context, int32_t value);
-    int Prepare(const InstallOptions& options, const std::wstring& bundleFolder);
+    int Prepare(const InstallOptions& options, const std::wstring& bundleFolder, CStagedArchive& archive,
+                CFileDigestTask& archiveDigest);
     int HandOver(const InstallOptions& options);
     void AddBundleFile(const std::wstring& bundleFolder, const wchar_t* name);
     void MarkOver();
     bool HelperThreadsDone(DWORD timeoutMs);
 
+    const BundleSeal seal_;
     QvIntCallback status_{};
     QvIntCallback progress_{};
     CPrivateFolder private_;

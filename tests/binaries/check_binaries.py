@@ -6,7 +6,9 @@ whether or not this machine can run it.
 
 - The shipped programs and libraries import by name only the libraries the
   system maps from its own folder whatever the search order (and our own UI
-  library), so a library planted beside them is never loaded.
+  library), so a library planted beside them is never loaded. Install.exe
+  imports the UI library only delayed: the loader must not map it before the
+  installer has checked it against its seal.
 - No binary, shipped or test, imports an interface or class identifier
   (IID_..., CLSID_..., ...) from a library: such an identifier is data, and an
   import library that exports it as code (the 64-bit oleacc, msftedit and
@@ -67,6 +69,9 @@ class ImportTest(unittest.TestCase):
                        os.path.join(STAGE, "Uninstall.exe")):
             with self.subTest(binary=os.path.relpath(binary, BUILD)):
                 self.assertLessEqual(set(imports(binary)) - {"duilib.dll"}, KNOWN_DLLS)
+
+    def test_installer_imports_its_ui_library_only_delayed(self):
+        self.assertNotIn("duilib.dll", imports(os.path.join(DIST, "Install.exe")))
 
     def test_no_binary_imports_an_identifier(self):
         checked = 0

@@ -127,6 +127,9 @@ class AttackTest(t.InstallerFixture):
 
     def setUp(self):
         super().setUp()
+        self.clear_markers()
+
+    def clear_markers(self):
         for name in os.listdir(self.markers):
             os.remove(os.path.join(self.markers, name))
 
@@ -245,6 +248,48 @@ class AttackTest(t.InstallerFixture):
         self.assertEqual(self.loaded_markers(), [])
         # That the binaries import by name only the system's protected
         # libraries is checked on their import tables (tests/binaries).
+
+    # --- the bundle's own files against the seal ---------------------------------
+    def test_bundle_files_unlike_the_seal_are_never_used(self):
+        """Each file beside the installer replaced after sealing by a working
+        but different one: none of it runs and nothing is installed. Sealed
+        again, the changed payload installs."""
+        installed = t.unix(self.default_install)
+
+        def nothing_happened():
+            loaded = self.loaded_markers()
+            self.clear_markers()
+            self.assertEqual(loaded, [])
+            self.assertEqual(self.private_folders(), [])
+            self.assertEqual(os.listdir(installed) if os.path.exists(installed) else [], [])
+
+        with self.subTest("DuiLib.dll: refused before the window"):
+            bundle = self.bundle()
+            shutil.copy(MARKER, os.path.join(bundle, "DuiLib.dll"))
+            app = q.Program(os.path.join(bundle, "Install.exe"), cwd=bundle)
+            try:
+                t.message_box("Quiview")
+                self.assertEqual(app.wait(60), 0)
+            finally:
+                app.close()
+            nothing_happened()
+
+        with self.subTest("7z.dll"):
+            bundle = self.bundle()
+            shutil.copy(MARKER, os.path.join(bundle, "7z.dll"))
+            self.failed_install(bundle)
+            nothing_happened()
+
+        with self.subTest("payload.7z, then sealed again"):
+            files = {name: os.path.join(q.BUILD, "payload-stage", name)
+                     for name in ("ImgKit.dll", "ImgShell.exe", "welcome.png")}
+            files["extra.txt"] = b"not in the sealed payload"
+            bundle = self.bundle()
+            shutil.copy(self.make_payload(files), os.path.join(bundle, "payload.7z"))
+            self.failed_install(bundle)
+            nothing_happened()
+            self.install(t.seal(bundle))
+            self.assertTrue(os.path.isfile(os.path.join(installed, "extra.txt")))
 
     # --- settings ---------------------------------------------------------------
     def test_settings_file_left_behind_or_unwritable(self):

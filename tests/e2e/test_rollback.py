@@ -201,10 +201,7 @@ class RollbackTest(t.InstallerFixture):
     # --- folders -----------------------------------------------------------
     def test_the_installers_own_folder_is_refused(self):
         downloads = os.path.join(os.path.dirname(self.desktop), "Downloads", "Quiview")
-        shutil.rmtree(downloads, ignore_errors=True)
-        os.makedirs(downloads)
-        for name in ("Install.exe", "DuiLib.dll", "7z.dll", "payload.7z"):
-            shutil.copy(os.path.join(t.DIST, name), downloads)
+        t.make_bundle(downloads)
         try:
             app = t.Installer(downloads)
             try:

@@ -18,6 +18,7 @@
 #include "test_support.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "util/sha256.h"
 
 namespace {
 
@@ -42,6 +43,19 @@ struct Recorder {
     QvIntCallback Status() { return {&OnStatus, this}; }
     QvIntCallback Progress() { return {&OnProgress, this}; }
 };
+
+// The seal of a bundle folder as the tool writes it (zeros for a missing file).
+BundleSeal SealOf(const std::wstring& bundle) {
+    BundleSeal seal;
+    const std::pair<Sha256Digest*, const wchar_t*> files[] = {
+        {&seal.archive, L"payload.7z"}, {&seal.archiveLibrary, L"7z.dll"}, {&seal.uiLibrary, L"DuiLib.dll"}};
+    for (const auto& file : files) {
+        UniqueFile handle(::CreateFileW((bundle + L"\\" + file.second).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (handle) Sha256OfFile(handle.get(), file.first);
+    }
+    return seal;
+}
 
 // Private folders of installations in the temporary folder.
 std::set<std::wstring> PrivateFolders() {
@@ -74,10 +88,13 @@ protected:
         const std::wstring bundle = *root_ / name;
         CreateDirectoryTree(bundle);
         ::CopyFileW((ModuleFolder() + L"\\7z.dll").c_str(), (bundle + L"\\7z.dll").c_str(), FALSE);
+        // The UI library is only carried along: any content does.
+        qvtest::WriteBytes(bundle + L"\\DuiLib.dll", qvtest::RandomBytes(30000, 4));
         qvtest::RunSevenZip(L"a -t7z \"" + bundle + L"\\payload.7z\" " + items, *root_ / L"src");
         if (name == L"bundle 下载") {
             CreateDirectoryTree(*root_ / L"damaged");
-            ::CopyFileW((ModuleFolder() + L"\\7z.dll").c_str(), (*root_ / L"damaged\\7z.dll").c_str(), FALSE);
+            for (const wchar_t* library : {L"\\7z.dll", L"\\DuiLib.dll"})
+                ::CopyFileW((bundle + library).c_str(), (*root_ / L"damaged" + library).c_str(), FALSE);
         }
     }
     static void TearDownTestSuite() { delete root_; }
@@ -104,7 +121,7 @@ qvtest::TempDir* InstallSequenceTest::root_ = nullptr;
 TEST_F(InstallSequenceTest, InstallsThroughAPrivateFolderThatIsGoneAfterwards) {
     const std::set<std::wstring> before = PrivateFolders();
     const std::wstring install = *root_ / L"Programs\\Quiview";
-    CInstallSession session;
+    CInstallSession session(SealOf(*root_ / L"bundle 下载"));
     Recorder recorder;
     ASSERT_EQ(session.Run(Options(install), *root_ / L"bundle 下载", recorder.Status(), recorder.Progress()),
               kInstallHandedOver);
@@ -136,8 +153,8 @@ TEST_F(InstallSequenceTest, InstallsThroughAPrivateFolderThatIsGoneAfterwards) {
     ASSERT_EQ(::WaitForSingleObject(recorder.done.get(), 60000), WAIT_OBJECT_0);
     EXPECT_TRUE(session.Completed());
     EXPECT_EQ(qvtest::ListTree(install),
-              (std::vector<std::wstring>{L"7z.dll", L"ImgShell.exe", L"empty\\", L"manifest.lst", L"samples\\",
-                                         L"samples\\welcome.png"}));
+              (std::vector<std::wstring>{L"7z.dll", L"DuiLib.dll", L"ImgShell.exe", L"empty\\", L"manifest.lst",
+                                         L"samples\\", L"samples\\welcome.png"}));
     // The manifest lists every installed file with its size and digest.
     std::vector<PayloadItem> manifest;
     ASSERT_TRUE(ReadManifest(ManifestPath(install), manifest));
@@ -148,7 +165,7 @@ TEST_F(InstallSequenceTest, InstallsThroughAPrivateFolderThatIsGoneAfterwards) {
         EXPECT_EQ(item.md5, DigestFile(install + L"\\" + item.path)) << item.path.c_str();
         EXPECT_EQ(item.size, qvtest::ReadBytes(install + L"\\" + item.path).size());
     }
-    EXPECT_EQ(files, 3u);
+    EXPECT_EQ(files, 4u);
     EXPECT_EQ(qvtest::ReadBytes(install + L"\\ImgShell.exe"), qvtest::RandomBytes(200000, 1));
     EXPECT_EQ(session.InstallFolder(), install);
     EXPECT_TRUE(SettingReadsBack("join", "0"));
@@ -167,16 +184,32 @@ TEST_F(InstallSequenceTest, InstallsThroughAPrivateFolderThatIsGoneAfterwards) {
 TEST_F(InstallSequenceTest, FailuresBecomeResultsAndLeaveNoPrivateFolder) {
     const std::set<std::wstring> before = PrivateFolders();
     const std::wstring install = *root_ / L"Failed\\Quiview";
+    // A bundle file that is not as sealed (a payload, 7z.dll or DuiLib.dll
+    // replaced, or one missing) ends like a damaged archive, before the helper
+    // library is loaded or anything is installed.
+    const std::wstring good = *root_ / L"bundle 下载";
+    BundleSeal otherPayload = SealOf(good), otherArchiveLibrary = SealOf(good), otherUiLibrary = SealOf(good);
+    otherPayload.archive = SealOf(*root_ / L"no helper").archive;
+    otherArchiveLibrary.archiveLibrary[0] ^= 1;
+    otherUiLibrary.uiLibrary[31] ^= 1;
     struct Case {
-        const wchar_t* bundle;
+        const char* what;
+        std::wstring bundle;
+        BundleSeal seal;
         int result;
     };
-    for (const Case& c : {Case{L"damaged", kInstallExtractFailed}, Case{L"no helper", kInstallHelperFailed},
-                          Case{L"missing", kInstallExtractFailed}}) {
-        SCOPED_TRACE(std::string(c.bundle, c.bundle + wcslen(c.bundle)));
-        CInstallSession session;
+    for (const Case& c :
+         {Case{"damaged archive", *root_ / L"damaged", SealOf(*root_ / L"damaged"), kInstallExtractFailed},
+          Case{"no helper", *root_ / L"no helper", SealOf(*root_ / L"no helper"), kInstallHelperFailed},
+          Case{"no bundle", *root_ / L"missing", SealOf(*root_ / L"missing"), kInstallExtractFailed},
+          Case{"payload.7z not sealed", good, otherPayload, kInstallExtractFailed},
+          Case{"7z.dll not sealed", good, otherArchiveLibrary, kInstallExtractFailed},
+          Case{"DuiLib.dll not sealed", good, otherUiLibrary, kInstallExtractFailed},
+          Case{"never sealed", good, BundleSeal(), kInstallExtractFailed}}) {
+        SCOPED_TRACE(c.what);
+        CInstallSession session(c.seal);
         Recorder recorder;
-        EXPECT_EQ(session.Run(Options(install), *root_ / c.bundle, recorder.Status(), recorder.Progress()), c.result);
+        EXPECT_EQ(session.Run(Options(install), c.bundle, recorder.Status(), recorder.Progress()), c.result);
         session.Finish(0);
         EXPECT_EQ(PrivateFolders(), before);
         EXPECT_FALSE(qvtest::Exists(install + L"\\ImgShell.exe"));
@@ -187,7 +220,7 @@ TEST_F(InstallSequenceTest, FailuresBecomeResultsAndLeaveNoPrivateFolder) {
     Clean();
     qvtest::RemoveTree(install);
     ASSERT_TRUE(CreateDirectoryTree(DataFolder() + L"\\config.dat"));
-    CInstallSession session;
+    CInstallSession session(SealOf(good));
     Recorder recorder;
     EXPECT_EQ(session.Run(Options(install), *root_ / L"bundle 下载", recorder.Status(), recorder.Progress()),
               kInstallSettingsFailed);
