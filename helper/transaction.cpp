@@ -172,22 +172,22 @@ bool CopyInto(HANDLE in, const CHeldFolder& folder, const std::wstring& name, Pa
 // With `onlyIfMd5`, a file whose content is not that is left where it is
 // (true). A missing file is nothing to move (true).
 bool MoveBetween(const CHeldFolder& from, const CHeldFolder& to, const std::wstring& relative, bool createFolders,
-                 const std::string& onlyIfMd5 = std::string()) {
+                 bool takeRights, const std::string& onlyIfMd5 = std::string()) {
     std::vector<std::wstring> parts;
     std::wstring name;
     if (!SplitFile(relative, parts, name)) return false;
     CHeldFolder source, target;
     if (!OpenBelow(from, parts, false, source)) return !FileExists(Join(from.Path(), parts));
     EntryKind kind;
-    UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA | READ_CONTROL | WRITE_DAC, kind);
+    UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA | (takeRights ? READ_CONTROL | WRITE_DAC : 0), kind);
     if (kind == EntryKind::kMissing) return true;
     if (kind != EntryKind::kPlainFile) return false;
     if (!onlyIfMd5.empty() && DigestOpenFile(file.get()) != onlyIfMd5) return true;  // the user's by now
     if (!OpenBelow(to, parts, createFolders, target)) return false;
     if (!MoveInto(file.get(), target, name)) return false;
-    // A file brings the access list of the folder it came from; it takes
-    // the one a new file of its new folder would have.
-    TakeRightsOf(target, file.get());
+    // A file brings the access list of the folder it came from; placed in
+    // the installation folder, it takes the one a new file there would have.
+    if (takeRights) TakeRightsOf(target, file.get());
     return true;
 }
 
@@ -255,17 +255,24 @@ void CInstallTransaction::Abandon() {
     createdFolders_.clear();
 }
 
+// A record that announces nothing to be undone needs no flush: lost, it
+// costs at most a staging folder left over.
 void CInstallTransaction::SaveRecord() {
     if (record_.manifestMd5.empty() && record_.stage.empty() && !record_.committing)
         RemoveInstallRecord(folder_);
     else
-        WriteInstallRecord(record_);
+        WriteInstallRecord(record_, false);
 }
 
 void CInstallTransaction::Recover() {
-    const ReservedFolders reserved = CurrentReservedFolders(std::wstring());
-    for (const InstallRecord& record : ReadAllInstallRecords()) {
+    ReservedFolders reserved;
+    bool reservedKnown = false;
+    for (const InstallRecord& record : ReadPendingInstallRecords()) {
         if (record.stage.empty()) continue;
+        if (!reservedKnown) {
+            reserved = CurrentReservedFolders(std::wstring());
+            reservedKnown = true;
+        }
         CInstallTransaction recovery(record.folder);
         recovery.record_ = record;
         recovery.stageName_ = record.stage;
@@ -341,8 +348,9 @@ bool CInstallTransaction::Begin() {
         record_.placed.clear();
         record_.aside.clear();
         // Recorded before it exists: a run killed from here on leaves a
-        // record that names it.
-        if (!WriteInstallRecord(record_)) {
+        // record that names it (lost in a power cut, it leaves at most an
+        // empty staging folder: no flush).
+        if (!WriteInstallRecord(record_, false)) {
             stageName_.clear();
             return false;
         }
@@ -453,11 +461,11 @@ bool CInstallTransaction::CreateFolders() {
 }
 
 bool CInstallTransaction::MoveAside(const std::wstring& relative, const std::string& onlyIfMd5) {
-    return MoveBetween(root_, old_, relative, true, onlyIfMd5);
+    return MoveBetween(root_, old_, relative, true, false, onlyIfMd5);
 }
 
 bool CInstallTransaction::MoveIn(const std::wstring& relative) {
-    return MoveAside(relative, std::string()) && MoveBetween(new_, root_, relative, false);
+    return MoveAside(relative, std::string()) && MoveBetween(new_, root_, relative, false, true);
 }
 
 // The previous installation's manifest, read through a handle, counts only
@@ -478,9 +486,9 @@ bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
 // itself cut short.
 void CInstallTransaction::Undo() {
     for (auto it = record_.placed.rbegin(); it != record_.placed.rend(); ++it)
-        if (!Present(new_, *it)) MoveBetween(root_, new_, *it, true);
+        if (!Present(new_, *it)) MoveBetween(root_, new_, *it, true, false);
     for (const std::wstring& relative : record_.aside)
-        if (!Present(root_, relative)) MoveBetween(old_, root_, relative, true);
+        if (!Present(root_, relative)) MoveBetween(old_, root_, relative, true, true);
 }
 
 bool CInstallTransaction::RemoveStage() {
@@ -562,7 +570,11 @@ void CInstallTransaction::Finish() {
     record_.committing = false;
     record_.placed.clear();
     record_.aside.clear();
-    WriteInstallRecord(record_);
+    // Not flushed (each flush writes the whole registry hive): lost in a
+    // power cut, the record still says the commit is under way, and the
+    // next installation undoes it back to the previous installation, which
+    // is whole (the moves themselves may not have reached the disk either).
+    WriteInstallRecord(record_, false);
     // What cannot go now (a file still in use) stays in the staging folder,
     // which the record names: the next installation removes it. Nothing is
     // left for the system to delete at restart by a path that a program of

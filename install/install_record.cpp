@@ -15,9 +15,16 @@ namespace {
 // Below the machine's software key for an elevated process, the user's otherwise.
 const wchar_t kRecordsKey[] = L"Software\\Quiview\\Setup\\Records";
 const wchar_t kRecordValue[] = L"Record";
+// One value per record that names a staging folder, so that recovery reads
+// only those (the registry is slow to read record by record).
+const wchar_t kPendingKey[] = L"Software\\Quiview\\Setup\\Pending";
 const char kHeader[] = "quiview-record 1";
 
-bool RunsElevated() { return GetProcessRights() == ProcessRights::kSystem || IsProcessElevated(); }
+// Asked once: a process's rights do not change.
+bool RunsElevated() {
+    static const bool elevated = GetProcessRights() == ProcessRights::kSystem || IsProcessElevated();
+    return elevated;
+}
 
 HKEY OwnRoot() { return RunsElevated() ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER; }
 
@@ -108,6 +115,17 @@ bool ReadRecordKey(HKEY root, const std::wstring& name, InstallRecord& record) {
     return Parse(text, record) && RecordName(record.folder) == name;
 }
 
+void MarkPending(const std::wstring& name, bool pending) {
+    UniqueRegKey key;
+    if (::RegCreateKeyExW(OwnRoot(), kPendingKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | kRegistry32View,
+                          nullptr, key.out(), nullptr) != ERROR_SUCCESS)
+        return;
+    if (pending)
+        ::RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+    else
+        ::RegDeleteValueW(key.get(), name.c_str());
+}
+
 }  // namespace
 
 bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record) {
@@ -120,7 +138,7 @@ bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record)
     return false;
 }
 
-bool WriteInstallRecord(const InstallRecord& record) {
+bool WriteInstallRecord(const InstallRecord& record, bool flush) {
     try {
         if (record.folder.empty()) return false;
         const std::string text = Serialize(record);
@@ -129,39 +147,40 @@ bool WriteInstallRecord(const InstallRecord& record) {
                               nullptr, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE | kRegistry32View, nullptr, key.out(),
                               nullptr) != ERROR_SUCCESS)
             return false;
-        // One value, replaced whole, on the disk before anything it
-        // announces is done.
-        return ::RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text.data()),
-                                static_cast<DWORD>(text.size())) == ERROR_SUCCESS &&
-               ::RegFlushKey(key.get()) == ERROR_SUCCESS;
+        // One value, replaced whole.
+        if (::RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text.data()),
+                             static_cast<DWORD>(text.size())) != ERROR_SUCCESS)
+            return false;
+        MarkPending(RecordName(record.folder), !record.stage.empty());
+        return !flush || ::RegFlushKey(key.get()) == ERROR_SUCCESS;
     } catch (...) {
         return false;
     }
 }
 
 void RemoveInstallRecord(const std::wstring& installFolder) {
-    const std::wstring key = std::wstring(kRecordsKey) + L"\\" + RecordName(installFolder);
-    DeleteRegTree32(OwnRoot(), key.c_str());
+    const std::wstring name = RecordName(installFolder);
+    DeleteRegTree32(OwnRoot(), (std::wstring(kRecordsKey) + L"\\" + name).c_str());
+    MarkPending(name, false);
 }
 
-std::vector<InstallRecord> ReadAllInstallRecords() {
+std::vector<InstallRecord> ReadPendingInstallRecords() {
     std::vector<InstallRecord> records;
     try {
         UniqueRegKey key;
-        if (::RegOpenKeyExW(OwnRoot(), kRecordsKey, 0, KEY_ENUMERATE_SUB_KEYS | kRegistry32View, key.out()) !=
-            ERROR_SUCCESS)
+        if (::RegOpenKeyExW(OwnRoot(), kPendingKey, 0, KEY_QUERY_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS)
             return records;
         std::vector<std::wstring> names;
         wchar_t name[256];
         for (DWORD index = 0;; ++index) {
             DWORD length = 256;
-            if (::RegEnumKeyExW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            if (::RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
                 break;
             names.push_back(name);
         }
         for (const std::wstring& each : names) {
             InstallRecord record;
-            if (ReadRecordKey(OwnRoot(), each, record)) records.push_back(record);
+            if (ReadRecordKey(OwnRoot(), each, record) && !record.stage.empty()) records.push_back(record);
         }
     } catch (...) {
     }

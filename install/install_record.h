@@ -25,13 +25,14 @@ struct InstallRecord {
 // The record of an installation folder from the record folder(s) this
 // process may trust; false when there is none (or it is damaged).
 bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record);
-// Writes the record (replacing the previous one, flushed to the disk before
-// it returns); false when it cannot be written whole.
-bool WriteInstallRecord(const InstallRecord& record);
+// Writes the record, replacing the previous one; with `flush`, on the disk
+// before it returns (what a record announces must not be done before it
+// would survive a power cut). False when it cannot be written whole.
+bool WriteInstallRecord(const InstallRecord& record, bool flush = true);
 // Removes the record of an installation folder.
 void RemoveInstallRecord(const std::wstring& installFolder);
-// Every record in the place this process writes.
-std::vector<InstallRecord> ReadAllInstallRecords();
+// Every record in the place this process writes that names a staging folder.
+std::vector<InstallRecord> ReadPendingInstallRecords();
 
 // True when the manifest file is the one the record of its installation
 // folder names.

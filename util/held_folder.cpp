@@ -98,14 +98,15 @@ std::wstring FinalPathOf(HANDLE entry) {
 // An entry opened relative to `parent` is that entry only if the system
 // opened it under the parent's own path and its name (a link would have
 // led elsewhere), and it carries no link attribute itself.
-bool OpenedAsChild(HANDLE parent, HANDLE child, const std::wstring& name, bool wantFolder, DWORD* links = nullptr) {
+bool OpenedAsChild(const std::wstring& parentPath, HANDLE child, const std::wstring& name, bool wantFolder,
+                   DWORD* links = nullptr, std::wstring* final = nullptr) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(child, &info)) return false;
     if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
     if (((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != wantFolder) return false;
     if (links) *links = info.nNumberOfLinks;
-    const std::wstring parentPath = FinalPathOf(parent);
     const std::wstring childPath = FinalPathOf(child);
+    if (final) *final = childPath;
     if (parentPath.empty() && childPath.empty()) return true;  // nothing to compare with (XP)
     if (parentPath.empty() || childPath.empty()) return false;
     const std::wstring expected =
@@ -185,6 +186,7 @@ bool CHeldFolder::Open(const std::wstring& folder) {
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!m_handle) return false;
     m_path = root;
+    m_final = FinalPathOf(m_handle.get());
     std::vector<std::wstring> parts;
     if (full.size() > rootEnd && !SplitRelative(full.substr(rootEnd), parts)) {
         Close();
@@ -199,6 +201,7 @@ bool CHeldFolder::Open(const std::wstring& folder) {
         m_above.push_back(std::move(m_handle));
         m_handle = std::move(child.m_handle);
         m_path = child.m_path;
+        m_final = child.m_final;
     }
     return true;
 }
@@ -218,8 +221,10 @@ bool CHeldFolder::OpenChild(const CHeldFolder& parent, const std::wstring& name,
     }
     if (status < 0) return false;
     UniqueFile handle(opened);
-    if (!OpenedAsChild(parent.Handle(), handle.get(), name, true)) return false;
+    std::wstring final;
+    if (!OpenedAsChild(parent.FinalPath(), handle.get(), name, true, nullptr, &final)) return false;
     m_handle = std::move(handle);
+    m_final = final;
     m_path = parent.m_path + (IsSeparator(parent.m_path.back()) ? L"" : L"\\") + name;
     return true;
 }
@@ -232,6 +237,7 @@ bool CHeldFolder::Duplicate(const CHeldFolder& other) {
         return false;
     m_handle.reset(copy);
     m_path = other.m_path;
+    m_final = other.m_final;
     return true;
 }
 
@@ -247,6 +253,7 @@ void CHeldFolder::Close() {
     m_handle.reset();
     while (!m_above.empty()) m_above.pop_back();  // deepest first
     m_path.clear();
+    m_final.clear();
 }
 
 UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DWORD access, EntryKind& kind) {
@@ -265,7 +272,7 @@ UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DW
     }
     UniqueFile handle(opened);
     DWORD links = 0;
-    if (!OpenedAsChild(folder.Handle(), handle.get(), name, false, &links) || links != 1) {
+    if (!OpenedAsChild(folder.FinalPath(), handle.get(), name, false, &links) || links != 1) {
         kind = EntryKind::kOther;
         return UniqueFile();
     }
@@ -317,7 +324,7 @@ bool RemoveEmptyChild(const CHeldFolder& folder, const std::wstring& name) {
     UniqueFile handle(opened);
     // Checked again on this handle; a folder that is not empty by now
     // refuses the deletion.
-    if (!OpenedAsChild(folder.Handle(), handle.get(), name, true)) return false;
+    if (!OpenedAsChild(folder.FinalPath(), handle.get(), name, true)) return false;
     return DeleteOnClose(handle.get());
 }
 

@@ -48,11 +48,14 @@ public:
     HANDLE Handle() const { return m_handle.get(); }
     // The path the folder was reached by, for messages and logs.
     const std::wstring& Path() const { return m_path; }
+    // The path the system has for the open folder (empty where it cannot tell).
+    const std::wstring& FinalPath() const { return m_final; }
 
 private:
     std::vector<UniqueFile> m_above;
     UniqueFile m_handle;
     std::wstring m_path;
+    std::wstring m_final;  // the path the system has for the open folder
 };
 
 // What a child entry of a held folder is.
