@@ -7,6 +7,7 @@
 
 #include <new>
 #include <string>
+#include <vector>
 
 #include "qv_product.h"
 #include "app/main_wnd.h"
@@ -33,6 +34,56 @@ const wchar_t kProductCaption[] = QV_PRODUCT_NAME;
 // DuiLib.dll, once loaded after its check; it stays until the process ends.
 HMODULE uiLibrary = nullptr;
 
+#if defined(__MINGW32__)
+// The descriptor of the delayed import, named after the delay-import library
+// (libDuiLib.delay.a). GNU ld leaves the image's delay-import directory empty
+// and, for 32-bit images, the slots of the delayed import without the
+// addresses of their stubs, so nothing may rely on the first call to bind a
+// slot: every slot is bound here, at once, to the loaded module.
+extern "C" const ImgDelayDescr uiImportDescriptor __asm__("__DELAY_IMPORT_DESCRIPTOR_libDuiLib_delay_a");
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+template <typename T>
+T* FromRva(RVA rva) {
+    return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(&__ImageBase) + rva);
+}
+
+// Writes every slot of the delayed import with the module's export of that
+// name (or ordinal); false when one is missing. The slots' page is made
+// writable for the writes, as the system's loader does for imports.
+bool BindUiImports(HMODULE module) {
+    const ImgDelayDescr& descriptor = uiImportDescriptor;
+    if (!(descriptor.grAttrs & dlattrRva)) return false;
+    const auto* names = FromRva<const IMAGE_THUNK_DATA>(descriptor.rvaINT);
+    auto* slots = FromRva<IMAGE_THUNK_DATA>(descriptor.rvaIAT);
+    size_t count = 0;
+    while (names[count].u1.AddressOfData) ++count;
+    std::vector<ULONG_PTR> addresses(count);
+    for (size_t i = 0; i < count; ++i) {
+        const ULONG_PTR entry = names[i].u1.Ordinal;
+        FARPROC address;
+        if (IMAGE_SNAP_BY_ORDINAL(entry))
+            address = ::GetProcAddress(module, MAKEINTRESOURCEA(IMAGE_ORDINAL(entry)));
+        else
+            address = ::GetProcAddress(module, reinterpret_cast<const char*>(
+                                                   FromRva<const IMAGE_IMPORT_BY_NAME>(static_cast<RVA>(entry))->Name));
+        if (!address) return false;
+        addresses[i] = reinterpret_cast<ULONG_PTR>(address);
+    }
+    DWORD previous = 0;
+    if (count && !::VirtualProtect(slots, count * sizeof(*slots), PAGE_READWRITE, &previous)) return false;
+    for (size_t i = 0; i < count; ++i) slots[i].u1.Function = addresses[i];
+    if (count) ::VirtualProtect(slots, count * sizeof(*slots), previous, &previous);
+    // The module handle the delay-load helper keeps for the library.
+    *FromRva<HMODULE>(descriptor.rvaHmod) = module;
+    return true;
+}
+#else
+// The Microsoft linker fills the delay-import directory; its helper binds
+// every slot at once.
+bool BindUiImports(HMODULE) { return SUCCEEDED(__HrLoadAllImportsForDll(kUiLibraryA)); }
+#endif
+
 // Loads the DuiLib.dll beside the installer by its full path once its content
 // matches the seal. The file is held open without write or delete sharing
 // from its check until it is mapped, so the library loaded is the file
@@ -44,13 +95,13 @@ bool LoadUiLibrary(const BundleSeal& seal) {
     UniqueFile held = OpenChecked(path, seal.uiLibrary);
     if (!held) return false;
     uiLibrary = LoadLibraryFromPath(path.c_str());
-    return uiLibrary != nullptr;
+    return uiLibrary != nullptr && BindUiImports(uiLibrary);
 }
 
-// DuiLib.dll is a delayed import: its first call binds the import to the
-// module loaded above, never to a library found by name. A call before the
-// check would be a fault of this program; it ends the process rather than
-// let the system search for the library.
+// DuiLib.dll is a delayed import, bound above to the module checked and
+// loaded, never to a library found by name. The delay-load helper would ask
+// this hook only for a call before that, a fault of this program; it ends
+// the process rather than let the system search for the library.
 FARPROC WINAPI BindDelayedImport(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliNotePreLoadLibrary || !info || !info->szDll || ::lstrcmpiA(info->szDll, kUiLibraryA) != 0)
         return nullptr;
