@@ -570,11 +570,10 @@ void CInstallTransaction::Finish() {
     record_.committing = false;
     record_.placed.clear();
     record_.aside.clear();
-    // Not flushed (each flush writes the whole registry hive): lost in a
-    // power cut, the record still says the commit is under way, and the
-    // next installation undoes it back to the previous installation, which
-    // is whole (the moves themselves may not have reached the disk either).
-    WriteInstallRecord(record_, false);
+    // On the disk before the previous installation's files go: a record
+    // that still said the commit is under way would have the next
+    // installation undo it, back to files that are no longer there.
+    WriteInstallRecord(record_);
     // What cannot go now (a file still in use) stays in the staging folder,
     // which the record names: the next installation removes it. Nothing is
     // left for the system to delete at restart by a path that a program of
