@@ -3,6 +3,7 @@
 #include <winternl.h>
 #include <aclapi.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -287,6 +288,52 @@ UniqueFile CreateChildFile(const CHeldFolder& folder, const std::wstring& name) 
                      opened) < 0)
         return UniqueFile();
     return UniqueFile(opened);
+}
+
+EntryKind ReadChildFile(const CHeldFolder& folder, const std::wstring& name, size_t limit, std::string& bytes) {
+    bytes.clear();
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(folder, name, FILE_READ_DATA, kind);
+    if (kind != EntryKind::kPlainFile) return kind;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart < 0 ||
+        static_cast<unsigned long long>(size.QuadPart) > limit)
+        return EntryKind::kFailed;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD got = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!::ReadFile(file.get(), &bytes[done], chunk, &got, nullptr) || got == 0) {
+            bytes.clear();
+            return EntryKind::kFailed;
+        }
+        done += got;
+    }
+    return EntryKind::kPlainFile;
+}
+
+bool WriteChildFile(const CHeldFolder& folder, const std::wstring& name, const std::string& bytes) {
+    UniqueFile file = CreateChildFile(folder, name);
+    if (!file) return false;
+    size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+        if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            DeleteOnClose(file.get());
+            return false;
+        }
+        done += written;
+    }
+    return true;
+}
+
+bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name) {
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(folder, name, 0, kind);
+    if (kind == EntryKind::kMissing) return true;
+    return kind == EntryKind::kPlainFile && DeleteOnClose(file.get());
 }
 
 bool MoveInto(HANDLE entry, const CHeldFolder& folder, const std::wstring& name) {

@@ -73,6 +73,15 @@ UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DW
 // Makes the new file `name` in `folder` (never over an existing entry) for
 // writing; an empty handle when it cannot.
 UniqueFile CreateChildFile(const CHeldFolder& folder, const std::wstring& name);
+// Reads the whole child file `name` of `folder` (never through a link) into
+// `bytes`; kPlainFile when it did, kFailed also when it is over `limit` bytes.
+EntryKind ReadChildFile(const CHeldFolder& folder, const std::wstring& name, size_t limit, std::string& bytes);
+// Makes the new file `name` in `folder` with `bytes` as its content; nothing
+// is left when it cannot be written whole.
+bool WriteChildFile(const CHeldFolder& folder, const std::wstring& name, const std::string& bytes);
+// Deletes the child file `name` of `folder`; true also when there is none.
+// A link, a folder or a file with a second name is not deleted (false).
+bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name);
 // Gives the open file (or folder) the new name `name` in `folder`, which
 // must be on the same volume; never over an existing entry.
 bool MoveInto(HANDLE entry, const CHeldFolder& folder, const std::wstring& name);
