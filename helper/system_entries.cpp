@@ -29,15 +29,35 @@ bool SetNumber(HKEY key, const wchar_t* name, DWORD value) {
            ERROR_SUCCESS;
 }
 
-std::string ReadWhole(const std::wstring& path) {
-    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.get(), &size) || size.QuadPart > (1 << 20)) return std::string();
-    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD got = 0;
-    if (!bytes.empty() && !::ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &got, nullptr))
+const wchar_t kShortcutFile[] = QV_SHORTCUT_FILE;
+// A shortcut file is a few KiB; one larger is read no further.
+const size_t kShortcutLimit = 1 << 20;
+
+// The content of a shortcut file to the viewer, made in memory: it is
+// written through the held desktop, never by the shell to a path.
+std::string ShortcutBytes(const std::wstring& viewer, const std::wstring& folder) {
+    ComScope com(ComScope::kApartment);
+    ComPtr<IShellLinkW> link;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return std::string();
-    bytes.resize(got);
+    link->SetPath(viewer.c_str());
+    link->SetWorkingDirectory(folder.c_str());
+    link->SetIconLocation(viewer.c_str(), 0);
+    link->SetDescription(kProductName);
+    ComPtr<IPersistStream> persist;
+    ComPtr<IStream> stream;
+    if (FAILED(link->QueryInterface(IID_IPersistStream, persist.outVoid())) ||
+        FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.out())) || FAILED(persist->Save(stream.get(), TRUE)))
+        return std::string();
+    STATSTG stat = {};
+    HGLOBAL memory = nullptr;
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(::GetHGlobalFromStream(stream.get(), &memory)) ||
+        stat.cbSize.QuadPart == 0 || stat.cbSize.QuadPart > kShortcutLimit)
+        return std::string();
+    const void* data = ::GlobalLock(memory);
+    if (!data) return std::string();
+    std::string bytes(static_cast<const char*>(data), static_cast<size_t>(stat.cbSize.QuadPart));
+    ::GlobalUnlock(memory);
     return bytes;
 }
 
@@ -121,40 +141,32 @@ CDesktopShortcut::CDesktopShortcut() {
         !desktop[0] || IsSystemPlace(desktop))
         return;
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
-                                     desktop)))
-        path_ = std::wstring(desktop) + L"\\" + QV_SHORTCUT_FILE;
+                                     desktop))) {
+        folder_ = desktop;
+        path_ = folder_ + L"\\" + kShortcutFile;
+    }
 }
 
 bool CDesktopShortcut::Save() {
-    if (path_.empty() || PathHasLink(path_)) return false;
-    existed_ = FileExists(path_);
-    if (existed_ && !IsPlainFile(path_)) return false;
-    bytes_ = existed_ ? ReadWhole(path_) : std::string();
+    if (folder_.empty() || !desktop_.Open(folder_)) return false;
+    std::string bytes;
+    switch (ReadChildFile(desktop_, kShortcutFile, kShortcutLimit, bytes)) {
+    case EntryKind::kMissing: existed_ = false; break;
+    case EntryKind::kPlainFile: existed_ = true; break;
+    default: desktop_.Close(); return false;
+    }
+    bytes_ = std::move(bytes);
     saved_ = true;
     return true;
 }
 
 bool CDesktopShortcut::Create(const std::wstring& viewer, const std::wstring& folder) {
     if (!saved_) return false;
-    ComScope com(ComScope::kApartment);
-    ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
-        return false;
-    link->SetPath(viewer.c_str());
-    link->SetWorkingDirectory(folder.c_str());
-    link->SetIconLocation(viewer.c_str(), 0);
-    link->SetDescription(kProductName);
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid()))) return false;
-    return SUCCEEDED(file->Save(path_.c_str(), TRUE));
+    const std::string bytes = ShortcutBytes(viewer, folder);
+    return !bytes.empty() && DeleteChildFile(desktop_, kShortcutFile) && WriteChildFile(desktop_, kShortcutFile, bytes);
 }
 
 void CDesktopShortcut::Restore() {
     if (!saved_) return;
-    DeleteFileForced(path_, true);
-    if (!existed_) return;
-    UniqueFile file(
-        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file) ::WriteFile(file.get(), bytes_.data(), static_cast<DWORD>(bytes_.size()), &written, nullptr);
+    if (DeleteChildFile(desktop_, kShortcutFile) && existed_) WriteChildFile(desktop_, kShortcutFile, bytes_);
 }

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <string>
+
+#include "util/held_folder.h"
 #include <vector>
 
 struct UninstallEntryValues {
@@ -35,11 +37,16 @@ private:
     std::vector<Value> values_;
 };
 
+// The desktop is a folder that the user's registry names: it is held open
+// from the drive's root down (no link on the way) from Save on, and the
+// shortcut file is read, written and deleted only through that hold.
 class CDesktopShortcut {
 public:
     CDesktopShortcut();
-    // Remembers the current shortcut file (or its absence). False when a
-    // link stands in its place: it is then left alone.
+    // Holds the desktop and remembers the current shortcut file (or its
+    // absence). False when the desktop cannot be held or a link, a folder or
+    // a second name of a file stands in the shortcut's place: it is then
+    // left alone.
     bool Save();
     // Makes the shortcut to the viewer (working folder: the installation).
     bool Create(const std::wstring& viewer, const std::wstring& folder);
@@ -47,7 +54,9 @@ public:
     const std::wstring& Path() const { return path_; }
 
 private:
+    std::wstring folder_;
     std::wstring path_;
+    CHeldFolder desktop_;
     bool saved_ = false;
     bool existed_ = false;
     std::string bytes_;

@@ -263,13 +263,26 @@ Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, D
     return DeleteOwnFile(path, graceMs);
 }
 
-std::wstring ShortcutTarget(const std::wstring& shortcut) {
+namespace {
+
+// A shortcut file is a few KiB; one larger is no shortcut of ours.
+const size_t kShortcutLimit = 1 << 20;
+
+// The target path stored in the content of a shortcut file; empty when it
+// cannot be read.
+std::wstring ShortcutTargetOf(const std::string& bytes) {
     ComPtr<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
+    if (bytes.empty() || bytes.size() > kShortcutLimit ||
+        FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return std::wstring();
-    ComPtr<IPersistFile> file;
-    if (FAILED(link->QueryInterface(IID_IPersistFile, file.outVoid())) ||
-        FAILED(file->Load(shortcut.c_str(), STGM_READ)))
+    ComPtr<IPersistStream> persist;
+    ComPtr<IStream> stream;
+    ULONG written = 0;
+    const LARGE_INTEGER start = {};
+    if (FAILED(link->QueryInterface(IID_IPersistStream, persist.outVoid())) ||
+        FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.out())) ||
+        FAILED(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written)) || written != bytes.size() ||
+        FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)) || FAILED(persist->Load(stream.get())))
         return std::wstring();
     wchar_t target[MAX_PATH + 1] = {};
     // The path as stored, without looking for a moved target.
@@ -279,13 +292,51 @@ std::wstring ShortcutTarget(const std::wstring& shortcut) {
     return got > 0 && got <= MAX_PATH ? std::wstring(expanded) : std::wstring(target);
 }
 
+// The folder of a shortcut, held from the drive's root down, and the
+// shortcut's name in it; false when the folder cannot be held (a link on
+// the way).
+bool HoldShortcutFolder(const std::wstring& shortcut, CHeldFolder& folder, std::wstring& name) {
+    const size_t cut = shortcut.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || cut + 1 >= shortcut.size()) return false;
+    name = shortcut.substr(cut + 1);
+    return folder.Open(shortcut.substr(0, cut));
+}
+
+}  // namespace
+
+std::wstring ShortcutTarget(const std::wstring& shortcut) {
+    CHeldFolder folder;
+    std::wstring name;
+    std::string bytes;
+    if (!HoldShortcutFolder(shortcut, folder, name) ||
+        ReadChildFile(folder, name, kShortcutLimit, bytes) != EntryKind::kPlainFile)
+        return std::wstring();
+    return ShortcutTargetOf(bytes);
+}
+
+// The shortcut is in a folder that the user's registry names: it is read,
+// checked and deleted through one handle, opened in its folder held from the
+// drive's root down.
 Outcome RemoveShortcutTo(const std::wstring& shortcut, const std::wstring& viewer) {
     if (shortcut.empty() || ::GetFileAttributesW(shortcut.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kAbsent;
-    if (!IsPlainFile(shortcut) || PathHasLink(shortcut)) return Outcome::kKept;
-    const std::wstring target = ShortcutTarget(shortcut);
+    CHeldFolder folder;
+    std::wstring name;
+    if (!HoldShortcutFolder(shortcut, folder, name)) return Outcome::kKept;
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(folder, name, FILE_READ_DATA, kind);
+    if (kind == EntryKind::kMissing) return Outcome::kAbsent;
+    if (kind != EntryKind::kPlainFile) return Outcome::kKept;
+    std::string bytes;
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.get(), &size) || size.QuadPart > static_cast<LONGLONG>(kShortcutLimit) ||
+        !ReadWholeFile(file.get(), bytes))
+        return Outcome::kKept;
+    const std::wstring target = ShortcutTargetOf(bytes);
     if (target.empty() || ComparableFullPath(target) != ComparableFullPath(viewer)) return Outcome::kKept;
     if (FileExists(viewer)) return Outcome::kKept;
-    return DeleteOwnFile(shortcut);
+    if (!DeleteOnClose(file.get())) return Outcome::kFailed;
+    file.reset();
+    return IsGone(shortcut) ? Outcome::kRemoved : Outcome::kFailed;
 }
 
 bool SameFolder(const std::wstring& a, const std::wstring& b) {

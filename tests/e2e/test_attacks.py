@@ -398,16 +398,20 @@ class AttackTest(t.InstallerFixture):
                 self.assertTrue(os.path.isfile(os.path.join(product, "ImgShell.exe")))
 
     def test_a_desktop_value_naming_a_system_folder_gets_no_shortcut(self):
+        # Named as it is, or through a link in a folder of the user's.
         key = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders"
         before = t.reg_value(key, "Desktop")
         system32 = t.unix(r"C:\windows\system32")
-        t.reg_set(key, "Desktop", r"C:\windows\system32", "REG_EXPAND_SZ")
-        try:
-            self.install()
-        finally:
-            t.reg_set(key, "Desktop", before, "REG_EXPAND_SZ")
-        self.assertFalse(os.path.exists(os.path.join(system32, "Quiview.lnk")))
-        self.assert_installed_in(self.default_install)
+        link = os.path.join(self.scratch, "desktop link")
+        os.symlink(system32, link)
+        for value in (r"C:\windows\system32", q.windows_path(link)):
+            t.reg_set(key, "Desktop", value, "REG_EXPAND_SZ")
+            try:
+                self.install()
+            finally:
+                t.reg_set(key, "Desktop", before, "REG_EXPAND_SZ")
+            self.assertFalse(os.path.exists(os.path.join(system32, "Quiview.lnk")), value)
+            self.assert_installed_in(self.default_install)
 
     def test_archive_item_naming_a_device_is_refused(self):
         stage = tempfile.mkdtemp(dir=self.scratch)

@@ -284,6 +284,16 @@ TEST_F(Removal, TheShortcutGoesOnlyWhenItStartsThisViewerAndThatIsGone) {
     Remove();
     EXPECT_TRUE(Exists(shortcut));
     EXPECT_EQ(ShortcutTarget(shortcut), other);
+
+    // A desktop reached through a link is not entered: what the link leads
+    // to stays, even a shortcut of this very viewer.
+    const std::wstring real = dir / L"real desktop\\Quiview.lnk";
+    CreateDirectoryTree(dir / L"real desktop");
+    ASSERT_TRUE(uninstalltest::MakeShortcut(real, viewer));
+    ASSERT_TRUE(qvtest::MakeLink(dir / L"linked desktop", dir / L"real desktop"));
+    EXPECT_EQ(RemoveShortcutTo(dir / L"linked desktop\\Quiview.lnk", viewer), Outcome::kKept);
+    EXPECT_TRUE(Exists(real));
+    qvtest::RemoveLink(dir / L"linked desktop");
 }
 
 TEST_F(Removal, TheUninstallEntryGoesOnlyWhenItNamesThisFolder) {
