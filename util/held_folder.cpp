@@ -281,6 +281,23 @@ UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DW
     return handle;
 }
 
+EntryKind InspectChild(const CHeldFolder& folder, const std::wstring& name) {
+    if (!folder.InPlace() || !IsSingleName(name)) return EntryKind::kFailed;
+    HANDLE opened = nullptr;
+    const NTSTATUS status = OpenRelative(folder.Handle(), name, FILE_READ_ATTRIBUTES,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+                                         kNonDirectoryFile, nullptr, opened);
+    if (status < 0) {
+        const unsigned long code = static_cast<unsigned long>(status);
+        if (code == 0xC0000034UL || code == 0xC000003AUL || code == 0xC000000FUL) return EntryKind::kMissing;
+        return code == 0xC00000BAUL ? EntryKind::kOther : EntryKind::kFailed;
+    }
+    UniqueFile handle(opened);
+    DWORD links = 0;
+    return OpenedAsChild(folder.FinalPath(), handle.get(), name, false, &links) && links == 1 ? EntryKind::kPlainFile
+                                                                                              : EntryKind::kOther;
+}
+
 UniqueFile CreateChildFile(const CHeldFolder& folder, const std::wstring& name) {
     if (!folder.InPlace() || !IsSingleName(name)) return UniqueFile();
     HANDLE opened = nullptr;
@@ -329,11 +346,34 @@ bool WriteChildFile(const CHeldFolder& folder, const std::wstring& name, const s
     return true;
 }
 
-bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name) {
+namespace {
+
+// Deletes the file open as `file` (the child `name` of `folder`, opened with
+// FILE_WRITE_ATTRIBUTES), read-only or not; one in use (a program runs from
+// it) goes at restart with `atRestart`.
+bool DeleteOpenFile(UniqueFile& file, const CHeldFolder& folder, const std::wstring& name, bool atRestart) {
+    FILE_BASIC_INFO basic = {};
+    if (::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
+        ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    if (DeleteOnClose(file.get())) {
+        file.reset();
+        return true;
+    }
+    file.reset();
+    // By its path in the held folder, which cannot be renamed meanwhile.
+    return atRestart && DeleteAtRestart(folder.Path() + L"\\" + name);
+}
+
+}  // namespace
+
+bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name, bool atRestart) {
     EntryKind kind;
-    UniqueFile file = OpenChildFile(folder, name, 0, kind);
+    UniqueFile file = OpenChildFile(folder, name, FILE_WRITE_ATTRIBUTES, kind);
     if (kind == EntryKind::kMissing) return true;
-    return kind == EntryKind::kPlainFile && DeleteOnClose(file.get());
+    return kind == EntryKind::kPlainFile && DeleteOpenFile(file, folder, name, atRestart);
 }
 
 bool MoveInto(HANDLE entry, const CHeldFolder& folder, const std::wstring& name) {
@@ -412,17 +452,7 @@ bool DeleteTree(const CHeldFolder& folder) {
         EntryKind kind;
         UniqueFile file = OpenChildFile(folder, name, FILE_WRITE_ATTRIBUTES, kind);
         if (kind == EntryKind::kPlainFile) {
-            FILE_BASIC_INFO basic = {};
-            if (::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) &&
-                (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-                basic.FileAttributes &= ~FILE_ATTRIBUTE_READONLY;
-                ::SetFileInformationByHandle(file.get(), FileBasicInfo, &basic, sizeof basic);
-            }
-            if (!DeleteOnClose(file.get())) {
-                // In use (a program runs from it): it goes at restart.
-                file.reset();
-                all = DeleteAtRestart(folder.Path() + L"\\" + name) && all;
-            }
+            all = DeleteOpenFile(file, folder, name, true) && all;
             continue;
         }
         CHeldFolder child;

@@ -70,6 +70,9 @@ enum class EntryKind {
 // through a link: with DELETE, FILE_READ_ATTRIBUTES and `access`, sharing
 // only reading. The handle is valid for kPlainFile only.
 UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DWORD access, EntryKind& kind);
+// What the child `name` of `folder` is, without taking it from anyone who
+// has it open (all sharing allowed; the handle is closed at once).
+EntryKind InspectChild(const CHeldFolder& folder, const std::wstring& name);
 // Makes the new file `name` in `folder` (never over an existing entry) for
 // writing; an empty handle when it cannot.
 UniqueFile CreateChildFile(const CHeldFolder& folder, const std::wstring& name);
@@ -79,9 +82,11 @@ EntryKind ReadChildFile(const CHeldFolder& folder, const std::wstring& name, siz
 // Makes the new file `name` in `folder` with `bytes` as its content; nothing
 // is left when it cannot be written whole.
 bool WriteChildFile(const CHeldFolder& folder, const std::wstring& name, const std::string& bytes);
-// Deletes the child file `name` of `folder`; true also when there is none.
-// A link, a folder or a file with a second name is not deleted (false).
-bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name);
+// Deletes the child file `name` of `folder` (read-only too); true also when
+// there is none. A link, a folder or a file with a second name is not deleted
+// (false). With `atRestart`, a file in use goes at the next restart
+// (util/restart_deletion.h).
+bool DeleteChildFile(const CHeldFolder& folder, const std::wstring& name, bool atRestart = false);
 // Gives the open file (or folder) the new name `name` in `folder`, which
 // must be on the same volume; never over an existing entry.
 bool MoveInto(HANDLE entry, const CHeldFolder& folder, const std::wstring& name);
