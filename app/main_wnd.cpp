@@ -19,6 +19,7 @@
 #include "sysenv/user_process.h"
 #include "util/com_scope.h"
 #include "util/owned.h"
+#include "util/held_folder.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -95,9 +96,14 @@ void CMainWnd::PrepareWindow() {
     if (channel.empty()) channel = kDefaultChannel;
 
     // Every run starts from an empty settings store. Only a file of that name
-    // goes (read-only too); a folder or a link of that name stays, and the
-    // store then refuses to write through it.
-    DeleteFileForced(DataFolder() + L"\\" + kSettingsFile, true);
+    // goes (read-only too), through the data folder held from the drive's
+    // root down: a folder or a link of that name stays, and so does all of
+    // a data folder reached through a link (the store then refuses to write
+    // through either).
+    {
+        CHeldFolder data;
+        if (data.Open(DataFolder())) DeleteChildFile(data, kSettingsFile, true);
+    }
     SetChannel(channel);
     SetVersion(kProductVersion);
 

@@ -35,7 +35,7 @@ CSettingsStore::CSettingsStore(const std::wstring& folder, const std::string& ke
 }
 
 void CSettingsStore::Init(const std::wstring& folder, const std::string& keyText) {
-    m_file = folder + L"\\config.dat";
+    m_folderPath = folder;
     if (m_access == Access::kReadWrite && !PathHasLink(folder) &&
         (folder.empty() || !::PathFileExistsW(folder.c_str())))
         CreateDirectoryTree(folder);
@@ -53,13 +53,15 @@ CSettingsStore::~CSettingsStore() {
 }
 
 // The file and its journal are the store's own plain files (or not there
-// yet), in a folder that no link leads to.
-bool CSettingsStore::MayOpen() const {
-    if (PathHasLink(m_file)) return false;
-    if (FileExists(m_file) && !IsPlainFile(m_file)) return false;
-    if (m_access == Access::kReadOnly) return FileExists(m_file);
-    const std::wstring journal = m_file + L"-journal";
-    return !FileExists(journal) || IsPlainFile(journal);
+// yet), in a folder that no link leads to; the folder stays held until the
+// store closes, so that no link can take its place in the meantime.
+bool CSettingsStore::MayOpen() {
+    if (!m_folder.Open(m_folderPath)) return false;
+    const EntryKind file = InspectChild(m_folder, L"config.dat");
+    if (m_access == Access::kReadOnly) return file == EntryKind::kPlainFile;
+    const EntryKind journal = InspectChild(m_folder, L"config.dat-journal");
+    return (file == EntryKind::kMissing || file == EntryKind::kPlainFile) &&
+           (journal == EntryKind::kMissing || journal == EntryKind::kPlainFile);
 }
 
 bool CSettingsStore::EnsureTable() {

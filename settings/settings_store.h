@@ -5,6 +5,7 @@
 #include <string>
 
 #include "settings/sqlite_db.h"
+#include "util/held_folder.h"
 
 // The installer writes the store elevated in a folder the user can write, so
 // it never opens one that a link would send elsewhere: a data folder that is
@@ -40,10 +41,13 @@ public:
 
 private:
     void Init(const std::wstring& folder, const std::string& keyText);
-    bool MayOpen() const;
+    bool MayOpen();
 
     Access m_access = Access::kReadWrite;
-    std::wstring m_file;
+    std::wstring m_folderPath;
+    // The data folder, held from the drive's root down while the database
+    // is open: the path the database is opened by keeps leading to it.
+    CHeldFolder m_folder;
     bool m_ready = false;
     std::string m_keyText;
     std::string m_path;

@@ -158,6 +158,30 @@ class AttackTest(t.InstallerFixture):
             finally:
                 os.remove(config)
 
+        with self.subTest("the data folder is a link: its config.dat is neither deleted nor written"):
+            elsewhere = os.path.join(self.data_dir, "elsewhere")
+            os.makedirs(elsewhere, exist_ok=True)
+            with open(os.path.join(elsewhere, "config.dat"), "wb") as f:
+                f.write(b"theirs")
+            saved = self.data + ".saved"
+            if os.path.exists(self.data):
+                os.rename(self.data, saved)
+            os.symlink(elsewhere, self.data)
+            try:
+                app = t.Installer(self.bundle())
+                try:
+                    app.click("btn_close")
+                    self.assertEqual(app.exit_code(), 0)
+                finally:
+                    app.close()
+                self.assertEqual(os.listdir(elsewhere), ["config.dat"])
+                with open(os.path.join(elsewhere, "config.dat"), "rb") as f:
+                    self.assertEqual(f.read(), b"theirs")
+            finally:
+                os.remove(self.data)
+                if os.path.exists(saved):
+                    os.rename(saved, self.data)
+
         product = t.unix(self.default_install)
         with self.subTest("the installation folder is a link: nothing is written where it leads"):
             shutil.rmtree(product, ignore_errors=True)
