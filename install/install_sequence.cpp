@@ -32,14 +32,25 @@ void Report(const QvIntCallback& callback, int32_t value) {
 bool RecordSettings(const InstallOptions& options) {
     // In this order: "join", then the machine identifier, gathered here on
     // the first call (WMI takes a while), then "uid".
+    // One store for the writes and one, opened afresh, to read them back:
+    // each store holds the data folder from the drive's root down.
     const std::string join = options.joinPlan ? "1" : "0";
-    SetJoin(join);
-    const std::string uid = GetMachineId();
-    SetUid(uid);
-    SetChannel(kDefaultChannel);
-    SetVersion(kProductVersion);
-    return SettingReadsBack("join", join) && SettingReadsBack("uid", uid) &&
-           SettingReadsBack("channel", kDefaultChannel) && SettingReadsBack("version", kProductVersion);
+    std::string uid;
+    {
+        CSettingsStore store;
+        store.SetValue("join", join);
+        uid = GetMachineId();
+        store.SetValue("uid", uid);
+        store.SetValue("channel", kDefaultChannel);
+        store.SetValue("version", kProductVersion);
+    }
+    CSettingsStore written(CSettingsStore::Access::kReadOnly);
+    const auto readsBack = [&written](const char* key, const std::string& value) {
+        std::string stored;
+        return written.GetValue(key, stored) && stored == value;
+    };
+    return readsBack("join", join) && readsBack("uid", uid) && readsBack("channel", kDefaultChannel) &&
+           readsBack("version", kProductVersion);
 }
 
 // The content of an open file matches the archive's statement of it.
