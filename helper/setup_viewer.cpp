@@ -45,12 +45,6 @@ struct Job {
     }
 };
 
-struct PlannedFile {
-    PayloadItem item;
-    std::wstring source;
-    std::wstring target;
-};
-
 // Reports the share of bytes copied as whole percents in [0, 95], each one
 // passed on the way (so that a page reacting to one value, such as 50, sees
 // it whatever the sizes), never falling back and never beyond 95; the last
@@ -70,13 +64,7 @@ private:
     int last_ = 0;
 };
 
-bool SameName(const std::wstring& a, const wchar_t* b) {
-    return ::CompareStringOrdinal(a.c_str(), -1, b, -1, TRUE) == CSTR_EQUAL;
-}
-
-bool IsHelperItself(const PayloadItem& item) {
-    return !item.isFolder && ::CompareStringOrdinal(item.path.c_str(), -1, kHelperName, -1, TRUE) == CSTR_EQUAL;
-}
+bool IsHelperItself(const PayloadItem& item) { return !item.isFolder && SameName(item.path, kHelperName); }
 
 // Files of the payload that the installation does not take: the helper
 // itself and the list of digests.

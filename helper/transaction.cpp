@@ -17,6 +17,7 @@
 #include "util/crc32.h"
 #include "util/owned.h"
 #include "util/path.h"
+#include "util/text.h"
 
 const wchar_t kStagingPrefix[] = L".qvstage-";
 
@@ -36,11 +37,6 @@ std::wstring RandomHex() {
     wchar_t text[16];
     ::wsprintfW(text, L"%02x%02x%02x%02x", bytes[0], bytes[1], bytes[2], bytes[3]);
     return text;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
 }
 
 // A relative file path split into the folder's components and the name.

@@ -81,3 +81,8 @@ void Split(const std::wstring& text, const std::wstring& delimiter, std::vector<
         // The pieces appended so far stay in the list.
     }
 }
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}

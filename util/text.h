@@ -20,4 +20,6 @@ void ReplaceAll(std::wstring& text, const std::wstring& search, const std::wstri
 // Appends the pieces of `text` between occurrences of `delimiter` to `pieces`.
 // Pieces are trimmed of U+0008; a text ending in the delimiter gives no
 // trailing empty piece. An empty delimiter appends the whole text.
+// The same name, letter case aside (ordinal: as the file system compares).
+bool SameName(const std::wstring& a, const std::wstring& b);
 void Split(const std::wstring& text, const std::wstring& delimiter, std::vector<std::wstring>& pieces, bool skipEmpty);
