@@ -144,16 +144,21 @@ class AttackTest(t.InstallerFixture):
         victim = os.path.join(self.data_dir, "victim")
         make_victim(victim)
         config = os.path.join(self.data, "config.dat")
+
+        def start_and_close():
+            """An installer started and closed from its first page."""
+            app = t.Installer(self.bundle())
+            try:
+                app.click("btn_close")
+                self.assertEqual(app.exit_code(), 0)
+            finally:
+                app.close()
+
         with self.subTest("config.dat is a link: start-up must not empty what it leads to"):
             os.makedirs(self.data, exist_ok=True)
             os.symlink(victim, config)
             try:
-                app = t.Installer(self.bundle())
-                try:
-                    app.click("btn_close")
-                    self.assertEqual(app.exit_code(), 0)
-                finally:
-                    app.close()
+                start_and_close()
                 self.assertTrue(victim_intact(victim))
             finally:
                 os.remove(config)
@@ -168,12 +173,7 @@ class AttackTest(t.InstallerFixture):
                 os.rename(self.data, saved)
             os.symlink(elsewhere, self.data)
             try:
-                app = t.Installer(self.bundle())
-                try:
-                    app.click("btn_close")
-                    self.assertEqual(app.exit_code(), 0)
-                finally:
-                    app.close()
+                start_and_close()
                 self.assertEqual(os.listdir(elsewhere), ["config.dat"])
                 with open(os.path.join(elsewhere, "config.dat"), "rb") as f:
                     self.assertEqual(f.read(), b"theirs")
