@@ -129,7 +129,7 @@ void RunInstaller(HINSTANCE instance) {
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath() + L"resource\\inst");
 
     // COM for the UI thread, ended on the way out.
-    ComScope com(ComScope::kApartment);
+    CComScope com(CComScope::kApartment);
     if (!com.ok()) return;
 
     // The session lives until the process ends: a helper library may call

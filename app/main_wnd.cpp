@@ -286,7 +286,7 @@ void CMainWnd::BrowseInstallFolder() {
     info.ulFlags = BIF_NEWDIALOGSTYLE;
 
     // OLE for the folder dialog, ended on every way out.
-    ComScope ole(ComScope::kOle);
+    CComScope ole(CComScope::kOle);
     UniqueCoTaskMem<ITEMIDLIST> item(::SHBrowseForFolderW(&info));
     if (!item) return;  // cancelled: nothing changes
 

@@ -14,7 +14,7 @@ namespace intl {
 
 namespace {
 
-HRESULT ReadProperty(IInArchive* archive, UInt32 index, PROPID id, PropVariant& value) {
+HRESULT ReadProperty(IInArchive* archive, UInt32 index, PROPID id, CPropVariant& value) {
     return archive->GetProperty(index, id, value.out());
 }
 
@@ -132,7 +132,7 @@ HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::CryptoGetTextPassword(BSTR*) { re
 // --- ArchiveExtractCallback --------------------------------------------------
 
 ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination)
-    : archive_(archive), destination_(destination) {}
+    : m_archive(archive), m_destination(destination) {}
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetTotal(UInt64) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetCompleted(const UInt64*) { return S_OK; }
@@ -142,65 +142,65 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::CryptoGetTextPassword(BSTR*) {
 // Reads attributes, folder flag, modification time and size (type check only).
 HRESULT ArchiveExtractCallback::ReadItemProperties(UInt32 index) {
     {
-        PropVariant value;
-        HRESULT hr = ReadProperty(archive_.get(), index, kpidAttrib, value);
+        CPropVariant value;
+        HRESULT hr = ReadProperty(m_archive.get(), index, kpidAttrib, value);
         if (hr != S_OK) return hr;
         if (value->vt == VT_UI4) {
-            hasAttributes_ = true;
-            attributes_ = value->ulVal;
+            m_hasAttributes = true;
+            m_attributes = value->ulVal;
         } else if (value->vt == VT_EMPTY) {
-            hasAttributes_ = false;
-            attributes_ = 0;
+            m_hasAttributes = false;
+            m_attributes = 0;
         } else {
             return E_FAIL;
         }
     }
     {
-        PropVariant value;
-        HRESULT hr = ReadProperty(archive_.get(), index, kpidIsDir, value);
+        CPropVariant value;
+        HRESULT hr = ReadProperty(m_archive.get(), index, kpidIsDir, value);
         if (hr != S_OK) return hr;
         if (value->vt == VT_BOOL) {
-            isFolder_ = value->boolVal != VARIANT_FALSE;
+            m_isFolder = value->boolVal != VARIANT_FALSE;
         } else if (value->vt == VT_EMPTY) {
-            isFolder_ = false;
+            m_isFolder = false;
         } else {
             return E_FAIL;
         }
     }
     {
-        PropVariant value;
-        HRESULT hr = ReadProperty(archive_.get(), index, kpidMTime, value);
+        CPropVariant value;
+        HRESULT hr = ReadProperty(m_archive.get(), index, kpidMTime, value);
         if (hr != S_OK) return hr;
         if (value->vt == VT_FILETIME) {
-            hasModificationTime_ = true;
-            modificationTime_ = value->filetime;
+            m_hasModificationTime = true;
+            m_modificationTime = value->filetime;
         } else if (value->vt == VT_EMPTY) {
-            hasModificationTime_ = false;
+            m_hasModificationTime = false;
         } else {
             return E_FAIL;
         }
     }
-    item_ = ExtractedItem();
+    m_item = ExtractedItem();
     {
-        PropVariant value;
-        HRESULT hr = ReadProperty(archive_.get(), index, kpidSize, value);
+        CPropVariant value;
+        HRESULT hr = ReadProperty(m_archive.get(), index, kpidSize, value);
         if (hr != S_OK) return hr;
         switch (value->vt) {
         case VT_EMPTY: break;
-        case VT_UI1: item_.size = value->bVal; break;
-        case VT_UI2: item_.size = value->uiVal; break;
-        case VT_UI4: item_.size = value->ulVal; break;
-        case VT_UI8: item_.size = value->uhVal.QuadPart; break;
+        case VT_UI1: m_item.size = value->bVal; break;
+        case VT_UI2: m_item.size = value->uiVal; break;
+        case VT_UI4: m_item.size = value->ulVal; break;
+        case VT_UI8: m_item.size = value->uhVal.QuadPart; break;
         default: return E_FAIL;
         }
     }
     {
-        PropVariant value;
-        HRESULT hr = ReadProperty(archive_.get(), index, kpidCRC, value);
+        CPropVariant value;
+        HRESULT hr = ReadProperty(m_archive.get(), index, kpidCRC, value);
         if (hr != S_OK) return hr;
         if (value->vt == VT_UI4) {
-            item_.hasCrc = true;
-            item_.crc = value->ulVal;
+            m_item.hasCrc = true;
+            m_item.crc = value->ulVal;
         } else if (value->vt != VT_EMPTY) {
             return E_FAIL;
         }
@@ -212,13 +212,13 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
                                                             Int32 askExtractMode) {
     try {
         {
-            PropVariant value;
-            HRESULT hr = ReadProperty(archive_.get(), index, kpidPath, value);
+            CPropVariant value;
+            HRESULT hr = ReadProperty(m_archive.get(), index, kpidPath, value);
             if (hr != S_OK) return hr;
             if (value->vt == VT_BSTR) {
-                itemPath_ = value->bstrVal ? std::wstring(value->bstrVal) : std::wstring();
+                m_itemPath = value->bstrVal ? std::wstring(value->bstrVal) : std::wstring();
             } else if (value->vt == VT_EMPTY) {
-                itemPath_ = L"[Content]";
+                m_itemPath = L"[Content]";
             } else {
                 return E_FAIL;
             }
@@ -226,39 +226,39 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
         if (askExtractMode != kAskExtract) return S_OK;
         if (!outStream) return E_POINTER;
         *outStream = nullptr;
-        itemTarget_.clear();
+        m_itemTarget.clear();
 
         HRESULT hr = ReadItemProperties(index);
         if (hr != S_OK) return hr;
 
         // Every item must land below the destination folder.
-        if (!IsContainedItemPath(itemPath_)) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
+        if (!IsContainedItemPath(m_itemPath)) return HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME);
 
-        itemTarget_ = JoinItemTarget(destination_, itemPath_);
-        item_.path = itemPath_;
-        item_.isFolder = isFolder_;
-        if (isFolder_) {
-            ::SHCreateDirectoryExW(nullptr, itemTarget_.c_str(), nullptr);
-            items_.push_back(item_);
+        m_itemTarget = JoinItemTarget(m_destination, m_itemPath);
+        m_item.path = m_itemPath;
+        m_item.isFolder = m_isFolder;
+        if (m_isFolder) {
+            ::SHCreateDirectoryExW(nullptr, m_itemTarget.c_str(), nullptr);
+            m_items.push_back(m_item);
             return S_OK;
         }
 
-        std::wstring parent = ParentFolderOf(itemTarget_);
+        std::wstring parent = ParentFolderOf(m_itemTarget);
         if (!parent.empty()) ::SHCreateDirectoryExW(nullptr, parent.c_str(), nullptr);
 
         // An existing file is replaced, also one that an earlier extraction
         // left read-only: the item's own attributes are applied afterwards.
-        const DWORD existing = ::GetFileAttributesW(itemTarget_.c_str());
+        const DWORD existing = ::GetFileAttributesW(m_itemTarget.c_str());
         if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) &&
             !(existing & FILE_ATTRIBUTE_DIRECTORY))
-            ::SetFileAttributesW(itemTarget_.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
+            ::SetFileAttributesW(m_itemTarget.c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
 
-        ComPtr<IStream> file;
+        CComPtr<IStream> file;
         ::SetLastError(ERROR_SUCCESS);
-        HRESULT created = ::SHCreateStreamOnFileEx(itemTarget_.c_str(), STGM_CREATE | STGM_WRITE, FILE_ATTRIBUTE_NORMAL,
-                                                   TRUE, nullptr, file.out());
+        HRESULT created = ::SHCreateStreamOnFileEx(m_itemTarget.c_str(), STGM_CREATE | STGM_WRITE,
+                                                   FILE_ATTRIBUTE_NORMAL, TRUE, nullptr, file.out());
         if (FAILED(created) || !file) {
-            itemTarget_.clear();
+            m_itemTarget.clear();
             HRESULT error = LastErrorAsHresult();
             // A failure must never read as success: without a system error the stream's own result counts.
             if (error == S_OK) error = FAILED(created) ? created : E_FAIL;
@@ -273,21 +273,21 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
 }
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 operationResult) {
-    if (operationResult != kOpOk && firstFailure_ == S_OK) firstFailure_ = OperationResultAsHresult(operationResult);
-    if (itemTarget_.empty()) return S_OK;
-    if (operationResult == kOpOk && !isFolder_) {
+    if (operationResult != kOpOk && m_firstFailure == S_OK) m_firstFailure = OperationResultAsHresult(operationResult);
+    if (m_itemTarget.empty()) return S_OK;
+    if (operationResult == kOpOk && !m_isFolder) {
         try {
-            items_.push_back(item_);
+            m_items.push_back(m_item);
         } catch (const std::bad_alloc&) {
-            if (firstFailure_ == S_OK) firstFailure_ = E_OUTOFMEMORY;
+            if (m_firstFailure == S_OK) m_firstFailure = E_OUTOFMEMORY;
         }
     }
-    if (hasModificationTime_) {
-        UniqueFile file(::CreateFileW(itemTarget_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    if (m_hasModificationTime) {
+        UniqueFile file(::CreateFileW(m_itemTarget.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) ::SetFileTime(file.get(), nullptr, nullptr, &modificationTime_);
+        if (file) ::SetFileTime(file.get(), nullptr, nullptr, &m_modificationTime);
     }
-    if (hasAttributes_) ::SetFileAttributesW(itemTarget_.c_str(), attributes_);
+    if (m_hasAttributes) ::SetFileAttributesW(m_itemTarget.c_str(), m_attributes);
     return S_OK;
 }
 

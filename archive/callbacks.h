@@ -26,8 +26,8 @@ struct ExtractedItem {
 namespace intl {
 
 // Answers progress with "go on" and every password request with "abort".
-class ArchiveOpenCallback final : public ComObject<ComInterface<IArchiveOpenCallback, &IID_IArchiveOpenCallback>,
-                                                   ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
+class ArchiveOpenCallback final : public CComObject<ComInterface<IArchiveOpenCallback, &IID_IArchiveOpenCallback>,
+                                                    ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
     HRESULT STDMETHODCALLTYPE SetTotal(const UInt64* files, const UInt64* bytes) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* files, const UInt64* bytes) override;
@@ -36,8 +36,8 @@ public:
 
 // Holds a reference to the handler for as long as it lives.
 class ArchiveExtractCallback final
-    : public ComObject<ComInterface<IArchiveExtractCallback, &IID_IArchiveExtractCallback>,
-                       ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
+    : public CComObject<ComInterface<IArchiveExtractCallback, &IID_IArchiveExtractCallback>,
+                        ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
     ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination);
 
@@ -51,26 +51,26 @@ public:
     HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
     // The first item result other than success, as an HRESULT; S_OK when every item succeeded.
-    HRESULT FirstFailure() const { return firstFailure_; }
+    HRESULT FirstFailure() const { return m_firstFailure; }
     // Every item written so far, in the archive's order: folders when they
     // were created, files once their content was complete and intact.
-    const std::vector<ExtractedItem>& Items() const { return items_; }
+    const std::vector<ExtractedItem>& Items() const { return m_items; }
 
 private:
     HRESULT ReadItemProperties(UInt32 index);
 
-    ComPtr<IInArchive> archive_;
-    std::wstring destination_;
-    std::wstring itemPath_;
-    std::wstring itemTarget_;
-    bool isFolder_ = false;
-    bool hasAttributes_ = false;
-    DWORD attributes_ = 0;
-    bool hasModificationTime_ = false;
-    FILETIME modificationTime_ = {};
-    ExtractedItem item_;
-    std::vector<ExtractedItem> items_;
-    HRESULT firstFailure_ = S_OK;
+    CComPtr<IInArchive> m_archive;
+    std::wstring m_destination;
+    std::wstring m_itemPath;
+    std::wstring m_itemTarget;
+    bool m_isFolder = false;
+    bool m_hasAttributes = false;
+    DWORD m_attributes = 0;
+    bool m_hasModificationTime = false;
+    FILETIME m_modificationTime = {};
+    ExtractedItem m_item;
+    std::vector<ExtractedItem> m_items;
+    HRESULT m_firstFailure = S_OK;
 };
 
 // Destination folder joined with an item path: the item path alone for an

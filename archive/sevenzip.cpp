@@ -69,47 +69,47 @@ void SevenZipModule::Load(const std::wstring& libraryPath) {
     auto create =
         reinterpret_cast<CreateObjectFunc>(reinterpret_cast<void*>(::GetProcAddress(library.get(), "CreateObject")));
     if (!create) throw SevenZipException(L"Loaded library is missing required CreateObject function");
-    library_ = std::move(library);
-    create_ = create;
+    m_library = std::move(library);
+    m_create = create;
 }
 
 BOOL SevenZipModule::Free() {
-    if (!library_) return FALSE;
-    create_ = nullptr;
+    if (!m_library) return FALSE;
+    m_create = nullptr;
     // Freed here rather than by the wrapper: the caller learns the result.
-    return ::FreeLibrary(library_.release());
+    return ::FreeLibrary(m_library.release());
 }
 
 // --- SevenZipExtractor -------------------------------------------------------
 
 SevenZipExtractor::SevenZipExtractor(const SevenZipModule& module, std::wstring archivePath)
-    : module_(module), archivePath_(std::move(archivePath)) {}
+    : m_module(module), m_archivePath(std::move(archivePath)) {}
 
 void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
-    items_.clear();
+    m_items.clear();
     // Declared in the reverse of the release order: extract callback, open
     // callback, stream wrapper, handler, and last the archive file.
-    ComPtr<IStream> file;
+    CComPtr<IStream> file;
     HRESULT hr =
-        ::SHCreateStreamOnFileEx(archivePath_.c_str(), STGM_READ, FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, file.out());
+        ::SHCreateStreamOnFileEx(m_archivePath.c_str(), STGM_READ, FILE_ATTRIBUTE_NORMAL, FALSE, nullptr, file.out());
     if (FAILED(hr) || !file)
-        throw SevenZipException(FormatText(L"Could not open archive \"%ls\"", archivePath_.c_str()));
+        throw SevenZipException(FormatText(L"Could not open archive \"%ls\"", m_archivePath.c_str()));
 
-    CreateObjectFunc create = module_.CreateFunction();
+    CreateObjectFunc create = m_module.CreateFunction();
     if (!create) throw SevenZipException(L"Library is not loaded");
-    ComPtr<IInArchive> archive;
-    GUID classId = HandlerClassId(format_);
+    CComPtr<IInArchive> archive;
+    GUID classId = HandlerClassId(m_format);
     hr = create(&classId, &IID_IInArchive, archive.outVoid());
     if (FAILED(hr)) RaiseHresult(L"CreateObject", hr);
     if (!archive) RaiseHresult(L"CreateObject", E_NOINTERFACE);
 
-    ComPtr<intl::InStreamWrapper> input = MakeCom<intl::InStreamWrapper>(file.get());
-    ComPtr<intl::ArchiveOpenCallback> openCallback = MakeCom<intl::ArchiveOpenCallback>();
+    CComPtr<intl::InStreamWrapper> input = MakeCom<intl::InStreamWrapper>(file.get());
+    CComPtr<intl::ArchiveOpenCallback> openCallback = MakeCom<intl::ArchiveOpenCallback>();
 
     hr = archive->Open(input.get(), nullptr, openCallback.get());
     if (hr != S_OK) RaiseHresult(L"Open archive", hr);
 
-    ComPtr<intl::ArchiveExtractCallback> extractCallback =
+    CComPtr<intl::ArchiveExtractCallback> extractCallback =
         MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination);
 
     hr = archive->Extract(nullptr, 0xFFFFFFFFu, 0, extractCallback.get());
@@ -117,7 +117,7 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     // A damaged item does not stop the handler, but the archive was not extracted intact.
     hr = extractCallback->FirstFailure();
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
-    items_ = extractCallback->Items();
+    m_items = extractCallback->Items();
 }
 
 }  // namespace SevenZip

@@ -15,12 +15,12 @@ namespace SevenZip {
 
 class SevenZipException {
 public:
-    explicit SevenZipException(std::wstring message) : message_(std::move(message)) {}
+    explicit SevenZipException(std::wstring message) : m_message(std::move(message)) {}
     virtual ~SevenZipException() = default;
-    const std::wstring& Message() const { return message_; }
+    const std::wstring& Message() const { return m_message; }
 
 private:
-    std::wstring message_;
+    std::wstring m_message;
 };
 
 // Archive formats the library can handle; any value not listed means 7z.
@@ -57,12 +57,12 @@ public:
     // Frees the library; the FreeLibrary result, or 0 when nothing was loaded.
     BOOL Free();
 
-    HMODULE Handle() const { return library_.get(); }
-    CreateObjectFunc CreateFunction() const { return create_; }
+    HMODULE Handle() const { return m_library.get(); }
+    CreateObjectFunc CreateFunction() const { return m_create; }
 
 private:
-    UniqueModule library_;
-    CreateObjectFunc create_ = nullptr;
+    UniqueModule m_library;
+    CreateObjectFunc m_create = nullptr;
 };
 
 class SevenZipExtractor {
@@ -73,15 +73,15 @@ public:
     // Extracts every item of the archive into the folder.
     virtual void ExtractTo(const std::wstring& destination);
     // What the last ExtractTo wrote, in the archive's order.
-    const std::vector<ExtractedItem>& ExtractedItems() const { return items_; }
+    const std::vector<ExtractedItem>& ExtractedItems() const { return m_items; }
 
-    ArchiveFormat Format() const { return format_; }
+    ArchiveFormat Format() const { return m_format; }
 
 private:
-    std::vector<ExtractedItem> items_;
-    const SevenZipModule& module_;
-    std::wstring archivePath_;
-    ArchiveFormat format_ = ArchiveFormat::SevenZip;
+    std::vector<ExtractedItem> m_items;
+    const SevenZipModule& m_module;
+    std::wstring m_archivePath;
+    ArchiveFormat m_format = ArchiveFormat::SevenZip;
 };
 
 }  // namespace SevenZip

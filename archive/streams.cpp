@@ -20,45 +20,45 @@ HRESULT SeekBase(IStream* base, Int64 offset, UInt32 seekOrigin, UInt64* newPosi
 
 // --- InStreamWrapper ---------------------------------------------------------
 
-InStreamWrapper::InStreamWrapper(IStream* base) : base_(base) {}
+InStreamWrapper::InStreamWrapper(IStream* base) : m_base(base) {}
 
 HRESULT STDMETHODCALLTYPE InStreamWrapper::Read(void* data, UInt32 size, UInt32* processedSize) {
     ULONG read = 0;
-    HRESULT hr = base_->Read(data, size, &read);
+    HRESULT hr = m_base->Read(data, size, &read);
     if (processedSize) *processedSize = read;
     return FAILED(hr) ? hr : S_OK;
 }
 
 HRESULT STDMETHODCALLTYPE InStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
-    return SeekBase(base_.get(), offset, seekOrigin, newPosition);
+    return SeekBase(m_base.get(), offset, seekOrigin, newPosition);
 }
 
 HRESULT STDMETHODCALLTYPE InStreamWrapper::GetSize(UInt64* size) {
     STATSTG stat = {};
-    HRESULT hr = base_->Stat(&stat, STATFLAG_NONAME);
+    HRESULT hr = m_base->Stat(&stat, STATFLAG_NONAME);
     if (SUCCEEDED(hr) && size) *size = stat.cbSize.QuadPart;
     return hr;
 }
 
 // --- OutStreamWrapper --------------------------------------------------------
 
-OutStreamWrapper::OutStreamWrapper(IStream* base) : base_(base) {}
+OutStreamWrapper::OutStreamWrapper(IStream* base) : m_base(base) {}
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Write(const void* data, UInt32 size, UInt32* processedSize) {
     ULONG written = 0;
-    HRESULT hr = base_->Write(data, size, &written);
+    HRESULT hr = m_base->Write(data, size, &written);
     if (processedSize) *processedSize = written;
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
-    return SeekBase(base_.get(), offset, seekOrigin, newPosition);
+    return SeekBase(m_base.get(), offset, seekOrigin, newPosition);
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::SetSize(UInt64 newSize) {
     ULARGE_INTEGER size;
     size.QuadPart = newSize;
-    return base_->SetSize(size);
+    return m_base->SetSize(size);
 }
 
 }  // namespace intl

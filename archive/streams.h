@@ -11,8 +11,8 @@ namespace SevenZip {
 namespace intl {
 
 // The archive file as the handler sees it: readable, seekable, with a size.
-class InStreamWrapper final : public ComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
-                                               ComInterface<IStreamGetSize, &IID_IStreamGetSize>> {
+class InStreamWrapper final : public CComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
+                                                ComInterface<IStreamGetSize, &IID_IStreamGetSize>> {
 public:
     explicit InStreamWrapper(IStream* base);
 
@@ -22,11 +22,11 @@ public:
     HRESULT STDMETHODCALLTYPE GetSize(UInt64* size) override;
 
 private:
-    ComPtr<IStream> base_;
+    CComPtr<IStream> m_base;
 };
 
 // One extracted file; releasing the last reference closes it.
-class OutStreamWrapper final : public ComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
+class OutStreamWrapper final : public CComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
 public:
     explicit OutStreamWrapper(IStream* base);
 
@@ -35,7 +35,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetSize(UInt64 newSize) override;
 
 private:
-    ComPtr<IStream> base_;
+    CComPtr<IStream> m_base;
 };
 
 }  // namespace intl

@@ -49,19 +49,19 @@ struct Job {
 // passed on the way (so that a page reacting to one value, such as 50, sees
 // it whatever the sizes), never falling back and never beyond 95; the last
 // points are for the shortcut and the uninstall entry.
-class ByteProgress {
+class CPercentProgress {
 public:
-    ByteProgress(const Job& job, unsigned long long total) : job_(job), total_(total) {}
+    CPercentProgress(const Job& job, unsigned long long total) : m_job(job), m_total(total) {}
     void Advance(unsigned long long copiedInAll) {
-        if (copiedInAll > total_) copiedInAll = total_;
-        const int percent = total_ == 0 ? 95 : static_cast<int>(copiedInAll * 95 / total_);
-        while (last_ < percent) job_.Progress(++last_);
+        if (copiedInAll > m_total) copiedInAll = m_total;
+        const int percent = m_total == 0 ? 95 : static_cast<int>(copiedInAll * 95 / m_total);
+        while (m_last < percent) m_job.Progress(++m_last);
     }
 
 private:
-    const Job& job_;
-    unsigned long long total_;
-    int last_ = 0;
+    const Job& m_job;
+    unsigned long long m_total;
+    int m_last = 0;
 };
 
 bool IsHelperItself(const PayloadItem& item) { return !item.isFolder && SameName(item.path, kHelperName); }
@@ -155,7 +155,7 @@ int32_t Install(const Job& job) {
     CInstallTransaction transaction(job.installFolder);
     if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
 
-    ByteProgress progress(job, total);
+    CPercentProgress progress(job, total);
     for (const PayloadItem* folder : folders) transaction.StageFolder(folder->path);
     if (!transaction.StageFiles(job.payloadFolder, files, [&](std::uint64_t bytes) { progress.Advance(bytes); }))
         return QV_SETUP_COPY_FAILED;

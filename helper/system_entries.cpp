@@ -36,16 +36,16 @@ const size_t kShortcutLimit = 1 << 20;
 // The content of a shortcut file to the viewer, made in memory: it is
 // written through the held desktop, never by the shell to a path.
 std::string ShortcutBytes(const std::wstring& viewer, const std::wstring& folder) {
-    ComScope com(ComScope::kApartment);
-    ComPtr<IShellLinkW> link;
+    CComScope com(CComScope::kApartment);
+    CComPtr<IShellLinkW> link;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return std::string();
     link->SetPath(viewer.c_str());
     link->SetWorkingDirectory(folder.c_str());
     link->SetIconLocation(viewer.c_str(), 0);
     link->SetDescription(kProductName);
-    ComPtr<IPersistStream> persist;
-    ComPtr<IStream> stream;
+    CComPtr<IPersistStream> persist;
+    CComPtr<IStream> stream;
     if (FAILED(link->QueryInterface(IID_IPersistStream, persist.outVoid())) ||
         FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.out())) || FAILED(persist->Save(stream.get(), TRUE)))
         return std::string();
@@ -72,12 +72,12 @@ std::wstring TodayAsInstallDate() {
 }
 
 bool CUninstallEntry::Save() {
-    values_.clear();
-    saved_ = true;
+    m_values.clear();
+    m_saved = true;
     UniqueRegKey key;
-    existed_ =
+    m_existed =
         ::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_READ | kRegistry32View, key.out()) == ERROR_SUCCESS;
-    if (!existed_) return true;
+    if (!m_existed) return true;
     for (DWORD index = 0;; ++index) {
         wchar_t name[16384];
         DWORD nameLength = 16384, type = 0, size = 0;
@@ -90,7 +90,7 @@ bool CUninstallEntry::Save() {
             ERROR_SUCCESS)
             return false;
         value.data.resize(size);
-        values_.push_back(std::move(value));
+        m_values.push_back(std::move(value));
     }
 }
 
@@ -121,14 +121,14 @@ bool CUninstallEntry::Write(const UninstallEntryValues& values) {
 }
 
 void CUninstallEntry::Restore() {
-    if (!saved_) return;
+    if (!m_saved) return;
     DeleteRegKey32(HKEY_CURRENT_USER, kUninstallKey);
-    if (!existed_) return;
+    if (!m_existed) return;
     UniqueRegKey key;
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE | kRegistry32View, nullptr,
                           key.out(), nullptr) != ERROR_SUCCESS)
         return;
-    for (const Value& value : values_)
+    for (const Value& value : m_values)
         ::RegSetValueExW(key.get(), value.name.c_str(), 0, value.type, value.data.data(),
                          static_cast<DWORD>(value.data.size()));
 }
@@ -142,31 +142,32 @@ CDesktopShortcut::CDesktopShortcut() {
         return;
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT,
                                      desktop))) {
-        folder_ = desktop;
-        path_ = folder_ + L"\\" + kShortcutFile;
+        m_folder = desktop;
+        m_path = m_folder + L"\\" + kShortcutFile;
     }
 }
 
 bool CDesktopShortcut::Save() {
-    if (folder_.empty() || !desktop_.Open(folder_)) return false;
+    if (m_folder.empty() || !m_desktop.Open(m_folder)) return false;
     std::string bytes;
-    switch (ReadChildFile(desktop_, kShortcutFile, kShortcutLimit, bytes)) {
-    case EntryKind::kMissing: existed_ = false; break;
-    case EntryKind::kPlainFile: existed_ = true; break;
-    default: desktop_.Close(); return false;
+    switch (ReadChildFile(m_desktop, kShortcutFile, kShortcutLimit, bytes)) {
+    case EntryKind::kMissing: m_existed = false; break;
+    case EntryKind::kPlainFile: m_existed = true; break;
+    default: m_desktop.Close(); return false;
     }
-    bytes_ = std::move(bytes);
-    saved_ = true;
+    m_bytes = std::move(bytes);
+    m_saved = true;
     return true;
 }
 
 bool CDesktopShortcut::Create(const std::wstring& viewer, const std::wstring& folder) {
-    if (!saved_) return false;
+    if (!m_saved) return false;
     const std::string bytes = ShortcutBytes(viewer, folder);
-    return !bytes.empty() && DeleteChildFile(desktop_, kShortcutFile) && WriteChildFile(desktop_, kShortcutFile, bytes);
+    return !bytes.empty() && DeleteChildFile(m_desktop, kShortcutFile) &&
+           WriteChildFile(m_desktop, kShortcutFile, bytes);
 }
 
 void CDesktopShortcut::Restore() {
-    if (!saved_) return;
-    if (DeleteChildFile(desktop_, kShortcutFile) && existed_) WriteChildFile(desktop_, kShortcutFile, bytes_);
+    if (!m_saved) return;
+    if (DeleteChildFile(m_desktop, kShortcutFile) && m_existed) WriteChildFile(m_desktop, kShortcutFile, m_bytes);
 }

@@ -32,9 +32,9 @@ private:
         DWORD type;
         std::vector<BYTE> data;
     };
-    bool saved_ = false;
-    bool existed_ = false;
-    std::vector<Value> values_;
+    bool m_saved = false;
+    bool m_existed = false;
+    std::vector<Value> m_values;
 };
 
 // The desktop is a folder that the user's registry names: it is held open
@@ -51,15 +51,15 @@ public:
     // Makes the shortcut to the viewer (working folder: the installation).
     bool Create(const std::wstring& viewer, const std::wstring& folder);
     void Restore();
-    const std::wstring& Path() const { return path_; }
+    const std::wstring& Path() const { return m_path; }
 
 private:
-    std::wstring folder_;
-    std::wstring path_;
-    CHeldFolder desktop_;
-    bool saved_ = false;
-    bool existed_ = false;
-    std::string bytes_;
+    std::wstring m_folder;
+    std::wstring m_path;
+    CHeldFolder m_desktop;
+    bool m_saved = false;
+    bool m_existed = false;
+    std::string m_bytes;
 };
 
 // Today's date as the uninstall entry keeps it (YYYYMMDD, local time).

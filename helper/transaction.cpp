@@ -226,8 +226,8 @@ void AddParentFolders(std::vector<PayloadItem>& items) {
 
 }  // namespace
 
-CInstallTransaction::CInstallTransaction(std::wstring installFolder) : folder_(std::move(installFolder)) {
-    while (folder_.size() > 3 && (folder_.back() == L'\\' || folder_.back() == L'/')) folder_.pop_back();
+CInstallTransaction::CInstallTransaction(std::wstring installFolder) : m_folder(std::move(installFolder)) {
+    while (m_folder.size() > 3 && (m_folder.back() == L'\\' || m_folder.back() == L'/')) m_folder.pop_back();
 }
 
 CInstallTransaction::~CInstallTransaction() {
@@ -238,26 +238,26 @@ CInstallTransaction::~CInstallTransaction() {
 }
 
 void CInstallTransaction::ReleaseHandles() {
-    new_.Close();
-    old_.Close();
-    stageFolder_.Close();
-    root_.Close();
+    m_new.Close();
+    m_old.Close();
+    m_stageFolder.Close();
+    m_root.Close();
 }
 
 void CInstallTransaction::Abandon() {
     ReleaseHandles();
-    stageName_.clear();
-    stage_.clear();
-    createdFolders_.clear();
+    m_stageName.clear();
+    m_stage.clear();
+    m_createdFolders.clear();
 }
 
 // A record that announces nothing to be undone needs no flush: lost, it
 // costs at most a staging folder left over.
 void CInstallTransaction::SaveRecord() {
-    if (record_.manifestMd5.empty() && record_.stage.empty() && !record_.committing)
-        RemoveInstallRecord(folder_);
+    if (m_record.manifestMd5.empty() && m_record.stage.empty() && !m_record.committing)
+        RemoveInstallRecord(m_folder);
     else
-        WriteInstallRecord(record_, false);
+        WriteInstallRecord(m_record, false);
 }
 
 void CInstallTransaction::Recover() {
@@ -270,32 +270,32 @@ void CInstallTransaction::Recover() {
             reservedKnown = true;
         }
         CInstallTransaction recovery(record.folder);
-        recovery.record_ = record;
-        recovery.stageName_ = record.stage;
+        recovery.m_record = record;
+        recovery.m_stageName = record.stage;
         // Only a folder that an installation may have; the staging folder
         // must be there, inside it, and no link on the way.
         const bool usable = CheckInstallFolder(record.folder, reserved) == FolderVerdict::kAllowed &&
-                            recovery.root_.Open(record.folder) && recovery.OpenStage(false);
+                            recovery.m_root.Open(record.folder) && recovery.OpenStage(false);
         if (usable && record.committing) {
-            recovery.committing_ = true;
+            recovery.m_committing = true;
             recovery.Undo();
         }
-        recovery.committing_ = false;
+        recovery.m_committing = false;
         const bool removed = usable && recovery.RemoveStage();
-        recovery.record_.committing = false;
-        recovery.record_.placed.clear();
-        recovery.record_.aside.clear();
+        recovery.m_record.committing = false;
+        recovery.m_record.placed.clear();
+        recovery.m_record.aside.clear();
         // A staging folder that is gone, or whose folder is no longer one an
         // installation may have, is forgotten; one that stays (a file in
         // use) is tried again next time.
-        if (removed || !usable) recovery.record_.stage.clear();
+        if (removed || !usable) recovery.m_record.stage.clear();
         recovery.SaveRecord();
         recovery.Abandon();
     }
 }
 
 bool CInstallTransaction::OpenRoot(bool create) {
-    const std::wstring full = FullPath(folder_);
+    const std::wstring full = FullPath(m_folder);
     if (full.empty()) return false;
     if (create) {
         // Missing levels are made through handles, each below the one above.
@@ -307,9 +307,9 @@ bool CInstallTransaction::OpenRoot(bool create) {
             (full.size() > rootEnd + 1 && !SplitRelative(full.substr(rootEnd + 1), parts)))
             return false;
         CHeldFolder made;
-        if (!OpenBelow(top, parts, true, made, &createdFolders_)) return false;
+        if (!OpenBelow(top, parts, true, made, &m_createdFolders)) return false;
     }
-    return root_.Open(full);
+    return m_root.Open(full);
 }
 
 bool CInstallTransaction::OpenStage(bool create) {
@@ -322,61 +322,61 @@ bool CInstallTransaction::OpenStage(bool create) {
         owned.reset(descriptor);
     }
     bool created = false;
-    if (!stageFolder_.OpenChild(root_, stageName_, create, descriptor, &created) || (create && !created)) {
-        stageFolder_.Close();
+    if (!m_stageFolder.OpenChild(m_root, m_stageName, create, descriptor, &created) || (create && !created)) {
+        m_stageFolder.Close();
         return false;
     }
-    stage_ = stageFolder_.Path();
-    return new_.OpenChild(stageFolder_, kNewFolder, create) && old_.OpenChild(stageFolder_, kOldFolder, create);
+    m_stage = m_stageFolder.Path();
+    return m_new.OpenChild(m_stageFolder, kNewFolder, create) && m_old.OpenChild(m_stageFolder, kOldFolder, create);
 }
 
 bool CInstallTransaction::Begin() {
-    if (folder_.empty() || !stageName_.empty()) return false;
+    if (m_folder.empty() || !m_stageName.empty()) return false;
     if (!OpenRoot(true)) return false;
-    if (!ReadInstallRecord(folder_, record_)) {
-        record_ = InstallRecord();
-        record_.folder = FullPath(folder_);
+    if (!ReadInstallRecord(m_folder, m_record)) {
+        m_record = InstallRecord();
+        m_record.folder = FullPath(m_folder);
     }
-    for (int attempt = 0; attempt < 8 && stageName_.empty(); ++attempt) {
-        stageName_ = kStagingPrefix + RandomHex();
-        record_.stage = stageName_;
-        record_.committing = false;
-        record_.placed.clear();
-        record_.aside.clear();
+    for (int attempt = 0; attempt < 8 && m_stageName.empty(); ++attempt) {
+        m_stageName = kStagingPrefix + RandomHex();
+        m_record.stage = m_stageName;
+        m_record.committing = false;
+        m_record.placed.clear();
+        m_record.aside.clear();
         // Recorded before it exists: a run killed from here on leaves a
         // record that names it (lost in a power cut, it leaves at most an
         // empty staging folder: no flush).
-        if (!WriteInstallRecord(record_, false)) {
-            stageName_.clear();
+        if (!WriteInstallRecord(m_record, false)) {
+            m_stageName.clear();
             return false;
         }
         if (!OpenStage(true)) {
-            stageName_.clear();
-            new_.Close();
-            old_.Close();
+            m_stageName.clear();
+            m_new.Close();
+            m_old.Close();
         }
     }
-    return !stageName_.empty();
+    return !m_stageName.empty();
 }
 
 bool CInstallTransaction::StageFile(const std::wstring& source, const PayloadItem& item, std::vector<char>& buffer,
                                     const ByteProgress& progress) {
-    if (stageName_.empty() || !IsPlainFile(source) || PathHasLink(source)) return false;
+    if (m_stageName.empty() || !IsPlainFile(source) || PathHasLink(source)) return false;
     std::vector<std::wstring> parts;
     std::wstring name;
     CHeldFolder target;
-    if (!SplitFile(item.path, parts, name) || !OpenBelow(new_, parts, true, target)) return false;
+    if (!SplitFile(item.path, parts, name) || !OpenBelow(m_new, parts, true, target)) return false;
     UniqueFile in(::CreateFileW(source.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     PayloadItem copied = item;
     if (!in || !CopyInto(in.get(), target, name, copied, buffer, progress)) return false;
-    staged_.push_back(copied);
+    m_staged.push_back(copied);
     return true;
 }
 
 bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const std::vector<const PayloadItem*>& files,
                                      const ByteProgress& progress) {
-    if (stageName_.empty()) return false;
+    if (m_stageName.empty()) return false;
     CHeldFolder payload;
     if (!payload.Open(payloadFolder)) return false;
     // Moved where possible; files on another volume are copied (and checked
@@ -390,7 +390,7 @@ bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const st
         std::wstring name;
         CHeldFolder source, target;
         if (!SplitFile(item->path, parts, name) || !OpenBelow(payload, parts, false, source) ||
-            !OpenBelow(new_, parts, true, target))
+            !OpenBelow(m_new, parts, true, target))
             return false;
         EntryKind kind;
         UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA, kind);
@@ -406,7 +406,7 @@ bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const st
                 if (progress) progress(before + bytes);
             }))
             return false;
-        staged_.push_back(copied);
+        m_staged.push_back(copied);
         copiedBytes += item->size;
     }
     if (moved.empty()) return true;
@@ -428,7 +428,7 @@ bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const st
     other.join();
     if (failed) return false;
     if (progress) progress(copiedBytes + checked.load());
-    staged_.insert(staged_.end(), moved.begin(), moved.end());
+    m_staged.insert(m_staged.end(), moved.begin(), moved.end());
     return true;
 }
 
@@ -436,44 +436,44 @@ void CInstallTransaction::StageFolder(const std::wstring& relative) {
     PayloadItem folder;
     folder.path = relative;
     folder.isFolder = true;
-    staged_.push_back(folder);
+    m_staged.push_back(folder);
 }
 
 std::uint64_t CInstallTransaction::InstalledBytes() const {
     std::uint64_t total = 0;
-    for (const PayloadItem& item : staged_) total += item.size;
+    for (const PayloadItem& item : m_staged) total += item.size;
     return total;
 }
 
 bool CInstallTransaction::CreateFolders() {
-    for (const PayloadItem& item : staged_) {
+    for (const PayloadItem& item : m_staged) {
         std::vector<std::wstring> parts;
         std::wstring name;
         if (item.isFolder ? !SplitRelative(item.path, parts) : !SplitFile(item.path, parts, name)) return false;
         CHeldFolder folder;
-        if (!OpenBelow(root_, parts, true, folder, &createdFolders_)) return false;
+        if (!OpenBelow(m_root, parts, true, folder, &m_createdFolders)) return false;
     }
     return true;
 }
 
 bool CInstallTransaction::MoveAside(const std::wstring& relative, const std::string& onlyIfMd5) {
-    return MoveBetween(root_, old_, relative, true, false, onlyIfMd5);
+    return MoveBetween(m_root, m_old, relative, true, false, onlyIfMd5);
 }
 
 bool CInstallTransaction::MoveIn(const std::wstring& relative) {
-    return MoveAside(relative, std::string()) && MoveBetween(new_, root_, relative, false, true);
+    return MoveAside(relative, std::string()) && MoveBetween(m_new, m_root, relative, false, true);
 }
 
 // The previous installation's manifest, read through a handle, counts only
 // when it is the one the record names.
 bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
     EntryKind kind;
-    UniqueFile file = OpenChildFile(root_, kManifestName, FILE_READ_DATA, kind);
+    UniqueFile file = OpenChildFile(m_root, kManifestName, FILE_READ_DATA, kind);
     std::string text;
     if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
     CMd5 md5;
     md5.Update(text.data(), text.size());
-    return !record_.manifestMd5.empty() && md5.HexDigest() == record_.manifestMd5 && ParseManifest(text, old);
+    return !m_record.manifestMd5.empty() && md5.HexDigest() == m_record.manifestMd5 && ParseManifest(text, old);
 }
 
 // Puts back what the record says the commit moved: the new files into the
@@ -481,29 +481,29 @@ bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
 // where it is still to be done, so that it also finishes an undo that was
 // itself cut short.
 void CInstallTransaction::Undo() {
-    for (auto it = record_.placed.rbegin(); it != record_.placed.rend(); ++it)
-        if (!Present(new_, *it)) MoveBetween(root_, new_, *it, true, false);
-    for (const std::wstring& relative : record_.aside)
-        if (!Present(root_, relative)) MoveBetween(old_, root_, relative, true, true);
+    for (auto it = m_record.placed.rbegin(); it != m_record.placed.rend(); ++it)
+        if (!Present(m_new, *it)) MoveBetween(m_root, m_new, *it, true, false);
+    for (const std::wstring& relative : m_record.aside)
+        if (!Present(m_root, relative)) MoveBetween(m_old, m_root, relative, true, true);
 }
 
 bool CInstallTransaction::RemoveStage() {
-    if (!stageFolder_.IsOpen()) return false;
-    new_.Close();  // held folders cannot be removed
-    old_.Close();
-    DeleteContents(stageFolder_);
-    stageFolder_.Close();
-    return RemoveEmptyChild(root_, stageName_);
+    if (!m_stageFolder.IsOpen()) return false;
+    m_new.Close();  // held folders cannot be removed
+    m_old.Close();
+    DeleteContents(m_stageFolder);
+    m_stageFolder.Close();
+    return RemoveEmptyChild(m_root, m_stageName);
 }
 
 bool CInstallTransaction::CommitFiles() {
-    if (stageName_.empty() || committed_) return false;
-    AddParentFolders(staged_);
+    if (m_stageName.empty() || m_committed) return false;
+    AddParentFolders(m_staged);
     std::vector<PayloadItem> old;
     ReadOldManifest(old);
-    const std::string manifest = ManifestText(staged_);
+    const std::string manifest = ManifestText(m_staged);
     {
-        UniqueFile file = CreateChildFile(new_, kManifestName);
+        UniqueFile file = CreateChildFile(m_new, kManifestName);
         DWORD written = 0;
         if (!file ||
             !::WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()), &written, nullptr) ||
@@ -512,11 +512,11 @@ bool CInstallTransaction::CommitFiles() {
     }
     CMd5 md5;
     md5.Update(manifest.data(), manifest.size());
-    manifestMd5_ = md5.HexDigest();
+    m_manifestMd5 = md5.HexDigest();
 
     // What moves, recorded before anything does.
     std::vector<std::wstring> placed;
-    for (const PayloadItem& item : staged_)
+    for (const PayloadItem& item : m_staged)
         if (!item.isFolder) placed.push_back(item.path);
     placed.push_back(kManifestName);
     std::vector<const PayloadItem*> dropped;  // the previous installation's files the new one has not
@@ -526,12 +526,12 @@ bool CInstallTransaction::CommitFiles() {
                          [&](const std::wstring& path) { return SameName(path, item.path); }))
             dropped.push_back(&item);
     }
-    record_.committing = true;
-    record_.placed = placed;
-    record_.aside = placed;
-    for (const PayloadItem* item : dropped) record_.aside.push_back(item->path);
-    if (!WriteInstallRecord(record_)) return false;
-    committing_ = true;
+    m_record.committing = true;
+    m_record.placed = placed;
+    m_record.aside = placed;
+    for (const PayloadItem* item : dropped) m_record.aside.push_back(item->path);
+    if (!WriteInstallRecord(m_record)) return false;
+    m_committing = true;
 
     bool ok = CreateFolders();
     for (const std::wstring& relative : placed) {
@@ -553,54 +553,54 @@ bool CInstallTransaction::CommitFiles() {
         std::vector<std::wstring> parts;
         std::wstring name;
         CHeldFolder parent;
-        if (item.isFolder && SplitFile(item.path, parts, name) && OpenBelow(root_, parts, false, parent))
+        if (item.isFolder && SplitFile(item.path, parts, name) && OpenBelow(m_root, parts, false, parent))
             RemoveEmptyChild(parent, name);
     }
     return true;
 }
 
 void CInstallTransaction::Finish() {
-    if (stageName_.empty() || committed_) return;
-    committed_ = true;
-    record_.manifestMd5 = manifestMd5_;
-    record_.committing = false;
-    record_.placed.clear();
-    record_.aside.clear();
+    if (m_stageName.empty() || m_committed) return;
+    m_committed = true;
+    m_record.manifestMd5 = m_manifestMd5;
+    m_record.committing = false;
+    m_record.placed.clear();
+    m_record.aside.clear();
     // On the disk before the previous installation's files go: a record
     // that still said the commit is under way would have the next
     // installation undo it, back to files that are no longer there.
-    WriteInstallRecord(record_);
+    WriteInstallRecord(m_record);
     // What cannot go now (a file still in use) stays in the staging folder,
     // which the record names: the next installation removes it. Nothing is
     // left for the system to delete at restart by a path that a program of
     // the user could point elsewhere by then.
     if (RemoveStage()) {
-        record_.stage.clear();
+        m_record.stage.clear();
         SaveRecord();
     }
     ReleaseHandles();
-    stageName_.clear();
-    stage_.clear();
+    m_stageName.clear();
+    m_stage.clear();
 }
 
 void CInstallTransaction::Rollback() {
-    if (committed_ || stageName_.empty()) return;
-    if (committing_) Undo();
-    committing_ = false;
+    if (m_committed || m_stageName.empty()) return;
+    if (m_committing) Undo();
+    m_committing = false;
     const bool removed = RemoveStage();
-    record_.committing = false;
-    record_.placed.clear();
-    record_.aside.clear();
-    if (removed) record_.stage.clear();
+    m_record.committing = false;
+    m_record.placed.clear();
+    m_record.aside.clear();
+    if (removed) m_record.stage.clear();
     SaveRecord();
     ReleaseHandles();
-    stageName_.clear();
-    stage_.clear();
-    for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) {
+    m_stageName.clear();
+    m_stage.clear();
+    for (auto it = m_createdFolders.rbegin(); it != m_createdFolders.rend(); ++it) {
         const size_t slash = it->find_last_of(L'\\');
         CHeldFolder parent;
         if (slash != std::wstring::npos && parent.Open(it->substr(0, slash + 1)))
             RemoveEmptyChild(parent, it->substr(slash + 1));
     }
-    createdFolders_.clear();
+    m_createdFolders.clear();
 }

@@ -75,9 +75,9 @@ public:
     void Abandon();
 
     // What was installed (the manifest's entries), valid after CommitFiles.
-    const std::vector<PayloadItem>& Installed() const { return staged_; }
+    const std::vector<PayloadItem>& Installed() const { return m_staged; }
     std::uint64_t InstalledBytes() const;
-    const std::wstring& StagingFolder() const { return stage_; }
+    const std::wstring& StagingFolder() const { return m_stage; }
 
 private:
     bool OpenRoot(bool create);
@@ -91,16 +91,16 @@ private:
     void SaveRecord();
     void ReleaseHandles();
 
-    std::wstring folder_;
-    std::wstring stage_;  // full path, for callers
-    std::wstring stageName_;
-    std::string manifestMd5_;  // of the manifest this commit wrote
-    InstallRecord record_;
-    CHeldFolder root_, stageFolder_, new_, old_;
-    bool committing_ = false;
-    bool committed_ = false;
-    std::vector<PayloadItem> staged_;
-    std::vector<std::wstring> createdFolders_;  // full paths, in the order made
+    std::wstring m_folder;
+    std::wstring m_stage;  // full path, for callers
+    std::wstring m_stageName;
+    std::string m_manifestMd5;  // of the manifest this commit wrote
+    InstallRecord m_record;
+    CHeldFolder m_root, m_stageFolder, m_new, m_old;
+    bool m_committing = false;
+    bool m_committed = false;
+    std::vector<PayloadItem> m_staged;
+    std::vector<std::wstring> m_createdFolders;  // full paths, in the order made
 };
 
 // The name prefix of staging folders inside an installation folder.

@@ -19,8 +19,8 @@
 #include "util/variant.h"
 
 struct WmiConnection {
-    ComPtr<IWbemLocator> locator;
-    ComPtr<IWbemServices> services;
+    CComPtr<IWbemLocator> locator;
+    CComPtr<IWbemServices> services;
 };
 
 namespace {
@@ -96,7 +96,7 @@ void GatherHardwareTexts(HardwareTexts& texts) {
     {
         // Any thread may gather: one already in the multithreaded apartment
         // keeps its COM as it was (the WMI calls work there too).
-        ComScope com(ComScope::kApartment);
+        CComScope com(CComScope::kApartment);
         ::CoInitializeSecurity(nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT, RPC_C_IMP_LEVEL_IMPERSONATE,
                                nullptr, EOAC_NONE, nullptr);
         WmiConnection connection;
@@ -132,20 +132,20 @@ int RunWmiQuery(const WmiConnection* connection, int index, WmiQueryResult& resu
 
     UniqueBstr language(::SysAllocString(L"WQL"));
     UniqueBstr query(::SysAllocString(def.wql));
-    ComPtr<IEnumWbemClassObject> enumerator;
+    CComPtr<IEnumWbemClassObject> enumerator;
     HRESULT hr = connection->services->ExecQuery(
         language.get(), query.get(), WBEM_FLAG_FORWARD_ONLY | WBEM_FLAG_RETURN_IMMEDIATELY, nullptr, enumerator.out());
     if (FAILED(hr) || !enumerator) return -3;
 
     int stored = 0;
     while (stored < WmiQueryResult::kMaxObjects) {
-        ComPtr<IWbemClassObject> object;
+        CComPtr<IWbemClassObject> object;
         ULONG returned = 0;
         enumerator->Next(WBEM_INFINITE, 1, object.out(), &returned);
         if (returned == 0 || !object) break;
         result.valueCount[stored] = def.propertyCount;
         for (int p = 0; p < def.propertyCount; ++p) {
-            Variant value;
+            CVariant value;
             if (SUCCEEDED(object->Get(def.properties[p], 0, value.out(), nullptr, nullptr)) && value->vt == VT_BSTR &&
                 value->bstrVal) {
                 wchar_t* slot = result.values[stored][p];

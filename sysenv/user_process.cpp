@@ -123,26 +123,26 @@ bool StartDirectly(const std::wstring& program, const std::wstring& arguments, c
 
 // The automation object of the desktop shell's folder view; empty when there
 // is no desktop shell (none runs, or it does not answer).
-ComPtr<IShellDispatch2> DesktopShell() {
-    ComPtr<IShellWindows> windows;
+CComPtr<IShellDispatch2> DesktopShell() {
+    CComPtr<IShellWindows> windows;
     if (FAILED(
             ::CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.outVoid())))
-        return ComPtr<IShellDispatch2>();
-    Variant location(static_cast<long>(0));  // CSIDL_DESKTOP
-    Variant empty;
+        return CComPtr<IShellDispatch2>();
+    CVariant location(static_cast<long>(0));  // CSIDL_DESKTOP
+    CVariant empty;
     long window = 0;
-    ComPtr<IDispatch> found;
+    CComPtr<IDispatch> found;
     if (windows->FindWindowSW(location.get(), empty.get(), SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, found.out()) !=
             S_OK ||
         !found)
-        return ComPtr<IShellDispatch2>();
-    ComPtr<IServiceProvider> provider;
-    ComPtr<IShellBrowser> browser;
-    ComPtr<IShellView> view;
-    ComPtr<IDispatch> background;
-    ComPtr<IShellFolderViewDual> folderView;
-    ComPtr<IDispatch> application;
-    ComPtr<IShellDispatch2> shell;
+        return CComPtr<IShellDispatch2>();
+    CComPtr<IServiceProvider> provider;
+    CComPtr<IShellBrowser> browser;
+    CComPtr<IShellView> view;
+    CComPtr<IDispatch> background;
+    CComPtr<IShellFolderViewDual> folderView;
+    CComPtr<IDispatch> application;
+    CComPtr<IShellDispatch2> shell;
     if (FAILED(found->QueryInterface(IID_IServiceProvider, provider.outVoid())) ||
         FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.outVoid())) ||
         FAILED(browser->QueryActiveShellView(view.out())) ||
@@ -150,7 +150,7 @@ ComPtr<IShellDispatch2> DesktopShell() {
         FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.outVoid())) ||
         FAILED(folderView->get_Application(application.out())) ||
         FAILED(application->QueryInterface(IID_IShellDispatch2, shell.outVoid())))
-        return ComPtr<IShellDispatch2>();
+        return CComPtr<IShellDispatch2>();
     return shell;
 }
 
@@ -168,11 +168,11 @@ bool StartThroughShell(const std::wstring& program, const std::wstring& argument
         if (length == 0 || length >= current.size()) return false;
         where.assign(current.data(), length);
     }
-    ComScope com(ComScope::kApartment);
-    ComPtr<IShellDispatch2> shell = DesktopShell();
+    CComScope com(CComScope::kApartment);
+    CComPtr<IShellDispatch2> shell = DesktopShell();
     if (!shell) return false;
     UniqueBstr file(::SysAllocString(program.c_str()));
-    Variant args(arguments.c_str()), directory(where.c_str()), operation(L"open"), showState(static_cast<long>(show));
+    CVariant args(arguments.c_str()), directory(where.c_str()), operation(L"open"), showState(static_cast<long>(show));
     return file && SUCCEEDED(shell->ShellExecute(file.get(), *args, *directory, *operation, *showState));
 }
 

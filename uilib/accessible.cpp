@@ -79,8 +79,8 @@ const wchar_t* DefaultAction(CControlUI* c) {
 }
 
 // The rich edit's own accessible object, or null.
-ComPtr<IAccessible> OwnObject(CRichEditUI* edit) {
-    ComPtr<IAccessible> own;
+CComPtr<IAccessible> OwnObject(CRichEditUI* edit) {
+    CComPtr<IAccessible> own;
     HWND host = edit->GetHostWindow();
     if (host) AccObjectFromWindow(host, OBJID_CLIENT, IID_IAccessible, own.outVoid());
     return own;
@@ -93,7 +93,7 @@ ComPtr<IAccessible> OwnObject(CRichEditUI* edit) {
 HRESULT NewChildEnum(LONG count, LONG cursor, IEnumVARIANT** out);
 
 // Child ids 1 .. count from a position on.
-class ChildEnum final : public ComObject<ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
+class ChildEnum final : public CComObject<ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
 public:
     ChildEnum(LONG count, LONG cursor) : count_(count), cursor_(cursor) {}
 
@@ -142,8 +142,8 @@ HRESULT NewChildEnum(LONG count, LONG cursor, IEnumVARIANT** out) {
 
 // --- the window's client -------------------------------------------------------------
 
-class WindowAccessible final : public ComObject<ComInterface<IAccessible, &IID_IDispatch, &IID_IAccessible>,
-                                                ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
+class WindowAccessible final : public CComObject<ComInterface<IAccessible, &IID_IDispatch, &IID_IAccessible>,
+                                                 ComInterface<IEnumVARIANT, &IID_IEnumVARIANT>> {
 public:
     explicit WindowAccessible(CPaintManagerUI* manager) : manager_(manager), cursor_(0) {}
     void Detach() { manager_ = nullptr; }
@@ -212,7 +212,7 @@ public:
         }
         if (CRichEditUI* edit = AsRichEdit(c)) {
             // What the box's own object says, else the text it holds.
-            if (ComPtr<IAccessible> own = OwnObject(edit)) {
+            if (CComPtr<IAccessible> own = OwnObject(edit)) {
                 VARIANT self;
                 SetI4(&self, CHILDID_SELF);
                 UniqueBstr text;
@@ -469,10 +469,10 @@ private:
         if (CRichEditUI* edit = AsRichEdit(c)) {
             if (edit->IsReadOnly()) s |= STATE_SYSTEM_READONLY;
             // What the box's own object adds (protected text, its own focus).
-            if (ComPtr<IAccessible> own = OwnObject(edit)) {
+            if (CComPtr<IAccessible> own = OwnObject(edit)) {
                 VARIANT self;
                 SetI4(&self, CHILDID_SELF);
-                Variant state;
+                CVariant state;
                 if (own->get_accState(self, state.out()) == S_OK && state->vt == VT_I4)
                     s |= DWORD(state->lVal) & (STATE_SYSTEM_PROTECTED | STATE_SYSTEM_READONLY);
             }
@@ -514,7 +514,7 @@ private:
 
 }  // namespace
 
-ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager) { return MakeCom<WindowAccessible>(manager); }
+CComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager) { return MakeCom<WindowAccessible>(manager); }
 
 void DetachWindowAccessible(IAccessible* object) {
     if (object) static_cast<WindowAccessible*>(object)->Detach();

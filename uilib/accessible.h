@@ -19,7 +19,7 @@ class CPaintManagerUI;
 namespace uilib {
 
 // A new object; the pointer holds its only reference.
-ComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager);
+CComPtr<IAccessible> CreateWindowAccessible(CPaintManagerUI* manager);
 // The window is going: every later call on the object fails.
 void DetachWindowAccessible(IAccessible* object);
 

@@ -56,7 +56,7 @@ UINT WindowDpi(HWND hwnd) {
         UINT dpi = getDpiForWindow(hwnd);
         if (dpi) return dpi;
     }
-    WindowDc screen(NULL);
+    CWindowDc screen(NULL);
     int dpi = screen ? ::GetDeviceCaps(screen.get(), LOGPIXELSX) : 0;
     return dpi > 0 ? UINT(dpi) : uilib::kBaseDpi;
 }
@@ -119,7 +119,7 @@ public:
         if (full.cx != size_.cx || full.cy != size_.cy) {
             UniqueGdiObject bmp(manager->CreateShadowBitmap(win));
             if (!bmp) return;
-            WindowDc screen(NULL);
+            CWindowDc screen(NULL);
             UniqueMemDc mem(CreateCompatibleDC(screen.get()));
             HGDIOBJ old = SelectObject(mem.get(), bmp.get());
             POINT zero = {0, 0};
@@ -232,8 +232,8 @@ struct CPaintManagerUI::Impl {
 
     // OLE, started by the window for a client's first question when the
     // program had not started COM; it ends with the accessible object.
-    ComScope ole;
-    ComPtr<IAccessible> accessible;
+    CComScope ole;
+    CComPtr<IAccessible> accessible;
     std::vector<std::pair<CControlUI*, LONG>> accIds;
     LONG nextAccId = 1;
     // What assistive technology saw after the last layout pass.
@@ -727,7 +727,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
         if (!d.accessible) d.accessible = uilib::CreateWindowAccessible(this);
         LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
-        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.ole.ok() && SUCCEEDED(d.ole.start(ComScope::kOle))) {
+        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.ole.ok() && SUCCEEDED(d.ole.start(CComScope::kOle))) {
             // A program that never started COM: the window does, for as long as it lives.
             r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
         }
@@ -988,7 +988,7 @@ bool CPaintManagerUI::LoadResourceData(const wchar_t* name, BYTE** data, DWORD* 
         if (!absolute) path = g_resourcePath + m_impl->skinFolder + path;
         HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
         if (f == INVALID_HANDLE_VALUE) return false;
-        Owned<FileHandleTraits> file(f);
+        COwned<FileHandleTraits> file(f);
         LARGE_INTEGER len;
         if (!GetFileSizeEx(f, &len) || len.QuadPart > 64 * 1024 * 1024) return false;
         bytes.resize(size_t(len.QuadPart));
@@ -1129,7 +1129,7 @@ RECT CPaintManagerUI::GetFocusMarkRect(CControlUI* control) {
     auto* label = static_cast<CLabelUI*>(control->GetInterface(L"Label"));
     CDuiString text = control->GetText();
     if (label && !control->GetInterface(L"RichEdit") && !text.IsEmpty() && d.hwnd) {
-        WindowDc window(d.hwnd);
+        CWindowDc window(d.hwnd);
         HDC screen = window.get();
         HGDIOBJ oldFont = SelectObject(screen, GetFont(label->GetFont()));
         RECT pad = ScaleRect(label->GetTextPadding());

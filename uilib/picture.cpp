@@ -36,7 +36,7 @@ bool DecodePicture(const void* data, size_t size, Picture& out) {
     if (!p) return false;
     std::memcpy(p, data, size);
     GlobalUnlock(mem.get());
-    ComPtr<IStream> stream;
+    CComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(mem.get(), TRUE, stream.out()))) return false;
     (void)mem.release();  // the stream frees the memory now
     UniqueGpBitmap bitmap;

@@ -271,12 +271,12 @@ const size_t kShortcutLimit = 1 << 20;
 // The target path stored in the content of a shortcut file; empty when it
 // cannot be read.
 std::wstring ShortcutTargetOf(const std::string& bytes) {
-    ComPtr<IShellLinkW> link;
+    CComPtr<IShellLinkW> link;
     if (bytes.empty() || bytes.size() > kShortcutLimit ||
         FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return std::wstring();
-    ComPtr<IPersistStream> persist;
-    ComPtr<IStream> stream;
+    CComPtr<IPersistStream> persist;
+    CComPtr<IStream> stream;
     ULONG written = 0;
     const LARGE_INTEGER start = {};
     if (FAILED(link->QueryInterface(IID_IPersistStream, persist.outVoid())) ||

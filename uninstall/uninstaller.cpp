@@ -46,7 +46,7 @@ int RunCopy(const UninstallOptions& options) {
     // Opened now, while they surely still run (waiting for this process).
     UniqueHandle reporter = OpenHandoverProcess(options.reportTo, options.original, PROCESS_TERMINATE);
     UniqueHandle starter = OpenHandoverProcess(options.alsoWaitFor, options.original, 0);
-    ComScope com(ComScope::kApartment);  // for reading the shortcut
+    CComScope com(CComScope::kApartment);  // for reading the shortcut
     RemovalRequest request = RequestFor(folder, options.removeSettings, options.original);
     // Without a known original that will have ended, its file is moved aside at once.
     if (reporter) request.ownFileGraceMs = kOriginalFileGraceMs;
@@ -103,7 +103,7 @@ int RunOriginal(const UninstallOptions& options) {
     if (ran) return PassedOnExitCode(code);
     // No copy to be had: remove from here. This program's own file is then
     // moved aside and goes at the next restart, and so does its folder.
-    ComScope com(ComScope::kApartment);  // for reading the shortcut
+    CComScope com(CComScope::kApartment);  // for reading the shortcut
     return Finish(RemoveInstallation(RequestFor(folder, removeSettings, self), nullptr), folder, options.silent);
 }
 

@@ -4,13 +4,13 @@
 // reference shows up as an object that never went away), and answers
 // QueryInterface from the interface table given as its template arguments:
 //
-//     class Stream final : public ComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
+//     class Stream final : public CComObject<ComInterface<IInStream, &IID_ISequentialInStream, &IID_IInStream>,
 //                                           ComInterface<IStreamGetSize, &IID_IStreamGetSize>> { ... };
 //
 // Each row names an interface the object derives from and the ids it is
 // handed out for; IUnknown is answered with the first row's interface, so
 // that every way to IUnknown gives the same pointer. Objects are made with
-// MakeCom, which returns the creator's one reference in a ComPtr.
+// MakeCom, which returns the creator's one reference in a CComPtr.
 #include <unknwn.h>
 
 #include <type_traits>
@@ -23,7 +23,7 @@ namespace com_detail {
 inline LONG g_liveObjects = 0;
 }  // namespace com_detail
 
-// ComObject objects alive in this module now.
+// CComObject objects alive in this module now.
 inline LONG LiveComObjectCount() noexcept { return ::InterlockedCompareExchange(&com_detail::g_liveObjects, 0, 0); }
 
 // One row of the interface table: the object is handed out as Interface for each of Ids.
@@ -36,10 +36,10 @@ struct ComInterface {
 };
 
 template <class First, class... Rest>
-class ComObject : public First::type, public Rest::type... {
+class CComObject : public First::type, public Rest::type... {
 public:
-    ComObject(const ComObject&) = delete;
-    ComObject& operator=(const ComObject&) = delete;
+    CComObject(const CComObject&) = delete;
+    CComObject& operator=(const CComObject&) = delete;
 
     // Sets *object to null for an id the table does not hold (E_NOINTERFACE).
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) noexcept override {
@@ -54,16 +54,16 @@ public:
         AddRef();
         return S_OK;
     }
-    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return static_cast<ULONG>(::InterlockedIncrement(&m_refs)); }
     ULONG STDMETHODCALLTYPE Release() noexcept override {
-        const LONG left = ::InterlockedDecrement(&refs_);
+        const LONG left = ::InterlockedDecrement(&m_refs);
         if (left == 0) delete this;
         return static_cast<ULONG>(left);
     }
 
 protected:
-    ComObject() noexcept { ::InterlockedIncrement(&com_detail::g_liveObjects); }
-    virtual ~ComObject() { ::InterlockedDecrement(&com_detail::g_liveObjects); }
+    CComObject() noexcept { ::InterlockedIncrement(&com_detail::g_liveObjects); }
+    virtual ~CComObject() { ::InterlockedDecrement(&com_detail::g_liveObjects); }
 
 private:
     template <class Row>
@@ -71,14 +71,14 @@ private:
         return Row::Answers(iid) ? static_cast<void*>(static_cast<typename Row::type*>(this)) : nullptr;
     }
 
-    LONG refs_ = 1;  // the creator's reference, which MakeCom hands over
+    LONG m_refs = 1;  // the creator's reference, which MakeCom hands over
 };
 
-// A new object of a ComObject class, in a ComPtr that holds its one reference.
+// A new object of a CComObject class, in a CComPtr that holds its one reference.
 // Throws what the allocation or the constructor throws.
 template <class T, class... Args>
-ComPtr<T> MakeCom(Args&&... args) {
-    ComPtr<T> object;
+CComPtr<T> MakeCom(Args&&... args) {
+    CComPtr<T> object;
     object.Attach(new T(std::forward<Args>(args)...));
     return object;
 }

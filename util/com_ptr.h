@@ -8,36 +8,36 @@
 #include <type_traits>
 
 template <class T>
-class ComPtr {
+class CComPtr {
 public:
-    ComPtr() noexcept = default;
+    CComPtr() noexcept = default;
     // Shares the object: adds a reference.
-    explicit ComPtr(T* p) noexcept : p_(p) {
-        if (p_) p_->AddRef();
+    explicit CComPtr(T* p) noexcept : m_p(p) {
+        if (m_p) m_p->AddRef();
     }
-    ComPtr(const ComPtr& other) noexcept : ComPtr(other.p_) {}
-    ComPtr(ComPtr&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    CComPtr(const CComPtr& other) noexcept : CComPtr(other.m_p) {}
+    CComPtr(CComPtr&& other) noexcept : m_p(other.m_p) { other.m_p = nullptr; }
     // From a pointer to a derived interface or to an implementing class.
     template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
-    ComPtr(const ComPtr<U>& other) noexcept : ComPtr(other.get()) {}
+    CComPtr(const CComPtr<U>& other) noexcept : CComPtr(other.get()) {}
     template <class U, class = std::enable_if_t<std::is_convertible<U*, T*>::value>>
-    ComPtr(ComPtr<U>&& other) noexcept : p_(other.detach()) {}
-    ComPtr& operator=(ComPtr other) noexcept {
-        T* old = p_;
-        p_ = other.p_;
-        other.p_ = old;
+    CComPtr(CComPtr<U>&& other) noexcept : m_p(other.detach()) {}
+    CComPtr& operator=(CComPtr other) noexcept {
+        T* old = m_p;
+        m_p = other.m_p;
+        other.m_p = old;
         return *this;
     }
-    ~ComPtr() { reset(); }
+    ~CComPtr() { reset(); }
 
-    T* get() const noexcept { return p_; }
-    T* operator->() const noexcept { return p_; }
-    explicit operator bool() const noexcept { return p_ != nullptr; }
+    T* get() const noexcept { return m_p; }
+    T* operator->() const noexcept { return m_p; }
+    explicit operator bool() const noexcept { return m_p != nullptr; }
 
     void reset() noexcept {
-        if (p_) {
-            T* old = p_;
-            p_ = nullptr;
+        if (m_p) {
+            T* old = m_p;
+            m_p = nullptr;
             old->Release();
         }
     }
@@ -45,21 +45,21 @@ public:
     // current one is released first.
     void Attach(T* p) noexcept {
         reset();
-        p_ = p;
+        m_p = p;
     }
     // Hands the reference to the caller (no reference is released).
     T* detach() noexcept {
-        T* p = p_;
-        p_ = nullptr;
+        T* p = m_p;
+        m_p = nullptr;
         return p;
     }
     // Address for calls that hand out a new reference; the current one is released first.
     T** out() noexcept {
         reset();
-        return &p_;
+        return &m_p;
     }
     void** outVoid() noexcept { return reinterpret_cast<void**>(out()); }
 
 private:
-    T* p_ = nullptr;
+    T* m_p = nullptr;
 };

@@ -9,7 +9,7 @@
 #include <objbase.h>
 #include <ole2.h>
 
-class ComScope {
+class CComScope {
 public:
     enum Kind {
         kApartment,      // CoInitializeEx, single-threaded apartment
@@ -18,39 +18,39 @@ public:
     };
 
     // Nothing started yet.
-    ComScope() noexcept = default;
-    explicit ComScope(Kind kind) noexcept { start(kind); }
-    ~ComScope() { end(); }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
+    CComScope() noexcept = default;
+    explicit CComScope(Kind kind) noexcept { start(kind); }
+    ~CComScope() { end(); }
+    CComScope(const CComScope&) = delete;
+    CComScope& operator=(const CComScope&) = delete;
 
     // Ends what the scope held, then starts COM of the kind; the start's result.
     HRESULT start(Kind kind) noexcept {
         end();
-        kind_ = kind;
+        m_kind = kind;
         switch (kind) {
-        case kOle: result_ = ::OleInitialize(nullptr); break;
-        case kMultiThreaded: result_ = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); break;
-        default: result_ = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); break;
+        case kOle: m_result = ::OleInitialize(nullptr); break;
+        case kMultiThreaded: m_result = ::CoInitializeEx(nullptr, COINIT_MULTITHREADED); break;
+        default: m_result = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); break;
         }
-        return result_;
+        return m_result;
     }
     // Balances a successful start; nothing otherwise. Safe to call twice.
     void end() noexcept {
         if (!ok()) return;
-        if (kind_ == kOle)
+        if (m_kind == kOle)
             ::OleUninitialize();
         else
             ::CoUninitialize();
-        result_ = kNotStarted;
+        m_result = kNotStarted;
     }
     // True while the scope holds a successful start.
-    bool ok() const noexcept { return SUCCEEDED(result_); }
+    bool ok() const noexcept { return SUCCEEDED(m_result); }
     // The start's result (CO_E_NOTINITIALIZED before a start and after the end).
-    HRESULT result() const noexcept { return result_; }
+    HRESULT result() const noexcept { return m_result; }
 
 private:
     static constexpr HRESULT kNotStarted = CO_E_NOTINITIALIZED;
-    Kind kind_ = kApartment;
-    HRESULT result_ = kNotStarted;
+    Kind m_kind = kApartment;
+    HRESULT m_result = kNotStarted;
 };

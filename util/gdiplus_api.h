@@ -59,6 +59,6 @@ struct GpGraphicsTraits {
         if (const GdiplusApi* api = GetGdiplus()) api->DeleteGraphics(graphics);
     }
 };
-using UniqueGpImage = Owned<GpImageTraits>;
-using UniqueGpBitmap = Owned<GpBitmapTraits>;
-using UniqueGpGraphics = Owned<GpGraphicsTraits>;
+using UniqueGpImage = COwned<GpImageTraits>;
+using UniqueGpBitmap = COwned<GpBitmapTraits>;
+using UniqueGpGraphics = COwned<GpGraphicsTraits>;

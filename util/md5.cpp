@@ -34,17 +34,17 @@ constexpr std::size_t kFileBufferSize = 256 * 1024;
 }  // namespace
 
 CMd5::CMd5()
-    : state_{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u},
-      countLow_(0),
-      countHigh_(0),
-      block_{},
-      digest_{},
-      finalized_(false) {}
+    : m_state{0x67452301u, 0xefcdab89u, 0x98badcfeu, 0x10325476u},
+      m_countLow(0),
+      m_countHigh(0),
+      m_block{},
+      m_digest{},
+      m_finalized(false) {}
 
 void CMd5::Compress(const unsigned char* p) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i) x[i] = LoadLE32(p + 4 * i);
-    std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    std::uint32_t a = m_state[0], b = m_state[1], c = m_state[2], d = m_state[3];
 
     QV_MD5_STEP(F, a, b, c, d, x[0], 0xd76aa478, 7);
     QV_MD5_STEP(F, d, a, b, c, x[1], 0xe8c7b756, 12);
@@ -114,45 +114,45 @@ void CMd5::Compress(const unsigned char* p) {
     QV_MD5_STEP(I, c, d, a, b, x[2], 0x2ad7d2bb, 15);
     QV_MD5_STEP(I, b, c, d, a, x[9], 0xeb86d391, 21);
 
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
+    m_state[0] += a;
+    m_state[1] += b;
+    m_state[2] += c;
+    m_state[3] += d;
 }
 
 #undef QV_MD5_STEP
 
 void CMd5::Update(const void* bytes, std::uint32_t length) {
-    finalized_ = false;
+    m_finalized = false;
     const unsigned char* input = static_cast<const unsigned char*>(bytes);
-    std::uint32_t fill = (countLow_ >> 3) & 0x3f;
+    std::uint32_t fill = (m_countLow >> 3) & 0x3f;
 
-    std::uint32_t low = countLow_ + (length << 3);
-    if (low < countLow_) ++countHigh_;
-    countLow_ = low;
-    countHigh_ += length >> 29;
+    std::uint32_t low = m_countLow + (length << 3);
+    if (low < m_countLow) ++m_countHigh;
+    m_countLow = low;
+    m_countHigh += length >> 29;
 
     if (length == 0) return;
     std::uint32_t offset = 0;
     if (fill != 0) {
         std::uint32_t room = 64 - fill;
         if (length < room) {
-            std::memcpy(block_ + fill, input, length);
+            std::memcpy(m_block + fill, input, length);
             return;
         }
-        std::memcpy(block_ + fill, input, room);
-        Compress(block_);
+        std::memcpy(m_block + fill, input, room);
+        Compress(m_block);
         offset = room;
     }
     // Whole 64-byte groups are compressed straight from the caller's buffer.
     for (; length - offset >= 64; offset += 64) Compress(input + offset);
-    std::memcpy(block_, input + offset, length - offset);
+    std::memcpy(m_block, input + offset, length - offset);
 }
 
 void CMd5::Finalize() {
     std::uint32_t savedState[4];
-    std::memcpy(savedState, state_, sizeof state_);
-    const std::uint32_t savedLow = countLow_, savedHigh = countHigh_;
+    std::memcpy(savedState, m_state, sizeof m_state);
+    const std::uint32_t savedLow = m_countLow, savedHigh = m_countHigh;
 
     static const unsigned char kPadding[64] = {0x80};
     std::uint32_t fill = (savedLow >> 3) & 0x3f;
@@ -162,25 +162,25 @@ void CMd5::Finalize() {
     StoreLE32(length + 4, savedHigh);
     Update(length, 8);
 
-    for (int i = 0; i < 4; ++i) StoreLE32(digest_ + 4 * i, state_[i]);
+    for (int i = 0; i < 4; ++i) StoreLE32(m_digest + 4 * i, m_state[i]);
 
-    std::memcpy(state_, savedState, sizeof state_);
-    countLow_ = savedLow;
-    countHigh_ = savedHigh;
-    finalized_ = true;
+    std::memcpy(m_state, savedState, sizeof m_state);
+    m_countLow = savedLow;
+    m_countHigh = savedHigh;
+    m_finalized = true;
 }
 
 std::string CMd5::HexDigest() {
-    if (!finalized_) Finalize();
+    if (!m_finalized) Finalize();
     Md5Digest d;
-    std::memcpy(d.data(), digest_, d.size());
+    std::memcpy(d.data(), m_digest, d.size());
     return DigestToHex(d);
 }
 
 Md5Digest CMd5::Digest() {
-    if (!finalized_) Finalize();
+    if (!m_finalized) Finalize();
     Md5Digest d;
-    std::memcpy(d.data(), digest_, d.size());
+    std::memcpy(d.data(), m_digest, d.size());
     return d;
 }
 

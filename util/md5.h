@@ -26,12 +26,12 @@ private:
     void Finalize();
     void Compress(const unsigned char* block);
 
-    std::uint32_t state_[4];
-    std::uint32_t countLow_;   // message length in bits, low word
-    std::uint32_t countHigh_;  // and high word
-    unsigned char block_[64];
-    unsigned char digest_[16];
-    bool finalized_;
+    std::uint32_t m_state[4];
+    std::uint32_t m_countLow;   // message length in bits, low word
+    std::uint32_t m_countHigh;  // and high word
+    unsigned char m_block[64];
+    unsigned char m_digest[16];
+    bool m_finalized;
 };
 
 // Hex digest of a file's bytes; empty when the path is empty or the file cannot be opened.

@@ -1,9 +1,9 @@
 #pragma once
-// The catalogue of owning wrappers for system resources. Owned<Traits> serves
+// The catalogue of owning wrappers for system resources. COwned<Traits> serves
 // every resource that one value names: handles, find handles, registry keys,
 // modules, memory blocks of the local, global and COM heaps, BSTRs, GDI
 // objects and memory device contexts; the traits say what "none" is and how
-// the resource is released. WindowDc gives a window's device context back.
+// the resource is released. CWindowDc gives a window's device context back.
 // Beside this header: util/variant.h (VARIANT, PROPVARIANT),
 // util/com_scope.h (COM started on a thread), util/com_ptr.h (interface
 // references), util/gdiplus_api.h (GDI+ pictures and graphics).
@@ -14,44 +14,44 @@
 #include <utility>
 
 template <class Traits>
-class Owned {
+class COwned {
 public:
     using value_type = typename Traits::type;
 
-    Owned() noexcept : value_(Traits::none()) {}
-    explicit Owned(value_type v) noexcept : value_(v) {}
-    Owned(const Owned&) = delete;
-    Owned& operator=(const Owned&) = delete;
-    Owned(Owned&& other) noexcept : value_(other.release()) {}
-    Owned& operator=(Owned&& other) noexcept {
+    COwned() noexcept : m_value(Traits::none()) {}
+    explicit COwned(value_type v) noexcept : m_value(v) {}
+    COwned(const COwned&) = delete;
+    COwned& operator=(const COwned&) = delete;
+    COwned(COwned&& other) noexcept : m_value(other.release()) {}
+    COwned& operator=(COwned&& other) noexcept {
         if (this != &other) reset(other.release());
         return *this;
     }
-    ~Owned() { reset(); }
+    ~COwned() { reset(); }
 
-    value_type get() const noexcept { return value_; }
-    explicit operator bool() const noexcept { return value_ != Traits::none(); }
+    value_type get() const noexcept { return m_value; }
+    explicit operator bool() const noexcept { return m_value != Traits::none(); }
 
     // Releases the current resource (if any) and takes ownership of v.
     void reset(value_type v = Traits::none()) noexcept {
-        if (value_ != Traits::none()) Traits::close(value_);
-        value_ = v;
+        if (m_value != Traits::none()) Traits::close(m_value);
+        m_value = v;
     }
     // Gives up ownership without releasing.
     value_type release() noexcept {
-        value_type v = value_;
-        value_ = Traits::none();
+        value_type v = m_value;
+        m_value = Traits::none();
         return v;
     }
     // Address for APIs that return a resource through an out parameter; the
     // current resource is released first.
     value_type* out() noexcept {
         reset();
-        return &value_;
+        return &m_value;
     }
 
 private:
-    value_type value_;
+    value_type m_value;
 };
 
 struct HandleTraits {  // kernel objects whose "none" is NULL (process, token, mutex, ...)
@@ -111,33 +111,33 @@ struct MemDcTraits {  // CreateCompatibleDC
     static void close(type h) noexcept { ::DeleteDC(h); }
 };
 
-using UniqueHandle = Owned<HandleTraits>;
-using UniqueFile = Owned<FileHandleTraits>;
-using UniqueFind = Owned<FindHandleTraits>;
-using UniqueRegKey = Owned<RegKeyTraits>;
-using UniqueModule = Owned<ModuleTraits>;
-using UniqueLocalMem = Owned<LocalMemTraits>;
-using UniqueGlobalMem = Owned<GlobalMemTraits>;
+using UniqueHandle = COwned<HandleTraits>;
+using UniqueFile = COwned<FileHandleTraits>;
+using UniqueFind = COwned<FindHandleTraits>;
+using UniqueRegKey = COwned<RegKeyTraits>;
+using UniqueModule = COwned<ModuleTraits>;
+using UniqueLocalMem = COwned<LocalMemTraits>;
+using UniqueGlobalMem = COwned<GlobalMemTraits>;
 template <class T = void>
-using UniqueCoTaskMem = Owned<CoTaskMemTraits<T>>;
-using UniqueBstr = Owned<BstrTraits>;
-using UniqueGdiObject = Owned<GdiObjectTraits>;
-using UniqueMemDc = Owned<MemDcTraits>;
+using UniqueCoTaskMem = COwned<CoTaskMemTraits<T>>;
+using UniqueBstr = COwned<BstrTraits>;
+using UniqueGdiObject = COwned<GdiObjectTraits>;
+using UniqueMemDc = COwned<MemDcTraits>;
 
 // A window's device context (the screen's for a null window), given back when it goes.
-class WindowDc {
+class CWindowDc {
 public:
-    explicit WindowDc(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
-    ~WindowDc() {
-        if (dc_) ::ReleaseDC(window_, dc_);
+    explicit CWindowDc(HWND window) noexcept : m_window(window), m_dc(::GetDC(window)) {}
+    ~CWindowDc() {
+        if (m_dc) ::ReleaseDC(m_window, m_dc);
     }
-    WindowDc(const WindowDc&) = delete;
-    WindowDc& operator=(const WindowDc&) = delete;
+    CWindowDc(const CWindowDc&) = delete;
+    CWindowDc& operator=(const CWindowDc&) = delete;
 
-    HDC get() const noexcept { return dc_; }
-    explicit operator bool() const noexcept { return dc_ != nullptr; }
+    HDC get() const noexcept { return m_dc; }
+    explicit operator bool() const noexcept { return m_dc != nullptr; }
 
 private:
-    HWND window_;
-    HDC dc_;
+    HWND m_window;
+    HDC m_dc;
 };

@@ -171,36 +171,36 @@ bool CSha256::ProcessorHasShaExtensions() {
 #endif
 }
 
-CSha256::CSha256(Engine engine) : accelerated_(engine == Engine::kFastest && ProcessorHasShaExtensions()) { Reset(); }
+CSha256::CSha256(Engine engine) : m_accelerated(engine == Engine::kFastest && ProcessorHasShaExtensions()) { Reset(); }
 
 void CSha256::Reset() {
-    std::memcpy(state_, kInitial, sizeof state_);
-    length_ = 0;
-    buffered_ = 0;
+    std::memcpy(m_state, kInitial, sizeof m_state);
+    m_length = 0;
+    m_buffered = 0;
 }
 
 void CSha256::Blocks(const unsigned char* data, size_t count) {
 #if defined(QV_SHA_EXTENSIONS)
-    if (accelerated_) {
-        BlocksAccelerated(state_, data, count);
+    if (m_accelerated) {
+        BlocksAccelerated(m_state, data, count);
         return;
     }
 #endif
-    BlocksPortable(state_, data, count);
+    BlocksPortable(m_state, data, count);
 }
 
 void CSha256::Update(const void* data, size_t size) {
     const unsigned char* input = static_cast<const unsigned char*>(data);
-    length_ += size;
-    if (buffered_ > 0) {
-        const size_t take = size < 64 - buffered_ ? size : 64 - buffered_;
-        std::memcpy(buffer_ + buffered_, input, take);
-        buffered_ += take;
+    m_length += size;
+    if (m_buffered > 0) {
+        const size_t take = size < 64 - m_buffered ? size : 64 - m_buffered;
+        std::memcpy(m_buffer + m_buffered, input, take);
+        m_buffered += take;
         input += take;
         size -= take;
-        if (buffered_ < 64) return;
-        Blocks(buffer_, 1);
-        buffered_ = 0;
+        if (m_buffered < 64) return;
+        Blocks(m_buffer, 1);
+        m_buffered = 0;
     }
     // Whole blocks are hashed straight from the caller's buffer.
     if (size >= 64) {
@@ -208,18 +208,18 @@ void CSha256::Update(const void* data, size_t size) {
         input += size - size % 64;
         size %= 64;
     }
-    if (size > 0) std::memcpy(buffer_, input, size);
-    buffered_ = size;
+    if (size > 0) std::memcpy(m_buffer, input, size);
+    m_buffered = size;
 }
 
 Sha256Digest CSha256::Final() {
-    const std::uint64_t bits = length_ * 8;
+    const std::uint64_t bits = m_length * 8;
     unsigned char tail[128] = {0x80};
-    const size_t padding = buffered_ < 56 ? 56 - buffered_ : 120 - buffered_;
+    const size_t padding = m_buffered < 56 ? 56 - m_buffered : 120 - m_buffered;
     for (int i = 0; i < 8; ++i) tail[padding + i] = static_cast<unsigned char>(bits >> (56 - 8 * i));
     Update(tail, padding + 8);
     Sha256Digest digest;
-    for (int i = 0; i < 8; ++i) StoreBE32(digest.data() + 4 * i, state_[i]);
+    for (int i = 0; i < 8; ++i) StoreBE32(digest.data() + 4 * i, m_state[i]);
     Reset();
     return digest;
 }

@@ -28,7 +28,7 @@ public:
     Sha256Digest Final();
 
     // Whether this context runs on the processor's SHA extensions.
-    bool Accelerated() const { return accelerated_; }
+    bool Accelerated() const { return m_accelerated; }
     // Whether the processor has the SHA extensions (and what they build on).
     static bool ProcessorHasShaExtensions();
 
@@ -36,11 +36,11 @@ private:
     void Reset();
     void Blocks(const unsigned char* data, size_t count);
 
-    std::uint32_t state_[8];
-    std::uint64_t length_;  // bytes hashed so far
-    unsigned char buffer_[64];
-    size_t buffered_;
-    bool accelerated_;
+    std::uint32_t m_state[8];
+    std::uint64_t m_length;  // bytes hashed so far
+    unsigned char m_buffer[64];
+    size_t m_buffered;
+    bool m_accelerated;
 };
 
 // The digest of an open file's whole content, read from its start with

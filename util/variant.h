@@ -6,52 +6,52 @@
 #include <propidl.h>
 
 // A VARIANT, empty (VT_EMPTY) until set or filled in.
-class Variant {
+class CVariant {
 public:
-    Variant() noexcept { ::VariantInit(&value_); }
+    CVariant() noexcept { ::VariantInit(&m_value); }
     // VT_BSTR with a copy of the text (a null string when it cannot be allocated).
-    explicit Variant(const wchar_t* text) noexcept : Variant() {
-        value_.vt = VT_BSTR;
-        value_.bstrVal = ::SysAllocString(text);
+    explicit CVariant(const wchar_t* text) noexcept : CVariant() {
+        m_value.vt = VT_BSTR;
+        m_value.bstrVal = ::SysAllocString(text);
     }
-    explicit Variant(long number) noexcept : Variant() {
-        value_.vt = VT_I4;
-        value_.lVal = number;
+    explicit CVariant(long number) noexcept : CVariant() {
+        m_value.vt = VT_I4;
+        m_value.lVal = number;
     }
-    ~Variant() { ::VariantClear(&value_); }
-    Variant(const Variant&) = delete;
-    Variant& operator=(const Variant&) = delete;
+    ~CVariant() { ::VariantClear(&m_value); }
+    CVariant(const CVariant&) = delete;
+    CVariant& operator=(const CVariant&) = delete;
 
-    VARIANT* get() noexcept { return &value_; }
-    VARIANT& operator*() noexcept { return value_; }
-    const VARIANT& operator*() const noexcept { return value_; }
-    const VARIANT* operator->() const noexcept { return &value_; }
+    VARIANT* get() noexcept { return &m_value; }
+    VARIANT& operator*() noexcept { return m_value; }
+    const VARIANT& operator*() const noexcept { return m_value; }
+    const VARIANT* operator->() const noexcept { return &m_value; }
     // Address for calls that fill the value in; what it held is cleared first.
     VARIANT* out() noexcept {
-        ::VariantClear(&value_);
-        return &value_;
+        ::VariantClear(&m_value);
+        return &m_value;
     }
 
 private:
-    VARIANT value_;
+    VARIANT m_value;
 };
 
 // A PROPVARIANT, empty (VT_EMPTY) until filled in.
-class PropVariant {
+class CPropVariant {
 public:
-    PropVariant() noexcept { ::PropVariantInit(&value_); }
-    ~PropVariant() { ::PropVariantClear(&value_); }
-    PropVariant(const PropVariant&) = delete;
-    PropVariant& operator=(const PropVariant&) = delete;
+    CPropVariant() noexcept { ::PropVariantInit(&m_value); }
+    ~CPropVariant() { ::PropVariantClear(&m_value); }
+    CPropVariant(const CPropVariant&) = delete;
+    CPropVariant& operator=(const CPropVariant&) = delete;
 
-    const PROPVARIANT& operator*() const noexcept { return value_; }
-    const PROPVARIANT* operator->() const noexcept { return &value_; }
+    const PROPVARIANT& operator*() const noexcept { return m_value; }
+    const PROPVARIANT* operator->() const noexcept { return &m_value; }
     // Address for calls that fill the value in; what it held is cleared first.
     PROPVARIANT* out() noexcept {
-        ::PropVariantClear(&value_);
-        return &value_;
+        ::PropVariantClear(&m_value);
+        return &m_value;
     }
 
 private:
-    PROPVARIANT value_;
+    PROPVARIANT m_value;
 };

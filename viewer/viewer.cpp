@@ -61,7 +61,7 @@ UniqueGpImage LoadPicture(const std::wstring& path) {
         got != size.QuadPart)
         return UniqueGpImage();
     const GdiplusApi* gdiplus = GetGdiplus();
-    ComPtr<IStream> stream;
+    CComPtr<IStream> stream;
     stream.Attach(::SHCreateMemStream(bytes.get(), got));
     if (!stream || !gdiplus) return UniqueGpImage();
     // GDI+ reads the stream for as long as the picture lives; the picture
@@ -178,7 +178,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
     // A viewer is there to be seen: a launcher that asks for a hidden start
     // (as the installer's "try it now" does) still gets a normal window.
     if (show == SW_HIDE) show = SW_SHOWNORMAL;
-    ComScope com(ComScope::kApartment);
+    CComScope com(CComScope::kApartment);
     int exitCode = 0;
     {
         ViewerState state;

@@ -233,7 +233,7 @@ int Run(std::vector<std::wstring> args) {
     const std::wstring& command = args[0];
     if (command == L"events" && args.size() == 2) return RecordEvents(args[1]);
 
-    ComPtr<IAccessible> acc;
+    CComPtr<IAccessible> acc;
     if (FAILED(::AccessibleObjectFromWindow(g_window, OBJID_CLIENT, IID_IAccessible, acc.outVoid())) || !acc) return 4;
     if (command == L"tree") {
         Element client = Describe(acc.get(), CHILDID_SELF);

@@ -87,8 +87,8 @@ protected:
     }
     ScriptedArchive archive_;
     qvtest::TempDir dest_;
-    ComPtr<ArchiveExtractCallback> callback_ = MakeCom<ArchiveExtractCallback>(&archive_, dest_.path());
-    ComPtr<ISequentialOutStream> stream_;
+    CComPtr<ArchiveExtractCallback> callback_ = MakeCom<ArchiveExtractCallback>(&archive_, dest_.path());
+    CComPtr<ISequentialOutStream> stream_;
 };
 
 // The second interface is a distinct subobject; IProgress is not answered.
@@ -105,7 +105,7 @@ TEST_F(CallbackTest, InterfacesReferencesAndShortReads) {
 
     // The system file stream answers a short read with S_FALSE; the handler must see S_OK.
     qvtest::WriteBytes(dest_ / L"data.bin", "0123456789");
-    ComPtr<IStream> file;
+    CComPtr<IStream> file;
     ASSERT_EQ(::SHCreateStreamOnFileEx((dest_ / L"data.bin").c_str(), STGM_READ, 0x80, FALSE, nullptr, file.out()),
               S_OK);
     auto in = MakeCom<InStreamWrapper>(file.get());

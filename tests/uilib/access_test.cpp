@@ -108,7 +108,7 @@ protected:
     }
 
     SkinTestWindow window;
-    ComPtr<IAccessible> acc;
+    CComPtr<IAccessible> acc;
     std::vector<std::wstring> clicks;
 };
 
@@ -172,7 +172,7 @@ TEST_F(AccessTest, NavigationHitTestAndEnumeration) {
     EXPECT_EQ(Name(hit.lVal), L"《Quiview协议》");
     EXPECT_EQ(acc->accHitTest(40 + 700, 30 + 150, &hit), S_FALSE);
 
-    ComPtr<IEnumVARIANT> children;
+    CComPtr<IEnumVARIANT> children;
     ASSERT_EQ(acc->QueryInterface(IID_IEnumVARIANT, children.outVoid()), S_OK);
     VARIANT items[10];
     ULONG got = 0;
@@ -181,7 +181,7 @@ TEST_F(AccessTest, NavigationHitTestAndEnumeration) {
     EXPECT_EQ(got, 3u);
     EXPECT_EQ(items[2].lVal, 3);
     ASSERT_EQ(children->Skip(2), S_OK);
-    ComPtr<IEnumVARIANT> copy;
+    CComPtr<IEnumVARIANT> copy;
     ASSERT_EQ(children->Clone(copy.out()), S_OK);
     EXPECT_EQ(children->Next(10, items, &got), S_FALSE);
     EXPECT_EQ(got, 3u);

@@ -171,11 +171,11 @@ bool UninstallEntryExists() {
 void DeleteUninstallEntry() { ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey); }
 
 bool MakeShortcut(const std::wstring& shortcut, const std::wstring& target) {
-    ComPtr<IShellLinkW> link;
+    CComPtr<IShellLinkW> link;
     if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.outVoid())))
         return false;
     link->SetPath(target.c_str());
-    ComPtr<IPersistFile> file;
+    CComPtr<IPersistFile> file;
     return SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.outVoid())) &&
            SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
 }

@@ -1,5 +1,5 @@
-// The COM helpers: what ComPtr counts, what the object base answers and
-// counts, and which starts of COM a ComScope ends.
+// The COM helpers: what CComPtr counts, what the object base answers and
+// counts, and which starts of COM a CComScope ends.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <objbase.h>
@@ -32,22 +32,22 @@ HRESULT HandOut(Probe* probe, IUnknown** out) {
     return S_OK;
 }
 
-TEST(ComPtr, CountsWhatItSharesAdoptsAndGivesAway) {
+TEST(CComPtr, CountsWhatItSharesAdoptsAndGivesAway) {
     Probe a, b;
     {
-        ComPtr<IUnknown> shared(&a);  // shares: the caller's own reference is not taken
+        CComPtr<IUnknown> shared(&a);  // shares: the caller's own reference is not taken
         EXPECT_EQ(a.refs, 1);
-        ComPtr<IUnknown> copy(shared);
+        CComPtr<IUnknown> copy(shared);
         EXPECT_EQ(a.refs, 2);
-        ComPtr<IUnknown> moved(std::move(copy));
+        CComPtr<IUnknown> moved(std::move(copy));
         EXPECT_EQ(a.refs, 2);
         EXPECT_FALSE(copy);
         copy = shared;
         EXPECT_EQ(a.refs, 3);
-        ComPtr<IUnknown>& same = copy;
+        CComPtr<IUnknown>& same = copy;
         copy = same;
         EXPECT_EQ(a.refs, 3);
-        copy = ComPtr<IUnknown>(&b);  // the old reference goes, the new one is shared
+        copy = CComPtr<IUnknown>(&b);  // the old reference goes, the new one is shared
         EXPECT_EQ(a.refs, 2);
         EXPECT_EQ(b.refs, 1);
 
@@ -81,7 +81,7 @@ constexpr GUID IID_IOther = {0x5c0e7a41, 0x2b7d, 0x4f3e, {0x9a, 0x10, 0x3d, 0x22
 
 // Tells when it is deleted.
 class Sample final
-    : public ComObject<ComInterface<IDerived, &IID_IBase, &IID_IDerived>, ComInterface<IOther, &IID_IOther>> {
+    : public CComObject<ComInterface<IDerived, &IID_IBase, &IID_IDerived>, ComInterface<IOther, &IID_IOther>> {
 public:
     explicit Sample(bool* gone) : gone_(gone) {}
     ~Sample() override { *gone_ = true; }
@@ -90,10 +90,10 @@ private:
     bool* gone_;
 };
 
-TEST(ComObject, StartsAtOneAnswersOnlyItsTableAndGoesWithTheLastReference) {
+TEST(CComObject, StartsAtOneAnswersOnlyItsTableAndGoesWithTheLastReference) {
     bool gone = false;
     const LONG before = LiveComObjectCount();
-    ComPtr<Sample> object = MakeCom<Sample>(&gone);
+    CComPtr<Sample> object = MakeCom<Sample>(&gone);
     EXPECT_EQ(LiveComObjectCount(), before + 1);
     EXPECT_EQ(object->AddRef(), 2u);
     EXPECT_EQ(object->Release(), 1u);
@@ -116,7 +116,7 @@ TEST(ComObject, StartsAtOneAnswersOnlyItsTableAndGoesWithTheLastReference) {
     EXPECT_EQ(ask(first, IID_IDispatch), nullptr);
     EXPECT_EQ(first->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
 
-    ComPtr<IOther> other = object;  // the same object, seen as one of its interfaces
+    CComPtr<IOther> other = object;  // the same object, seen as one of its interfaces
     EXPECT_EQ(other.get(), second);
     object.reset();
     EXPECT_FALSE(gone);
@@ -135,16 +135,16 @@ HRESULT StartAgain(DWORD model) {
 // Each case on a thread of its own, which starts without COM.
 void OnNewThread(void (*body)()) { std::thread(body).join(); }
 
-TEST(ComScope, EndsOnlyAStartThatSucceeded) {
+TEST(CComScope, EndsOnlyAStartThatSucceeded) {
     OnNewThread([] {
         {
-            ComScope com(ComScope::kApartment);
+            CComScope com(CComScope::kApartment);
             EXPECT_EQ(com.result(), S_OK);
             EXPECT_EQ(StartAgain(COINIT_APARTMENTTHREADED), S_FALSE);
         }
         EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_OK);  // nothing left behind
         {
-            ComScope ole(ComScope::kOle);
+            CComScope ole(CComScope::kOle);
             EXPECT_TRUE(ole.ok());
         }
         EXPECT_EQ(StartAgain(COINIT_MULTITHREADED), S_OK);
@@ -152,7 +152,7 @@ TEST(ComScope, EndsOnlyAStartThatSucceeded) {
     OnNewThread([] {
         // COM started by someone else: a start that finds it (S_FALSE) is ended once.
         ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-        ComScope com(ComScope::kApartment);
+        CComScope com(CComScope::kApartment);
         EXPECT_EQ(com.result(), S_FALSE);
         com.end();
         com.end();
@@ -163,9 +163,9 @@ TEST(ComScope, EndsOnlyAStartThatSucceeded) {
         // A start that fails (the other apartment kind) is not ended, nor is none at all.
         ASSERT_EQ(::CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
         {
-            ComScope idle;
-            ComScope com(ComScope::kApartment);
-            ComScope ole(ComScope::kOle);
+            CComScope idle;
+            CComScope com(CComScope::kApartment);
+            CComScope ole(CComScope::kOle);
             EXPECT_EQ(com.result(), RPC_E_CHANGED_MODE);
             EXPECT_EQ(ole.result(), RPC_E_CHANGED_MODE);
         }
