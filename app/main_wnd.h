@@ -9,7 +9,7 @@
 #include <string>
 
 #include "install/install_sequence.h"
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "uilib/uilib.h"
 
 // Installer window messages.

@@ -12,9 +12,9 @@
 
 #include "helper/system_entries.h"
 #include "helper/transaction.h"
-#include "install/payload_items.h"
+#include "contract/payload_items.h"
 #include "sysenv/user_folders.h"
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "util/com_ptr.h"
 #include "util/crc32.h"
 #include "util/owned.h"

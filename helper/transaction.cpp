@@ -11,8 +11,8 @@
 #include <future>
 #include <thread>
 
-#include "install/install_folder.h"
-#include "install/private_folder.h"
+#include "contract/install_folder.h"
+#include "contract/private_folder.h"
 #include "util/md5.h"
 #include "util/crc32.h"
 #include "util/owned.h"

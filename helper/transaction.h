@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "install/install_record.h"
-#include "install/payload_items.h"
+#include "contract/install_record.h"
+#include "contract/payload_items.h"
 #include "util/held_folder.h"
 
 class CInstallTransaction {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "install/payload_items.h"
+#include "contract/payload_items.h"
 
 enum ExtractPayloadResult : int {
     kPayloadExtracted = 0,       // the archive was extracted into the payload folder

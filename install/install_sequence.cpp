@@ -5,7 +5,7 @@
 
 #include "identity/machine_id.h"
 #include "install/extract_payload.h"
-#include "install/install_folder.h"
+#include "contract/install_folder.h"
 #include "util/owned.h"
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "install/bundle_seal.h"
-#include "install/install_folder.h"
-#include "install/payload_items.h"
-#include "install/private_folder.h"
-#include "install/setup_viewer_api.h"
+#include "contract/install_folder.h"
+#include "contract/payload_items.h"
+#include "contract/private_folder.h"
+#include "contract/setup_viewer_api.h"
 
 // The channel recorded by an installation, and the product version.
 extern const char kDefaultChannel[];

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "install/private_folder.h"
+#include "contract/private_folder.h"
 #include "util/path.h"
 #include "util/restart_deletion.h"
 #include "qv_product.h"

@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <map>
 
-#include "install/install_folder.h"
-#include "install/install_record.h"
+#include "contract/install_folder.h"
+#include "contract/install_record.h"
 #include "sysenv/user_folders.h"
 #include "util/held_folder.h"
 #include "util/md5.h"

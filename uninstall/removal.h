@@ -16,7 +16,7 @@
 
 #include <windows.h>
 
-#include "install/payload_items.h"
+#include "contract/payload_items.h"
 
 // What happened to one file, folder, shortcut or registry entry.
 enum class Outcome {

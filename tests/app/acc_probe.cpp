@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "util/com_ptr.h"
 #include "util/text.h"
 

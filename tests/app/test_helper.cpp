@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "util/path.h"
 #include "util/text.h"
 

@@ -41,7 +41,7 @@
 #include <string>
 
 #include "identity/machine_id.h"
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "sysenv/user_folders.h"
 #include "util/owned.h"
 #include "util/text.h"

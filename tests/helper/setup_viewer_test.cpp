@@ -7,8 +7,8 @@
 #include <mutex>
 #include <vector>
 
-#include "install/payload_items.h"
-#include "install/setup_viewer_api.h"
+#include "contract/payload_items.h"
+#include "contract/setup_viewer_api.h"
 #include "test_support.h"
 #include "util/crc32.h"
 #include "util/md5.h"

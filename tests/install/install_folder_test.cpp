@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "install/install_folder.h"
+#include "contract/install_folder.h"
 #include "sysenv/user_folders.h"
 #include "util/path.h"
 

@@ -12,7 +12,7 @@
 #include "archive_maker.h"
 #include "util/md5.h"
 #include "install/install_sequence.h"
-#include "install/private_folder.h"
+#include "contract/private_folder.h"
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"
 #include "test_support.h"

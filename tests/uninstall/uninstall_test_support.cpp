@@ -1,6 +1,6 @@
 #include "uninstall_test_support.h"
 
-#include "install/install_record.h"
+#include "contract/install_record.h"
 
 #include <objbase.h>
 #include <shlobj.h>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "install/payload_items.h"
+#include "contract/payload_items.h"
 #include "util/owned.h"
 
 namespace uninstalltest {

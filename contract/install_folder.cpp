@@ -1,4 +1,4 @@
-#include "install/install_folder.h"
+#include "contract/install_folder.h"
 
 #include <windows.h>
 #include <shlobj.h>

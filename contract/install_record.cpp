@@ -1,4 +1,4 @@
-#include "install/install_record.h"
+#include "contract/install_record.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "install/private_folder.h"
+#include "contract/private_folder.h"
 
 #include <windows.h>
 #include <ntsecapi.h>

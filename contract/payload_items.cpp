@@ -1,4 +1,6 @@
-#include "install/payload_items.h"
+#include "contract/payload_items.h"
+
+#include "archive/callbacks.h"
 
 #include <windows.h>
 
@@ -6,8 +8,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "archive/callbacks.h"
-#include "install/setup_viewer_api.h"
+#include "contract/setup_viewer_api.h"
 #include "util/owned.h"
 #include "util/text.h"
 
