@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "sysenv/user_process.h"
 #include "util/held_folder.h"
 #include "util/md5.h"
@@ -18,6 +20,7 @@ const wchar_t kRecordValue[] = L"Record";
 // One value per record that names a staging folder, so that recovery reads
 // only those (the registry is slow to read record by record).
 const wchar_t kPendingKey[] = L"Software\\Quiview\\Setup\\Pending";
+const wchar_t kLogsKey[] = L"Software\\Quiview\\Setup\\Logs";
 const char kHeader[] = "quiview-record 1";
 
 // Asked once: a process's rights do not change.
@@ -53,9 +56,10 @@ std::string Serialize(const InstallRecord& record) {
     text += "folder\t" + WideToUtf8(record.folder) + "\n";
     if (!record.manifestMd5.empty()) text += "manifest\t" + record.manifestMd5 + "\n";
     if (!record.stage.empty()) text += "stage\t" + WideToUtf8(record.stage) + "\n";
-    if (record.committing) text += "committing\t1\n";
-    for (const std::wstring& path : record.placed) text += "placed\t" + WideToUtf8(path) + "\n";
-    for (const std::wstring& path : record.aside) text += "aside\t" + WideToUtf8(path) + "\n";
+    for (const JournalEntry& entry : record.journal) {
+        text += "undo\t" + entry.step + "\n";
+        for (const std::string& line : entry.lines) text += "+\t" + line + "\n";
+    }
     return text;
 }
 
@@ -67,6 +71,9 @@ bool Parse(const std::string& text, InstallRecord& record) {
     record = InstallRecord();
     size_t start = 0;
     bool header = false;
+    // A record of an earlier version names what a commit moved in two lists.
+    std::vector<std::string> placed, aside;
+    bool committing = false;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) return false;  // cut short
@@ -87,13 +94,21 @@ bool Parse(const std::string& text, InstallRecord& record) {
             record.manifestMd5 = value;
         } else if (key == "stage" && SplitRelative(Utf8ToWide(value), parts) && parts.size() == 1) {
             record.stage = parts[0];
+        } else if (key == "undo" && !value.empty() && value.find('\r') == std::string::npos) {
+            record.journal.push_back(JournalEntry{value, {}});
+        } else if (key == "+" && !record.journal.empty()) {
+            record.journal.back().lines.push_back(value);
         } else if (key == "committing" && value == "1") {
-            record.committing = true;
+            committing = true;
         } else if ((key == "placed" || key == "aside") && SplitRelative(Utf8ToWide(value), parts)) {
-            (key == "placed" ? record.placed : record.aside).push_back(Utf8ToWide(value));
+            (key == "placed" ? placed : aside).push_back(value);
         } else {
             return false;
         }
+    }
+    if (committing && record.journal.empty()) {
+        record.journal.push_back(JournalEntry{"aside", aside});
+        record.journal.push_back(JournalEntry{"place", placed});
     }
     return header && !record.folder.empty();
 }
@@ -113,6 +128,18 @@ bool ReadRecordKey(HKEY root, const std::wstring& name, InstallRecord& record) {
         size != text.size())
         return false;
     return Parse(text, record) && RecordName(record.folder) == name;
+}
+
+std::vector<std::wstring> SortedValueNames(HKEY key) {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (::RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void MarkPending(const std::wstring& name, bool pending) {
@@ -151,7 +178,7 @@ bool WriteInstallRecord(const InstallRecord& record, bool flush) {
         if (::RegSetValueExW(key.get(), kRecordValue, 0, REG_BINARY, reinterpret_cast<const BYTE*>(text.data()),
                              static_cast<DWORD>(text.size())) != ERROR_SUCCESS)
             return false;
-        MarkPending(RecordName(record.folder), !record.stage.empty());
+        MarkPending(RecordName(record.folder), !record.stage.empty() || !record.journal.empty());
         return !flush || ::RegFlushKey(key.get()) == ERROR_SUCCESS;
     } catch (...) {
         return false;
@@ -170,17 +197,11 @@ std::vector<InstallRecord> ReadPendingInstallRecords() {
         UniqueRegKey key;
         if (::RegOpenKeyExW(OwnRoot(), kPendingKey, 0, KEY_QUERY_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS)
             return records;
-        std::vector<std::wstring> names;
-        wchar_t name[256];
-        for (DWORD index = 0;; ++index) {
-            DWORD length = 256;
-            if (::RegEnumValueW(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-                break;
-            names.push_back(name);
-        }
+        const std::vector<std::wstring> names = SortedValueNames(key.get());
         for (const std::wstring& each : names) {
             InstallRecord record;
-            if (ReadRecordKey(OwnRoot(), each, record) && !record.stage.empty()) records.push_back(record);
+            if (ReadRecordKey(OwnRoot(), each, record) && (!record.stage.empty() || !record.journal.empty()))
+                records.push_back(record);
         }
     } catch (...) {
     }
@@ -190,4 +211,56 @@ std::vector<InstallRecord> ReadPendingInstallRecords() {
 bool IsRecordedManifest(const std::wstring& installFolder, const std::string& manifestMd5) {
     InstallRecord record;
     return !manifestMd5.empty() && ReadInstallRecord(installFolder, record) && record.manifestMd5 == manifestMd5;
+}
+
+bool SaveSetupLog(const std::string& kind, const std::string& text) {
+    try {
+        UniqueRegKey key;
+        if (::RegCreateKeyExW(OwnRoot(), kLogsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_SET_VALUE | KEY_QUERY_VALUE | kRegistry32View, nullptr, key.out(),
+                              nullptr) != ERROR_SUCCESS)
+            return false;
+        SYSTEMTIME now;
+        ::GetLocalTime(&now);
+        wchar_t stamp[40];
+        ::wsprintfW(stamp, L"%04u%02u%02u-%02u%02u%02u-%03u ", now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
+                    now.wSecond, now.wMilliseconds);
+        // A log is kept whole up to 1 MiB; beyond that its end is cut off.
+        const std::string kept = text.size() > (1u << 20) ? text.substr(0, 1u << 20) + "\r\n(cut off)\r\n" : text;
+        std::wstring name = stamp + Utf8ToWide(kind);
+        // Two logs within one millisecond: the second gets its own name.
+        for (int n = 2;
+             ::RegQueryValueExW(key.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++n)
+            name = stamp + Utf8ToWide(kind) + L" " + std::to_wstring(n);
+        if (::RegSetValueExW(key.get(), name.c_str(), 0, REG_BINARY, reinterpret_cast<const BYTE*>(kept.data()),
+                             static_cast<DWORD>(kept.size())) != ERROR_SUCCESS)
+            return false;
+        const std::vector<std::wstring> names = SortedValueNames(key.get());
+        for (size_t i = 0; i + kKeptSetupLogs < names.size(); ++i) ::RegDeleteValueW(key.get(), names[i].c_str());
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+std::vector<std::string> ReadSetupLogs() {
+    std::vector<std::string> logs;
+    try {
+        UniqueRegKey key;
+        if (::RegOpenKeyExW(OwnRoot(), kLogsKey, 0, KEY_QUERY_VALUE | kRegistry32View, key.out()) != ERROR_SUCCESS)
+            return logs;
+        const std::vector<std::wstring> names = SortedValueNames(key.get());
+        for (const std::wstring& name : names) {
+            DWORD type = 0, size = 0;
+            if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+                type != REG_BINARY)
+                continue;
+            std::string text(size, '\0');
+            if (size && ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&text[0]),
+                                           &size) == ERROR_SUCCESS)
+                logs.push_back(text.substr(0, size));
+        }
+    } catch (...) {
+    }
+    return logs;
 }

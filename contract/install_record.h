@@ -13,13 +13,18 @@
 #include <string>
 #include <vector>
 
+// What one step of an installation must undo, written before the step
+// changes anything: the step's name and its own lines of text.
+struct JournalEntry {
+    std::string step;
+    std::vector<std::string> lines;
+};
+
 struct InstallRecord {
-    std::wstring folder;               // the installation folder, as a full path
-    std::string manifestMd5;           // MD5 of the manifest the last finished installation wrote; empty: none
-    std::wstring stage;                // the staging folder's name inside `folder` while one is in use or left over
-    bool committing = false;           // files are being moved: the two lists say which
-    std::vector<std::wstring> placed;  // relative paths moved from the staging folder's "new" into `folder`
-    std::vector<std::wstring> aside;   // relative paths moved from `folder` into the staging folder's "old"
+    std::wstring folder;                // the installation folder, as a full path
+    std::string manifestMd5;            // MD5 of the manifest the last finished installation wrote; empty: none
+    std::wstring stage;                 // the staging folder's name inside `folder` while one is in use or left over
+    std::vector<JournalEntry> journal;  // the undo records of the steps of an unfinished installation, in order
 };
 
 // The record of an installation folder from the record folder(s) this
@@ -31,9 +36,18 @@ bool ReadInstallRecord(const std::wstring& installFolder, InstallRecord& record)
 bool WriteInstallRecord(const InstallRecord& record, bool flush = true);
 // Removes the record of an installation folder.
 void RemoveInstallRecord(const std::wstring& installFolder);
-// Every record in the place this process writes that names a staging folder.
+// Every record in the place this process writes that names a staging folder
+// or holds a journal.
 std::vector<InstallRecord> ReadPendingInstallRecords();
 
 // True when the manifest file is the one the record of its installation
 // folder names.
 bool IsRecordedManifest(const std::wstring& installFolder, const std::string& manifestMd5);
+
+// The logs of installations and uninstallations, kept beside the records
+// (the last five, named by date and time).
+const int kKeptSetupLogs = 5;
+// Keeps `text` (UTF-8) as the newest log of this kind ("install", "uninstall").
+bool SaveSetupLog(const std::string& kind, const std::string& text);
+// The kept logs, oldest first.
+std::vector<std::string> ReadSetupLogs();

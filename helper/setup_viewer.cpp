@@ -10,10 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "helper/system_entries.h"
+#include "helper/desktop_shortcut.h"
 #include "helper/transaction.h"
 #include "contract/payload_items.h"
+#include "contract/install_record.h"
+#include "sysenv/uninstall_entry.h"
 #include "sysenv/user_folders.h"
+#include "util/step_list.h"
 #include "contract/setup_viewer_api.h"
 #include "util/com_ptr.h"
 #include "util/crc32.h"
@@ -125,17 +128,24 @@ void FailInstallation(const Job& job, int32_t status) {
     ::EnumWindows(PostQuitToInstaller, 0);
 }
 
-// Installs the payload's items into the installation folder, all or nothing:
-// staged and checked first, then moved into place with the manifest, then the
-// uninstall entry and the shortcut. Any failure leaves the previous
-// installation (files, entry, shortcut) as it was: the transaction undoes
-// itself when it goes out of scope uncommitted.
-int32_t Install(const Job& job) {
+// Installs the payload's items into the installation folder, all or nothing,
+// as a list of steps: staged and checked first, then the previous files
+// moved aside, the new ones placed, the manifest, the uninstall entry and the
+// shortcut (whose failure is only a warning), and last the removal of what
+// was moved aside. A failed step has every step before it undone, last first,
+// which leaves the previous installation (files, entry, shortcut) as it was.
+// Each step journals its undo before it acts; a killed run is undone from
+// the journal by the next one. Every step goes to the log.
+int32_t Install(const Job& job, CStepLog& log) {
     job.Progress(0);
+    log.Line("install", "from " + WideToUtf8(job.payloadFolder) + " into " + WideToUtf8(job.installFolder));
     // Exactly the items the installer extracted, never anything else that
     // may lie in the payload folder.
     std::vector<PayloadItem> items;
-    if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items)) return QV_SETUP_NO_PAYLOAD;
+    if (!ReadPayloadItems(PayloadItemListPath(job.payloadFolder), items)) {
+        log.Line("install", "no item list beside the payload");
+        return QV_SETUP_NO_PAYLOAD;
+    }
     TakeListedDigests(job.payloadFolder, items);
     std::vector<const PayloadItem*> files, folders;
     bool hasViewer = false, hasUninstaller = false;
@@ -147,46 +157,92 @@ int32_t Install(const Job& job) {
         if (!item.isFolder && SameName(item.path, kViewerExe)) hasViewer = true;
         if (!item.isFolder && SameName(item.path, kUninstallerExe)) hasUninstaller = true;
     }
-    if (!hasViewer) return QV_SETUP_NO_PAYLOAD;
+    if (!hasViewer) {
+        log.Line("install", "the payload holds no viewer");
+        return QV_SETUP_NO_PAYLOAD;
+    }
 
     // What an earlier installation killed in the middle left behind, as the
-    // protected record says (never what a folder happens to hold).
-    CInstallTransaction::Recover();
+    // protected journal says (never what a folder happens to hold).
+    CInstallTransaction::Recover(&log);
     CInstallTransaction transaction(job.installFolder);
-    if (!transaction.Begin()) return QV_SETUP_CANNOT_CREATE_FOLDER;
-
     CPercentProgress progress(job, total);
-    for (const PayloadItem* folder : folders) transaction.StageFolder(folder->path);
-    if (!transaction.StageFiles(job.payloadFolder, files, [&](std::uint64_t bytes) { progress.Advance(bytes); }))
-        return QV_SETUP_COPY_FAILED;
-    progress.Advance(total);
-
     const std::wstring viewer = job.installFolder + L"\\" + kViewerExe;
-    CUninstallEntry entry;
     CDesktopShortcut shortcut;
-    if (!entry.Save()) return QV_SETUP_REGISTRY_FAILED;
-    if (!transaction.CommitFiles()) return QV_SETUP_COPY_FAILED;
-    job.Progress(96);
-    UninstallEntryValues values;
-    values.folder = job.installFolder;
-    values.viewer = viewer;
-    if (hasUninstaller) values.uninstaller = job.installFolder + L"\\" + kUninstallerExe;
-    values.estimatedSizeKb = static_cast<DWORD>((transaction.InstalledBytes() + 1023) / 1024);
-    values.installDate = TodayAsInstallDate();
-    if (!entry.Write(values)) {
-        entry.Restore();
-        return QV_SETUP_REGISTRY_FAILED;
-    }
-    job.Progress(97);
+    int32_t failure = QV_SETUP_COPY_FAILED;
+    auto undo = [&transaction](const char* step) {
+        return [&transaction, step] { return transaction.UndoStep(step); };
+    };
+    auto touched = [&transaction](const char* step) {
+        return [&transaction, step] { return transaction.Touched(step); };
+    };
+
+    CStepList steps(log);
+    steps.Add(
+        "stage",
+        [&] {
+            if (!transaction.Begin()) {
+                failure = QV_SETUP_CANNOT_CREATE_FOLDER;
+                return false;
+            }
+            for (const PayloadItem* folder : folders) transaction.StageFolder(folder->path);
+            if (!transaction.StageFiles(job.payloadFolder, files,
+                                        [&](std::uint64_t bytes) { progress.Advance(bytes); }))
+                return false;
+            progress.Advance(total);
+            return true;
+        },
+        undo("stage"), touched("stage"));
+    steps.Add(
+        "aside", [&] { return transaction.MoveAside(); }, undo("aside"), touched("aside"));
+    steps.Add(
+        "place", [&] { return transaction.Place(); }, undo("place"), touched("place"));
+    steps.Add(
+        "manifest",
+        [&] {
+            if (!transaction.WriteManifest()) return false;
+            job.Progress(96);
+            return true;
+        },
+        undo("manifest"), touched("manifest"));
+    steps.Add(
+        "entry",
+        [&] {
+            failure = QV_SETUP_REGISTRY_FAILED;
+            CUninstallEntrySnapshot before;
+            if (!before.Take() || !transaction.Journal("entry", before.ToLines())) return false;
+            UninstallEntryValues values;
+            values.folder = job.installFolder;
+            values.viewer = viewer;
+            if (hasUninstaller) values.uninstaller = job.installFolder + L"\\" + kUninstallerExe;
+            values.estimatedSizeKb = static_cast<DWORD>((transaction.InstalledBytes() + 1023) / 1024);
+            values.installDate = TodayAsInstallDate();
+            if (!WriteUninstallEntry(values)) return false;
+            job.Progress(97);
+            return true;
+        },
+        undo("entry"), [] { return std::vector<std::wstring>{L"HKEY_CURRENT_USER\\" + UninstallEntryKeyName()}; });
+    if (job.flags & INSTALL_FLAG_DESKTOP_SHORTCUT)
+        steps.Add(
+            "shortcut",
+            [&] {
+                return shortcut.Save() && transaction.Journal("shortcut", shortcut.UndoLines()) &&
+                       shortcut.Create(viewer, job.installFolder);
+            },
+            undo("shortcut"), [&] { return std::vector<std::wstring>{shortcut.Path()}; },
+            /*bestEffort=*/true);
+    steps.Add(
+        "finish",
+        [&] {
+            job.Progress(98);
+            transaction.Finish();
+            job.Progress(99);
+            return true;
+        },
+        nullptr, [&] { return std::vector<std::wstring>{transaction.StagingFolder()}; });
+    if (!steps.Run()) return failure;
     // A shortcut that cannot be made is no reason to undo the installation.
-    if ((job.flags & INSTALL_FLAG_DESKTOP_SHORTCUT) &&
-        !(shortcut.Save() && shortcut.Create(viewer, job.installFolder))) {
-        shortcut.Restore();
-        job.Status(QV_SETUP_SHORTCUT_FAILED);
-    }
-    job.Progress(98);
-    transaction.Finish();
-    job.Progress(99);
+    if (!steps.Warnings().empty()) job.Status(QV_SETUP_SHORTCUT_FAILED);
     return QV_SETUP_OK;
 }
 
@@ -194,10 +250,14 @@ int32_t Install(const Job& job) {
 // exception leaves the helper: one becomes a failure like any other.
 void RunGuarded(const Job& job) {
     int32_t status = QV_SETUP_INTERNAL_ERROR;
+    CStepLog log;
     try {
-        status = Install(job);
+        status = Install(job, log);
     } catch (...) {
+        log.Line("install", "stopped by an exception");
     }
+    log.Line("install", status == QV_SETUP_OK ? "installed" : "not installed (status " + std::to_string(status) + ")");
+    SaveSetupLog("install", log.Text());
     if (status != QV_SETUP_OK) return FailInstallation(job, status);
     job.Status(QV_SETUP_OK);
     job.Progress(100);

@@ -6,6 +6,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
 #include <functional>
 #include <future>
@@ -13,6 +14,9 @@
 
 #include "contract/install_folder.h"
 #include "contract/private_folder.h"
+#include "helper/desktop_shortcut.h"
+#include "sysenv/uninstall_entry.h"
+#include "util/failed_call.h"
 #include "util/md5.h"
 #include "util/crc32.h"
 #include "util/owned.h"
@@ -144,8 +148,25 @@ bool CopyChecked(HANDLE in, HANDLE out, PayloadItem& item, std::vector<char>& bu
     return false;
 }
 
+// The attributes an installed file carries over from the archive's.
+const DWORD kCarriedAttributes =
+    FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+// Gives an open file the modification time and the attributes of `source`.
+bool CarryAttributes(HANDLE file, const FILE_BASIC_INFO& source, const std::wstring& path) {
+    FILE_BASIC_INFO target = {};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &target, sizeof target))
+        return NoteFailedCall("GetFileInformationByHandleEx(FileBasicInfo)", path);
+    target.LastWriteTime = source.LastWriteTime;
+    target.FileAttributes =
+        (target.FileAttributes & ~kCarriedAttributes) | (source.FileAttributes & kCarriedAttributes);
+    if (target.FileAttributes == 0) target.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(file, FileBasicInfo, &target, sizeof target) ||
+           NoteFailedCall("SetFileInformationByHandle(FileBasicInfo)", path);
+}
+
 // Copies an open payload file into the staging folder as a new file,
-// checked as it goes, with the source's time and hidden attribute.
+// checked as it goes, with the source's modification time and attributes.
 bool CopyInto(HANDLE in, const CHeldFolder& folder, const std::wstring& name, PayloadItem& item,
               std::vector<char>& buffer, const CInstallTransaction::ByteProgress& progress) {
     UniqueFile out = CreateChildFile(folder, name);
@@ -153,14 +174,10 @@ bool CopyInto(HANDLE in, const CHeldFolder& folder, const std::wstring& name, Pa
         if (out) DeleteOnClose(out.get());
         return false;
     }
-    FILE_BASIC_INFO source = {}, target = {};
-    if (::GetFileInformationByHandleEx(in, FileBasicInfo, &source, sizeof source) &&
-        ::GetFileInformationByHandleEx(out.get(), FileBasicInfo, &target, sizeof target)) {
-        target.LastWriteTime = source.LastWriteTime;
-        target.FileAttributes |= source.FileAttributes & FILE_ATTRIBUTE_HIDDEN;
-        ::SetFileInformationByHandle(out.get(), FileBasicInfo, &target, sizeof target);
-    }
-    return true;
+    FILE_BASIC_INFO source = {};
+    if (!::GetFileInformationByHandleEx(in, FileBasicInfo, &source, sizeof source))
+        return NoteFailedCall("GetFileInformationByHandleEx(FileBasicInfo)", folder.Path() + L"\\" + name);
+    return CarryAttributes(out.get(), source, folder.Path() + L"\\" + name);
 }
 
 // Moves the file `relative` from below `from` to the same place below `to`
@@ -175,15 +192,23 @@ bool MoveBetween(const CHeldFolder& from, const CHeldFolder& to, const std::wstr
     CHeldFolder source, target;
     if (!OpenBelow(from, parts, false, source)) return !FileExists(Join(from.Path(), parts));
     EntryKind kind;
-    UniqueFile file = OpenChildFile(source, name, FILE_READ_DATA | (takeRights ? READ_CONTROL | WRITE_DAC : 0), kind);
+    UniqueFile file = OpenChildFile(
+        source, name, FILE_READ_DATA | (takeRights ? READ_CONTROL | WRITE_DAC | FILE_WRITE_ATTRIBUTES : 0), kind);
     if (kind == EntryKind::kMissing) return true;
     if (kind != EntryKind::kPlainFile) return false;
     if (!onlyIfMd5.empty() && DigestOpenFile(file.get()) != onlyIfMd5) return true;  // the user's by now
     if (!OpenBelow(to, parts, createFolders, target)) return false;
+    FILE_BASIC_INFO before = {};
+    if (takeRights && !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &before, sizeof before))
+        return NoteFailedCall("GetFileInformationByHandleEx(FileBasicInfo)", source.Path() + L"\\" + name);
     if (!MoveInto(file.get(), target, name)) return false;
     // A file brings the access list of the folder it came from; placed in
-    // the installation folder, it takes the one a new file there would have.
-    if (takeRights) TakeRightsOf(target, file.get());
+    // the installation folder, it takes the one a new file there would have,
+    // and keeps its attributes and time (which a new access list may reset).
+    if (takeRights) {
+        TakeRightsOf(target, file.get());
+        CarryAttributes(file.get(), before, target.Path() + L"\\" + name);
+    }
     return true;
 }
 
@@ -224,6 +249,26 @@ void AddParentFolders(std::vector<PayloadItem>& items) {
     }
 }
 
+// Journal lines of the file steps: "file\t<relative path>" and
+// "folder\t<path>" (relative to the installation folder, or full for the
+// folders on the way to it).
+const char kFileLine[] = "file\t";
+const char kFolderLine[] = "folder\t";
+
+std::vector<std::wstring> LinesWith(const JournalEntry& entry, const char* prefix) {
+    std::vector<std::wstring> paths;
+    const size_t length = std::strlen(prefix);
+    for (const std::string& line : entry.lines)
+        if (line.compare(0, length, prefix) == 0) paths.push_back(Utf8ToWide(line.substr(length)));
+    return paths;
+}
+
+// Folders are removed deepest first.
+void SortDeepestFirst(std::vector<std::wstring>& paths) {
+    std::stable_sort(paths.begin(), paths.end(),
+                     [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+}
+
 }  // namespace
 
 CInstallTransaction::CInstallTransaction(std::wstring installFolder) : m_folder(std::move(installFolder)) {
@@ -248,23 +293,24 @@ void CInstallTransaction::Abandon() {
     ReleaseHandles();
     m_stageName.clear();
     m_stage.clear();
-    m_createdFolders.clear();
+    m_record.journal.clear();
 }
 
 // A record that announces nothing to be undone needs no flush: lost, it
 // costs at most a staging folder left over.
-void CInstallTransaction::SaveRecord() {
-    if (m_record.manifestMd5.empty() && m_record.stage.empty() && !m_record.committing)
+bool CInstallTransaction::SaveRecord(bool flush) {
+    if (m_record.manifestMd5.empty() && m_record.stage.empty() && m_record.journal.empty()) {
         RemoveInstallRecord(m_folder);
-    else
-        WriteInstallRecord(m_record, false);
+        return true;
+    }
+    return WriteInstallRecord(m_record, flush) ||
+           NoteFailedCall("RegSetValueExW", L"the install record of " + m_record.folder);
 }
 
-void CInstallTransaction::Recover() {
+void CInstallTransaction::Recover(CStepLog* log) {
     ReservedFolders reserved;
     bool reservedKnown = false;
     for (const InstallRecord& record : ReadPendingInstallRecords()) {
-        if (record.stage.empty()) continue;
         if (!reservedKnown) {
             reserved = CurrentReservedFolders(std::wstring());
             reservedKnown = true;
@@ -272,42 +318,70 @@ void CInstallTransaction::Recover() {
         CInstallTransaction recovery(record.folder);
         recovery.m_record = record;
         recovery.m_stageName = record.stage;
-        // Only a folder that an installation may have; the staging folder
-        // must be there, inside it, and no link on the way.
+        // Files are touched only in a folder that an installation may have,
+        // with the staging folder there, inside it, and no link on the way.
         const bool usable = CheckInstallFolder(record.folder, reserved) == FolderVerdict::kAllowed &&
-                            recovery.m_root.Open(record.folder) && recovery.OpenStage(false);
-        if (usable && record.committing) {
-            recovery.m_committing = true;
-            recovery.Undo();
+                            recovery.m_root.Open(record.folder) && (record.stage.empty() || recovery.OpenStage(false));
+        if (log) log->Line("recover", "an unfinished installation into " + WideToUtf8(record.folder));
+        while (!recovery.m_record.journal.empty()) {
+            const JournalEntry entry = recovery.m_record.journal.back();
+            const bool touchesFiles = entry.step != "entry" && entry.step != "shortcut";
+            ClearFailedCall();
+            const bool undone = (touchesFiles && !usable) || recovery.Undo(entry);
+            if (log) {
+                if (!undone)
+                    log->Failure("recover " + entry.step, "rollback failed", LastFailedCall());
+                else
+                    log->Line("recover " + entry.step,
+                              touchesFiles && !usable
+                                  ? "skipped: the folder is gone or not one an installation may have"
+                                  : "rolled back");
+            }
+            recovery.m_record.journal.pop_back();
+            recovery.SaveRecord(true);
         }
-        recovery.m_committing = false;
-        const bool removed = usable && recovery.RemoveStage();
-        recovery.m_record.committing = false;
-        recovery.m_record.placed.clear();
-        recovery.m_record.aside.clear();
         // A staging folder that is gone, or whose folder is no longer one an
         // installation may have, is forgotten; one that stays (a file in
         // use) is tried again next time.
-        if (removed || !usable) recovery.m_record.stage.clear();
-        recovery.SaveRecord();
+        if (!usable || recovery.m_record.stage.empty() || recovery.RemoveStage()) recovery.m_record.stage.clear();
+        recovery.SaveRecord(false);
         recovery.Abandon();
     }
 }
 
 bool CInstallTransaction::OpenRoot(bool create) {
     const std::wstring full = FullPath(m_folder);
-    if (full.empty()) return false;
+    if (full.empty()) return NoteRefusal("no full path", m_folder);
     if (create) {
-        // Missing levels are made through handles, each below the one above.
+        // Missing levels are made through handles, each below the one above,
+        // once the journal names them.
         const size_t rootEnd = full.find(L'\\', full.compare(0, 2, L"\\\\") == 0 ? full.find(L'\\', 2) + 1 : 0);
-        if (rootEnd == std::wstring::npos) return false;
+        if (rootEnd == std::wstring::npos) return NoteRefusal("no drive or share", full);
         CHeldFolder top;
         std::vector<std::wstring> parts;
         if (!top.Open(full.substr(0, rootEnd + 1)) ||
             (full.size() > rootEnd + 1 && !SplitRelative(full.substr(rootEnd + 1), parts)))
             return false;
-        CHeldFolder made;
-        if (!OpenBelow(top, parts, true, made, &m_createdFolders)) return false;
+        JournalEntry& stage = m_record.journal.back();
+        CHeldFolder level;
+        level.Duplicate(top);
+        for (size_t i = 0; i < parts.size(); ++i) {
+            CHeldFolder next;
+            if (next.OpenChild(level, parts[i], false)) {
+                level = std::move(next);
+                continue;
+            }
+            std::wstring path = level.Path();
+            if (!path.empty() && path.back() == L'\\') path.pop_back();
+            for (size_t j = i; j < parts.size(); ++j) {
+                path += L"\\" + parts[j];
+                stage.lines.push_back(kFolderLine + WideToUtf8(path));
+            }
+            if (!SaveRecord(true)) return false;
+            CHeldFolder made;
+            if (!OpenBelow(level, std::vector<std::wstring>(parts.begin() + i, parts.end()), true, made)) return false;
+            break;
+        }
     }
     return m_root.Open(full);
 }
@@ -331,22 +405,20 @@ bool CInstallTransaction::OpenStage(bool create) {
 }
 
 bool CInstallTransaction::Begin() {
-    if (m_folder.empty() || !m_stageName.empty()) return false;
-    if (!OpenRoot(true)) return false;
+    if (m_folder.empty() || !m_stageName.empty()) return NoteRefusal("begun twice or no folder", m_folder);
     if (!ReadInstallRecord(m_folder, m_record)) {
         m_record = InstallRecord();
         m_record.folder = FullPath(m_folder);
     }
+    m_record.journal.clear();
+    m_record.journal.push_back(JournalEntry{"stage", {}});
+    if (!OpenRoot(true)) return false;
     for (int attempt = 0; attempt < 8 && m_stageName.empty(); ++attempt) {
         m_stageName = kStagingPrefix + RandomHex();
         m_record.stage = m_stageName;
-        m_record.committing = false;
-        m_record.placed.clear();
-        m_record.aside.clear();
         // Recorded before it exists: a run killed from here on leaves a
-        // record that names it (lost in a power cut, it leaves at most an
-        // empty staging folder: no flush).
-        if (!WriteInstallRecord(m_record, false)) {
+        // record that names it.
+        if (!SaveRecord(true)) {
             m_stageName.clear();
             return false;
         }
@@ -445,27 +517,6 @@ std::uint64_t CInstallTransaction::InstalledBytes() const {
     return total;
 }
 
-bool CInstallTransaction::CreateFolders() {
-    for (const PayloadItem& item : m_staged) {
-        std::vector<std::wstring> parts;
-        std::wstring name;
-        if (item.isFolder ? !SplitRelative(item.path, parts) : !SplitFile(item.path, parts, name)) return false;
-        CHeldFolder folder;
-        if (!OpenBelow(m_root, parts, true, folder, &m_createdFolders)) return false;
-    }
-    return true;
-}
-
-bool CInstallTransaction::MoveAside(const std::wstring& relative, const std::string& onlyIfMd5) {
-    return MoveBetween(m_root, m_old, relative, true, false, onlyIfMd5);
-}
-
-bool CInstallTransaction::MoveIn(const std::wstring& relative) {
-    return MoveAside(relative, std::string()) && MoveBetween(m_new, m_root, relative, false, true);
-}
-
-// The previous installation's manifest, read through a handle, counts only
-// when it is the one the record names.
 bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
     EntryKind kind;
     UniqueFile file = OpenChildFile(m_root, kManifestName, FILE_READ_DATA, kind);
@@ -476,15 +527,90 @@ bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
     return !m_record.manifestMd5.empty() && md5.HexDigest() == m_record.manifestMd5 && ParseManifest(text, old);
 }
 
-// Puts back what the record says the commit moved: the new files into the
-// staging folder, then what was moved aside into place. Each step only
-// where it is still to be done, so that it also finishes an undo that was
-// itself cut short.
-void CInstallTransaction::Undo() {
-    for (auto it = m_record.placed.rbegin(); it != m_record.placed.rend(); ++it)
-        if (!Present(m_new, *it)) MoveBetween(m_root, m_new, *it, true, false);
-    for (const std::wstring& relative : m_record.aside)
-        if (!Present(m_root, relative)) MoveBetween(m_old, m_root, relative, true, true);
+// Puts back what one step did, each part only where it is still to be done,
+// so that it also finishes an undo that was itself cut short.
+bool CInstallTransaction::Undo(const JournalEntry& entry) {
+    bool ok = true;
+    if (entry.step == "stage") {
+        if (!m_stageName.empty()) {
+            if (RemoveStage()) {
+                m_record.stage.clear();
+            } else {
+                ok = false;
+            }
+        }
+        std::vector<std::wstring> made = LinesWith(entry, kFolderLine);
+        SortDeepestFirst(made);
+        m_root.Close();
+        for (const std::wstring& folder : made) {
+            const size_t slash = folder.find_last_of(L'\\');
+            CHeldFolder parent;
+            if (slash != std::wstring::npos && parent.Open(folder.substr(0, slash + 1)))
+                RemoveEmptyChild(parent, folder.substr(slash + 1));
+        }
+    } else if (entry.step == "aside") {
+        for (const std::wstring& relative : LinesWith(entry, kFileLine))
+            if (!Present(m_root, relative)) ok = MoveBetween(m_old, m_root, relative, true, true) && ok;
+    } else if (entry.step == "place") {
+        std::vector<std::wstring> files = LinesWith(entry, kFileLine);
+        for (auto it = files.rbegin(); it != files.rend(); ++it)
+            if (!Present(m_new, *it)) ok = MoveBetween(m_root, m_new, *it, true, false) && ok;
+        std::vector<std::wstring> made = LinesWith(entry, kFolderLine);
+        SortDeepestFirst(made);
+        for (const std::wstring& folder : made) {
+            std::vector<std::wstring> parts;
+            std::wstring name;
+            CHeldFolder parent;
+            if (SplitFile(folder, parts, name) && OpenBelow(m_root, parts, false, parent))
+                RemoveEmptyChild(parent, name);
+        }
+    } else if (entry.step == "manifest") {
+        // Only the manifest this installation wrote.
+        EntryKind kind;
+        UniqueFile file = OpenChildFile(m_root, kManifestName, FILE_READ_DATA | FILE_WRITE_ATTRIBUTES, kind);
+        if (kind == EntryKind::kPlainFile && !entry.lines.empty() && DigestOpenFile(file.get()) == entry.lines[0])
+            ok = DeleteOnClose(file.get());
+    } else if (entry.step == "entry") {
+        CUninstallEntrySnapshot snapshot;
+        ok = snapshot.FromLines(entry.lines) ? snapshot.Restore() : NoteRefusal("a damaged journal entry", m_folder);
+    } else if (entry.step == "shortcut") {
+        ok = CDesktopShortcut::RestoreFrom(entry.lines);
+    }
+    return ok;
+}
+
+bool CInstallTransaction::Journal(const std::string& step, std::vector<std::string> lines) {
+    m_record.journal.push_back(JournalEntry{step, std::move(lines)});
+    if (SaveRecord(true)) return true;
+    m_record.journal.pop_back();
+    return false;
+}
+
+bool CInstallTransaction::UndoStep(const std::string& step) {
+    if (m_record.journal.empty() || m_record.journal.back().step != step) return true;
+    const bool ok = Undo(m_record.journal.back());
+    m_record.journal.pop_back();
+    if (step == "stage") {
+        ReleaseHandles();
+        m_stageName.clear();
+        m_stage.clear();
+    }
+    SaveRecord(!m_record.journal.empty());
+    return ok;
+}
+
+std::vector<std::wstring> CInstallTransaction::Touched(const std::string& step) const {
+    std::vector<std::wstring> paths;
+    for (auto it = m_record.journal.rbegin(); it != m_record.journal.rend(); ++it) {
+        if (it->step != step) continue;
+        if (step == "stage" && !m_stage.empty()) paths.push_back(m_stage);
+        if (step == "manifest") paths.push_back(m_folder + L"\\" + kManifestName);
+        for (const std::wstring& folder : LinesWith(*it, kFolderLine))
+            paths.push_back(step == "stage" ? folder : m_folder + L"\\" + folder);
+        for (const std::wstring& file : LinesWith(*it, kFileLine)) paths.push_back(m_folder + L"\\" + file);
+        break;
+    }
+    return paths;
 }
 
 bool CInstallTransaction::RemoveStage() {
@@ -496,87 +622,109 @@ bool CInstallTransaction::RemoveStage() {
     return RemoveEmptyChild(m_root, m_stageName);
 }
 
-bool CInstallTransaction::CommitFiles() {
-    if (m_stageName.empty() || m_committed) return false;
+bool CInstallTransaction::MoveAside() {
+    if (m_stageName.empty() || m_finished) return NoteRefusal("nothing staged", m_folder);
     AddParentFolders(m_staged);
-    std::vector<PayloadItem> old;
-    ReadOldManifest(old);
-    const std::string manifest = ManifestText(m_staged);
-    {
-        UniqueFile file = CreateChildFile(m_new, kManifestName);
-        DWORD written = 0;
-        if (!file ||
-            !::WriteFile(file.get(), manifest.data(), static_cast<DWORD>(manifest.size()), &written, nullptr) ||
-            written != manifest.size())
-            return false;
+    m_previous.clear();
+    ReadOldManifest(m_previous);
+    m_placed.clear();
+    for (const PayloadItem& item : m_staged)
+        if (!item.isFolder) m_placed.push_back(item.path);
+    m_placed.push_back(kManifestName);
+    m_dropped.clear();
+    for (const PayloadItem& item : m_previous) {
+        if (item.isFolder || item.md5.empty() || SameName(item.path, kManifestName)) continue;
+        if (std::none_of(m_placed.begin(), m_placed.end(),
+                         [&](const std::wstring& path) { return SameName(path, item.path); }))
+            m_dropped.push_back(&item);
     }
+    std::vector<std::string> lines;
+    for (const std::wstring& path : m_placed) lines.push_back(kFileLine + WideToUtf8(path));
+    for (const PayloadItem* item : m_dropped) lines.push_back(kFileLine + WideToUtf8(item->path));
+    if (!Journal("aside", std::move(lines))) return false;
+    // What the new installation replaces goes whatever it holds; a file of
+    // the previous one that it drops only while it is exactly what was
+    // installed (a file changed since is the user's and stays).
+    for (const std::wstring& relative : m_placed)
+        if (!MoveBetween(m_root, m_old, relative, true, false)) return false;
+    for (const PayloadItem* item : m_dropped)
+        if (!MoveBetween(m_root, m_old, item->path, true, false, item->md5)) return false;
+    return true;
+}
+
+bool CInstallTransaction::Place() {
+    if (m_stageName.empty() || m_finished) return NoteRefusal("nothing staged", m_folder);
+    // The folders that are still to be made, each named before it is.
+    std::vector<std::string> lines;
+    std::vector<std::wstring> toMake;
+    for (const PayloadItem& item : m_staged) {
+        if (!item.isFolder) continue;
+        std::vector<std::wstring> parts;
+        CHeldFolder folder;
+        if (!SplitRelative(item.path, parts)) return NoteRefusal("a path that leaves the folder", item.path);
+        if (!OpenBelow(m_root, parts, false, folder)) {
+            toMake.push_back(item.path);
+            lines.push_back(kFolderLine + WideToUtf8(item.path));
+        }
+    }
+    for (const std::wstring& path : m_placed)
+        if (!SameName(path, kManifestName)) lines.push_back(kFileLine + WideToUtf8(path));
+    if (!Journal("place", std::move(lines))) return false;
+    // Parents first: the list is sorted shallowest first.
+    std::stable_sort(toMake.begin(), toMake.end(),
+                     [](const std::wstring& a, const std::wstring& b) { return a.size() < b.size(); });
+    for (const std::wstring& relative : toMake) {
+        std::vector<std::wstring> parts;
+        CHeldFolder folder;
+        if (!SplitRelative(relative, parts) || !OpenBelow(m_root, parts, true, folder)) return false;
+    }
+    for (const std::wstring& relative : m_placed)
+        if (!SameName(relative, kManifestName) && !MoveBetween(m_new, m_root, relative, false, true)) return false;
+    return true;
+}
+
+bool CInstallTransaction::WriteManifest() {
+    if (m_stageName.empty() || m_finished) return NoteRefusal("nothing staged", m_folder);
+    const std::string manifest = ManifestText(m_staged);
     CMd5 md5;
     md5.Update(manifest.data(), manifest.size());
     m_manifestMd5 = md5.HexDigest();
+    if (!Journal("manifest", {m_manifestMd5})) return false;
+    return WriteChildFile(m_root, kManifestName, manifest);
+}
 
-    // What moves, recorded before anything does.
-    std::vector<std::wstring> placed;
-    for (const PayloadItem& item : m_staged)
-        if (!item.isFolder) placed.push_back(item.path);
-    placed.push_back(kManifestName);
-    std::vector<const PayloadItem*> dropped;  // the previous installation's files the new one has not
-    for (const PayloadItem& item : old) {
-        if (item.isFolder || item.md5.empty() || SameName(item.path, kManifestName)) continue;
-        if (std::none_of(placed.begin(), placed.end(),
-                         [&](const std::wstring& path) { return SameName(path, item.path); }))
-            dropped.push_back(&item);
-    }
-    m_record.committing = true;
-    m_record.placed = placed;
-    m_record.aside = placed;
-    for (const PayloadItem* item : dropped) m_record.aside.push_back(item->path);
-    if (!WriteInstallRecord(m_record)) return false;
-    m_committing = true;
+bool CInstallTransaction::CommitFiles() {
+    if (MoveAside() && Place() && WriteManifest()) return true;
+    Rollback();
+    return false;
+}
 
-    bool ok = CreateFolders();
-    for (const std::wstring& relative : placed) {
-        if (!ok) break;
-        ok = MoveIn(relative);
-    }
-    if (!ok) {
-        Rollback();
-        return false;
-    }
-    // Files of the previous installation that the new one does not have:
-    // moved aside too, but only while they are still exactly what was
-    // installed (a file changed since is the user's and stays).
-    for (const PayloadItem* item : dropped) MoveAside(item->path, item->md5);
+void CInstallTransaction::Finish() {
+    if (m_stageName.empty() || m_finished) return;
+    m_finished = true;
+    m_record.manifestMd5 = m_manifestMd5;
+    m_record.journal.clear();
+    // On the disk before the previous installation's files go: a journal
+    // that still held the steps would have the next installation undo them,
+    // back to files that are no longer there.
+    SaveRecord(true);
     // Folders of the previous installation that are empty now, deepest first.
-    std::sort(old.begin(), old.end(),
+    std::sort(m_previous.begin(), m_previous.end(),
               [](const PayloadItem& a, const PayloadItem& b) { return a.path.size() > b.path.size(); });
-    for (const PayloadItem& item : old) {
+    for (const PayloadItem& item : m_previous) {
         std::vector<std::wstring> parts;
         std::wstring name;
         CHeldFolder parent;
         if (item.isFolder && SplitFile(item.path, parts, name) && OpenBelow(m_root, parts, false, parent))
             RemoveEmptyChild(parent, name);
     }
-    return true;
-}
-
-void CInstallTransaction::Finish() {
-    if (m_stageName.empty() || m_committed) return;
-    m_committed = true;
-    m_record.manifestMd5 = m_manifestMd5;
-    m_record.committing = false;
-    m_record.placed.clear();
-    m_record.aside.clear();
-    // On the disk before the previous installation's files go: a record
-    // that still said the commit is under way would have the next
-    // installation undo it, back to files that are no longer there.
-    WriteInstallRecord(m_record);
     // What cannot go now (a file still in use) stays in the staging folder,
     // which the record names: the next installation removes it. Nothing is
     // left for the system to delete at restart by a path that a program of
     // the user could point elsewhere by then.
     if (RemoveStage()) {
         m_record.stage.clear();
-        SaveRecord();
+        SaveRecord(false);
     }
     ReleaseHandles();
     m_stageName.clear();
@@ -584,23 +732,9 @@ void CInstallTransaction::Finish() {
 }
 
 void CInstallTransaction::Rollback() {
-    if (m_committed || m_stageName.empty()) return;
-    if (m_committing) Undo();
-    m_committing = false;
-    const bool removed = RemoveStage();
-    m_record.committing = false;
-    m_record.placed.clear();
-    m_record.aside.clear();
-    if (removed) m_record.stage.clear();
-    SaveRecord();
+    if (m_finished) return;
+    while (!m_record.journal.empty()) UndoStep(m_record.journal.back().step);
     ReleaseHandles();
     m_stageName.clear();
     m_stage.clear();
-    for (auto it = m_createdFolders.rbegin(); it != m_createdFolders.rend(); ++it) {
-        const size_t slash = it->find_last_of(L'\\');
-        CHeldFolder parent;
-        if (slash != std::wstring::npos && parent.Open(it->substr(0, slash + 1)))
-            RemoveEmptyChild(parent, it->substr(slash + 1));
-    }
-    m_createdFolders.clear();
 }

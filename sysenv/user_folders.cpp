@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sysenv/system_helpers.h"
+#include "sysenv/uninstall_entry.h"
 #include "util/owned.h"
 #include "util/path.h"
 #include "util/text.h"
@@ -24,9 +25,6 @@ const wchar_t kShellProcess[] = L"explorer.exe";
 const wchar_t kShellFoldersKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 const wchar_t kLocalAppDataValue[] = L"Local AppData";
 const wchar_t kLocalAppDataLowValue[] = L"{A520A1A4-1780-4FF6-BD18-167343C5AF16}";
-const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
-const wchar_t kDisplayIconValue[] = L"DisplayIcon";
-const wchar_t kInstallLocationValue[] = L"InstallLocation";
 
 // FOLDERID_LocalAppData and FOLDERID_LocalAppDataLow.
 const GUID kFolderLocalAppData = {0xF1B32785, 0x6FBA, 0x4FCF, {0x9D, 0x55, 0x7B, 0x8E, 0x7F, 0x15, 0x70, 0x91}};
@@ -209,25 +207,6 @@ std::wstring SessionUserTemp() {
     }
     return result;
 }
-
-namespace {
-
-// A value of the product's uninstall entry: the user's entry first, then
-// the machine's.
-std::wstring UninstallEntryValue(const wchar_t* value) {
-    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        std::wstring text;
-        DWORD type = 0;
-        if (QueryRegString(root, 0, text, kUninstallKey, value, type)) return text;
-    }
-    return std::wstring();
-}
-
-}  // namespace
-
-std::wstring InstalledIconPath() { return UninstallEntryValue(kDisplayIconValue); }
-
-std::wstring InstalledLocation() { return UninstallEntryValue(kInstallLocationValue); }
 
 std::wstring InstallFolder(CUserFolders& folders) {
     std::wstring icon = InstalledIconPath();

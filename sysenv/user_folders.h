@@ -43,11 +43,6 @@ private:
 // environment; read as UTF-16 so that any user name works; empty when neither
 // names a folder.
 std::wstring SessionUserTemp();
-// "DisplayIcon" of the product's uninstall entry: the per-user entry when it
-// can be read (even empty), else the machine entry, else empty.
-std::wstring InstalledIconPath();
-// "InstallLocation" of the product's uninstall entry, by the same rule.
-std::wstring InstalledLocation();
 // The folder of an existing installation (its entry's location when the
 // icon's file lies right there, else the icon path cut as below), else
 // LocalAppData + "\Quiview", which is then created.

@@ -11,6 +11,7 @@
 
 #include "contract/install_folder.h"
 #include "contract/install_record.h"
+#include "sysenv/uninstall_entry.h"
 #include "sysenv/user_folders.h"
 #include "util/held_folder.h"
 #include "util/md5.h"
@@ -170,7 +171,7 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
     report_.Add(request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
     // An incomplete removal stays registered, so that it can be finished.
     if (report_.Complete())
-        report_.Add(std::wstring(L"HKEY_CURRENT_USER\\") + kUninstallKey, RemoveUninstallEntryOf(request_.folder));
+        report_.Add(L"HKEY_CURRENT_USER\\" + UninstallEntryKeyName(), RemoveUninstallEntryOf(request_.folder));
 
     beforeOwnFile(report_);
 
@@ -206,8 +207,6 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
 }
 
 }  // namespace
-
-const wchar_t kUninstallKey[] = QV_UNINSTALL_KEY;
 
 void RemovalReport::Add(const std::wstring& path, Outcome outcome) {
     switch (outcome) {
@@ -346,24 +345,11 @@ bool SameFolder(const std::wstring& a, const std::wstring& b) {
 
 Outcome RemoveUninstallEntryOf(const std::wstring& folder) {
     std::wstring location;
-    {
-        UniqueRegKey key;
-        if (::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_QUERY_VALUE | kRegistry32View, key.out()) !=
-            ERROR_SUCCESS)
-            return Outcome::kAbsent;
-        DWORD type = 0, size = 0;
-        if (::RegQueryValueExW(key.get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-            (type != REG_SZ && type != REG_EXPAND_SZ) || size > 65536)
-            return Outcome::kKept;
-        std::wstring value(size / sizeof(wchar_t) + 1, L'\0');
-        if (::RegQueryValueExW(key.get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(&value[0]),
-                               &size) != ERROR_SUCCESS)
-            return Outcome::kKept;
-        location = value.c_str();
-    }
-    // The entry of another installation (the product installed elsewhere since) stays.
-    if (!SameFolder(location, folder)) return Outcome::kKept;
-    return DeleteRegTree32(HKEY_CURRENT_USER, kUninstallKey) == ERROR_SUCCESS ? Outcome::kRemoved : Outcome::kFailed;
+    if (!ReadUserInstallLocation(location)) return Outcome::kAbsent;
+    // The entry of another installation (the product installed elsewhere
+    // since), or one without a location, stays.
+    if (location.empty() || !SameFolder(location, folder)) return Outcome::kKept;
+    return RemoveUninstallEntry() ? Outcome::kRemoved : Outcome::kFailed;
 }
 
 bool HasSettings(const std::wstring& dataFolder) {

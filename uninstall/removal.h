@@ -66,7 +66,6 @@ Outcome RemoveShortcutTo(const std::wstring& shortcut, const std::wstring& viewe
 // ('/' or '\') at the end ignored.
 bool SameFolder(const std::wstring& a, const std::wstring& b);
 // The product's uninstall entry of the current user.
-extern const wchar_t kUninstallKey[];
 // Removes the uninstall entry when its InstallLocation is `folder`.
 Outcome RemoveUninstallEntryOf(const std::wstring& folder);
 // Removes `dataFolder`\config.dat (never through a link), then the data

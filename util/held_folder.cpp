@@ -1,5 +1,7 @@
 #include "util/held_folder.h"
 
+#include "util/failed_call.h"
+
 #include <winternl.h>
 #include <aclapi.h>
 
@@ -185,7 +187,7 @@ bool CHeldFolder::Open(const std::wstring& folder) {
     if (!IsSeparator(root.back())) root += L'\\';
     m_handle.reset(::CreateFileW(root.c_str(), kFolderAccess, kHoldSharing | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!m_handle) return false;
+    if (!m_handle) return NoteFailedCall("CreateFileW", root);
     m_path = root;
     m_final = FinalPathOf(m_handle.get());
     std::vector<std::wstring> parts;
@@ -220,13 +222,15 @@ bool CHeldFolder::OpenChild(const CHeldFolder& parent, const std::wstring& name,
                               kDirectoryFile | kOpenForBackup, security, opened);
         if (status >= 0 && created) *created = true;
     }
-    if (status < 0) return false;
+    const std::wstring path = parent.m_path + (IsSeparator(parent.m_path.back()) ? L"" : L"\\") + name;
+    if (status < 0) return NoteFailedNtCall("NtCreateFile", path, status);
     UniqueFile handle(opened);
     std::wstring final;
-    if (!OpenedAsChild(parent.FinalPath(), handle.get(), name, true, nullptr, &final)) return false;
+    if (!OpenedAsChild(parent.FinalPath(), handle.get(), name, true, nullptr, &final))
+        return NoteRefusal("a link or a file stands where a folder was expected", path);
     m_handle = std::move(handle);
     m_final = final;
-    m_path = parent.m_path + (IsSeparator(parent.m_path.back()) ? L"" : L"\\") + name;
+    m_path = path;
     return true;
 }
 
@@ -269,12 +273,16 @@ UniqueFile OpenChildFile(const CHeldFolder& folder, const std::wstring& name, DW
         const unsigned long code = static_cast<unsigned long>(status);
         if (code == 0xC0000034UL || code == 0xC000003AUL || code == 0xC000000FUL) kind = EntryKind::kMissing;
         if (code == 0xC00000BAUL) kind = EntryKind::kOther;
+        if (kind == EntryKind::kFailed) NoteFailedNtCall("NtCreateFile", folder.Path() + L"\\" + name, status);
+        if (kind == EntryKind::kOther)
+            NoteRefusal("a folder stands where a file was expected", folder.Path() + L"\\" + name);
         return UniqueFile();
     }
     UniqueFile handle(opened);
     DWORD links = 0;
     if (!OpenedAsChild(folder.FinalPath(), handle.get(), name, false, &links) || links != 1) {
         kind = EntryKind::kOther;
+        NoteRefusal("a link or a second name of a file stands there", folder.Path() + L"\\" + name);
         return UniqueFile();
     }
     kind = EntryKind::kPlainFile;
@@ -301,9 +309,12 @@ EntryKind InspectChild(const CHeldFolder& folder, const std::wstring& name) {
 UniqueFile CreateChildFile(const CHeldFolder& folder, const std::wstring& name) {
     if (!folder.InPlace() || !IsSingleName(name)) return UniqueFile();
     HANDLE opened = nullptr;
-    if (OpenRelative(folder.Handle(), name, GENERIC_WRITE | DELETE, 0, kFileCreate, kNonDirectoryFile, nullptr,
-                     opened) < 0)
+    const NTSTATUS status =
+        OpenRelative(folder.Handle(), name, GENERIC_WRITE | DELETE, 0, kFileCreate, kNonDirectoryFile, nullptr, opened);
+    if (status < 0) {
+        NoteFailedNtCall("NtCreateFile", folder.Path() + L"\\" + name, status);
         return UniqueFile();
+    }
     return UniqueFile(opened);
 }
 
@@ -338,6 +349,7 @@ bool WriteChildFile(const CHeldFolder& folder, const std::wstring& name, const s
         DWORD written = 0;
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
         if (!::WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr) || written == 0) {
+            NoteFailedCall("WriteFile", folder.Path() + L"\\" + name);
             DeleteOnClose(file.get());
             return false;
         }
@@ -386,16 +398,22 @@ bool MoveInto(HANDLE entry, const CHeldFolder& folder, const std::wstring& name)
     info->FileNameLength = static_cast<ULONG>(name.size() * sizeof(wchar_t));
     std::memcpy(info->FileName, name.data(), name.size() * sizeof(wchar_t));
     IO_STATUS_BLOCK status;
-    return Native().setInformation(entry, &status, info, static_cast<ULONG>(buffer.size()),
-                                   static_cast<FILE_INFORMATION_CLASS>(kRenameClass)) >= 0;
+    const NTSTATUS result = Native().setInformation(entry, &status, info, static_cast<ULONG>(buffer.size()),
+                                                    static_cast<FILE_INFORMATION_CLASS>(kRenameClass));
+    if (result < 0)
+        return NoteFailedNtCall("NtSetInformationFile(FileRenameInformation)", folder.Path() + L"\\" + name, result);
+    return true;
 }
 
 bool DeleteOnClose(HANDLE entry) {
     if (!Native().Complete()) return false;
     BOOLEAN remove = TRUE;
     IO_STATUS_BLOCK status;
-    return Native().setInformation(entry, &status, &remove, sizeof remove,
-                                   static_cast<FILE_INFORMATION_CLASS>(kDispositionClass)) >= 0;
+    const NTSTATUS result = Native().setInformation(entry, &status, &remove, sizeof remove,
+                                                    static_cast<FILE_INFORMATION_CLASS>(kDispositionClass));
+    if (result < 0)
+        return NoteFailedNtCall("NtSetInformationFile(FileDispositionInformation)", FinalPathOf(entry), result);
+    return true;
 }
 
 bool RemoveEmptyChild(const CHeldFolder& folder, const std::wstring& name) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "sysenv/system_helpers.h"
+#include "sysenv/uninstall_entry.h"
 #include "sysenv/user_folders.h"
 #include "sysenv_test_support.h"
 #include "test_support.h"

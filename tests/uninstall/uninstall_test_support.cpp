@@ -1,6 +1,7 @@
 #include "uninstall_test_support.h"
 
 #include "contract/install_record.h"
+#include "sysenv/uninstall_entry.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -154,8 +155,8 @@ std::vector<std::wstring> TreeOf(const std::wstring& folder) { return qvtest::Li
 
 void WriteUninstallEntry(const std::wstring& installLocation) {
     UniqueRegKey key;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.out(),
-                          nullptr) != ERROR_SUCCESS)
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, UninstallEntryKeyName().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                          key.out(), nullptr) != ERROR_SUCCESS)
         throw std::runtime_error("cannot write the uninstall entry");
     ::RegSetValueExW(key.get(), L"DisplayName", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"Quiview"),
                      sizeof L"Quiview");
@@ -165,10 +166,11 @@ void WriteUninstallEntry(const std::wstring& installLocation) {
 
 bool UninstallEntryExists() {
     UniqueRegKey key;
-    return ::RegOpenKeyExW(HKEY_CURRENT_USER, kUninstallKey, 0, KEY_QUERY_VALUE, key.out()) == ERROR_SUCCESS;
+    return ::RegOpenKeyExW(HKEY_CURRENT_USER, UninstallEntryKeyName().c_str(), 0, KEY_QUERY_VALUE, key.out()) ==
+           ERROR_SUCCESS;
 }
 
-void DeleteUninstallEntry() { ::RegDeleteKeyW(HKEY_CURRENT_USER, kUninstallKey); }
+void DeleteUninstallEntry() { ::RegDeleteKeyW(HKEY_CURRENT_USER, UninstallEntryKeyName().c_str()); }
 
 bool MakeShortcut(const std::wstring& shortcut, const std::wstring& target) {
     CComPtr<IShellLinkW> link;
