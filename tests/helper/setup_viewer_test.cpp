@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "contract/install_record.h"
 #include "contract/payload_items.h"
 #include "contract/setup_viewer_api.h"
 #include "test_support.h"
@@ -391,6 +392,27 @@ TEST(SetupViewer, FailedReinstallLeavesThePreviousOneIntact) {
     EXPECT_EQ(Contents(install), withFolder);
     ::RemoveDirectoryW((install + L"\\zz-last.txt").c_str());
     expectUnchanged("a folder in the way");
+    EXPECT_NE(ReadSetupLogs().back().find("aside  failed: refused, a folder stands where a file was expected"),
+              std::string::npos);
+
+    // A file of the previous installation is open without delete sharing:
+    // it cannot be moved aside, and the log says which call failed on it.
+    MakePayload(payload);
+    {
+        UniqueFile inUse(::CreateFileW((install + L"\\readme.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(inUse);
+        EXPECT_EQ(Install(helper, payload, install, INSTALL_FLAG_DESKTOP_SHORTCUT, true),
+                  std::vector<int>{QV_SETUP_COPY_FAILED});
+    }
+    expectUnchanged("a file in use");
+    const std::string log = ReadSetupLogs().back();
+    for (const char* line : {"stage  done", "aside  failed: NtCreateFile failed with error 32 (", "aside  rolled back",
+                             "stage  rolled back", "not installed"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    EXPECT_NE(log.find("readme.txt"), std::string::npos) << log;
+    EXPECT_EQ(log.find("place"), std::string::npos) << log;
+    EXPECT_LE(ReadSetupLogs().size(), static_cast<size_t>(kKeptSetupLogs));
 }
 
 // The payload's list of digests gives the manifest its digests (the files are
