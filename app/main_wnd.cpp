@@ -22,6 +22,7 @@
 #include "util/held_folder.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "settings/settings_file.h"
 
 const wchar_t kInstallerTitle[] = QV_PRODUCT_NAME L"安装";
 const wchar_t kWebHost[] = L"www.quiview.com";
@@ -33,7 +34,6 @@ const wchar_t kUncheckedImage[] = L"file='checkbox.png' source='0,0,14,14' dest=
 
 namespace {
 
-const wchar_t kSettingsFile[] = L"config.dat";
 const wchar_t kViewerFile[] = QV_VIEWER_EXE;
 const wchar_t kFolderDialogTitle[] = L"从下面选文件夹目录:";
 const wchar_t kInvalidFolderText[] = L"您输入的文件夹无效。";
@@ -102,7 +102,7 @@ void CMainWnd::PrepareWindow() {
     // through either).
     {
         CHeldFolder data;
-        if (data.Open(DataFolder())) DeleteChildFile(data, kSettingsFile, true);
+        if (data.Open(SettingsFolder())) DeleteChildFile(data, kSettingsFileName, true);
     }
     SetChannel(channel);
     SetVersion(kProductVersion);
@@ -329,6 +329,6 @@ void CMainWnd::OpenExperiencePage() { OpenWebPage(L"/userexperience.html"); }
 void CMainWnd::LaunchViewer() {
     if (!m_session.Completed()) return;
     std::wstring folder = m_session.InstallFolder();
-    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    folder = WithoutTrailingSeparators(folder);
     StartAsInteractiveUser(folder + L"\\" + kViewerFile, std::wstring(), std::wstring(), SW_HIDE);
 }

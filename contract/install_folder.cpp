@@ -31,8 +31,7 @@ std::wstring Environment(const wchar_t* name) {
 }
 
 std::wstring Parent(const std::wstring& path) {
-    std::wstring folder = path;
-    while (!folder.empty() && IsSeparator(folder.back())) folder.pop_back();
+    const std::wstring folder = WithoutTrailingSeparators(path);
     const size_t slash = folder.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
 }

@@ -39,7 +39,7 @@ std::vector<HKEY> TrustedRoots() {
 
 std::wstring Comparable(const std::wstring& folder) {
     std::wstring full = FullPath(folder);
-    while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+    full = WithoutTrailingSeparators(full);
     if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
     return full;
 }

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "contract/setup_viewer_api.h"
+#include "util/path.h"
 #include "util/owned.h"
 #include "util/text.h"
 
@@ -115,8 +116,7 @@ bool ReadList(const std::wstring& file, const char* header, std::vector<PayloadI
 }  // namespace
 
 std::wstring PayloadItemListPath(const std::wstring& payloadFolder) {
-    std::wstring folder = payloadFolder;
-    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    const std::wstring folder = WithoutTrailingSeparators(payloadFolder);
     const size_t slash = folder.find_last_of(L"\\/");
     if (slash == std::wstring::npos) return std::wstring();
     return folder.substr(0, slash + 1) + QV_PAYLOAD_ITEM_LIST;
@@ -137,9 +137,8 @@ bool ReadPayloadItems(const std::wstring& file, std::vector<PayloadItem>& items)
 const wchar_t kManifestName[] = L"manifest.lst";
 
 std::wstring ManifestPath(const std::wstring& installFolder) {
-    std::wstring folder = installFolder;
-    while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    return folder + L"\\" + kManifestName;
+    const std::wstring folder = WithoutTrailingSeparators(installFolder);
+    return folder + (folder.back() == L'\\' ? L"" : L"\\") + kManifestName;
 }
 
 bool WriteManifest(const std::wstring& file, const std::vector<PayloadItem>& items) {

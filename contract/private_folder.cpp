@@ -64,7 +64,7 @@ bool CPrivateFolder::Create(const std::wstring& parent, const std::wstring& pref
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
 
     std::wstring base = parent;
-    while (base.size() > 3 && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
+    base = WithoutTrailingSeparators(base);
     for (int attempt = 0; attempt < 16; ++attempt) {
         const std::wstring random = RandomHex(16);
         if (random.empty()) return false;

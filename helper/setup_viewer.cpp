@@ -106,11 +106,6 @@ void TakeListedDigests(const std::wstring& payloadFolder, std::vector<PayloadIte
     }
 }
 
-std::wstring WithoutTrailingSeparators(std::wstring path) {
-    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
-}
-
 BOOL CALLBACK PostQuitToInstaller(HWND window, LPARAM) {
     DWORD process = 0;
     ::GetWindowThreadProcessId(window, &process);

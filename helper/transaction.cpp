@@ -272,7 +272,7 @@ void SortDeepestFirst(std::vector<std::wstring>& paths) {
 }  // namespace
 
 CInstallTransaction::CInstallTransaction(std::wstring installFolder) : m_folder(std::move(installFolder)) {
-    while (m_folder.size() > 3 && (m_folder.back() == L'\\' || m_folder.back() == L'/')) m_folder.pop_back();
+    m_folder = WithoutTrailingSeparators(m_folder);
 }
 
 CInstallTransaction::~CInstallTransaction() {

@@ -7,6 +7,7 @@
 #include "sysenv/user_folders.h"
 #include "util/path.h"
 #include "util/text.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ bool HasNul(const std::string& text) { return text.find('\0') != std::string::np
 
 }  // namespace
 
-CSettingsStore::CSettingsStore(Access access) : m_access(access) { Init(DataFolder(), kTableAndKeyText); }
+CSettingsStore::CSettingsStore(Access access) : m_access(access) { Init(SettingsFolder(), kTableAndKeyText); }
 
 CSettingsStore::CSettingsStore(const std::wstring& folder, const std::string& keyText, Access access)
     : m_access(access) {
@@ -39,7 +40,7 @@ void CSettingsStore::Init(const std::wstring& folder, const std::string& keyText
     if (m_access == Access::kReadWrite && !PathHasLink(folder) &&
         (folder.empty() || !::PathFileExistsW(folder.c_str())))
         CreateDirectoryTree(folder);
-    m_path = WideToUtf8(folder) + "\\config.dat";
+    m_path = WideToUtf8(SettingsFileIn(folder));
     m_keyText = keyText;
     m_tableName = kTableAndKeyText;
     m_ready = false;
@@ -57,9 +58,9 @@ CSettingsStore::~CSettingsStore() {
 // store closes, so that no link can take its place in the meantime.
 bool CSettingsStore::MayOpen() {
     if (!m_folder.Open(m_folderPath)) return false;
-    const EntryKind file = InspectChild(m_folder, L"config.dat");
+    const EntryKind file = InspectChild(m_folder, kSettingsFileName);
     if (m_access == Access::kReadOnly) return file == EntryKind::kPlainFile;
-    const EntryKind journal = InspectChild(m_folder, L"config.dat-journal");
+    const EntryKind journal = InspectChild(m_folder, kSettingsJournalName);
     return (file == EntryKind::kMissing || file == EntryKind::kPlainFile) &&
            (journal == EntryKind::kMissing || journal == EntryKind::kPlainFile);
 }

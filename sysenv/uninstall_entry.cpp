@@ -209,7 +209,8 @@ bool CUninstallEntrySnapshot::FromLines(const std::vector<std::string>& lines) {
         const size_t first = lines[i].find(' '), second = lines[i].find(' ', first + 1);
         DWORD type = 0;
         std::vector<BYTE> name, data;
-        if (first == std::string::npos || second == std::string::npos || !FromDecimal(lines[i].substr(0, first), type) ||
+        if (first == std::string::npos || second == std::string::npos ||
+            !FromDecimal(lines[i].substr(0, first), type) ||
             !FromHex(lines[i].substr(first + 1, second - first - 1), name) ||
             !FromHex(lines[i].substr(second + 1), data))
             return false;

@@ -70,7 +70,7 @@ size_t FindProductFolder(const std::wstring& path) {
 
 bool IsSystemPlace(const std::wstring& folder) {
     std::wstring full = FullPath(folder);
-    while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
+    full = WithoutTrailingSeparators(full);
     if (full.empty() || full.size() <= 3) return true;  // unresolvable, or a drive's root
     if (full.compare(0, 2, L"\\\\") == 0) {
         const size_t server = full.find(L'\\', 2);
@@ -135,30 +135,27 @@ CUserFolders::CUserFolders() {
 CUserFolders::CUserFolders(std::wstring userName, bool isSystem)
     : m_userName(std::move(userName)), m_isSystem(isSystem) {}
 
-std::wstring CUserFolders::LocalAppData() {
-    if (CachedFolderValid(m_localAppData)) return m_localAppData;
+// One of the user's local application data folders, cached in `cache`: for
+// the system account the folder in the user's profile, else the one the
+// user's shell folders name (or the known folder), never a folder of the
+// system.
+std::wstring CUserFolders::LocalFolder(std::wstring& cache, bool low) {
+    if (CachedFolderValid(cache)) return cache;
     if (m_isSystem && !m_userName.empty()) {
-        m_localAppData = ProfileFoldersForUser(m_userName, IsXp()).localAppData;
+        // Low is empty on XP, which has no such folder.
+        const ProfileFolders profile = ProfileFoldersForUser(m_userName, IsXp());
+        cache = low ? profile.localAppDataLow : profile.localAppData;
     } else {
-        m_localAppData = GetRegString(kShellFoldersKey, kLocalAppDataValue, HKEY_CURRENT_USER);
-        if (m_localAppData.empty()) m_localAppData = GetKnownFolderPath(kFolderLocalAppData);
-        if (IsSystemPlace(m_localAppData)) m_localAppData.clear();
+        cache = GetRegString(kShellFoldersKey, low ? kLocalAppDataLowValue : kLocalAppDataValue, HKEY_CURRENT_USER);
+        if (cache.empty()) cache = GetKnownFolderPath(low ? kFolderLocalAppDataLow : kFolderLocalAppData);
+        if (IsSystemPlace(cache)) cache.clear();
     }
-    return m_localAppData;
+    return cache;
 }
 
-std::wstring CUserFolders::LocalAppDataLow() {
-    if (CachedFolderValid(m_localAppDataLow)) return m_localAppDataLow;
-    if (m_isSystem && !m_userName.empty()) {
-        // Empty on XP, which has no such folder.
-        m_localAppDataLow = ProfileFoldersForUser(m_userName, IsXp()).localAppDataLow;
-    } else {
-        m_localAppDataLow = GetRegString(kShellFoldersKey, kLocalAppDataLowValue, HKEY_CURRENT_USER);
-        if (m_localAppDataLow.empty()) m_localAppDataLow = GetKnownFolderPath(kFolderLocalAppDataLow);
-        if (IsSystemPlace(m_localAppDataLow)) m_localAppDataLow.clear();
-    }
-    return m_localAppDataLow;
-}
+std::wstring CUserFolders::LocalAppData() { return LocalFolder(m_localAppData, false); }
+
+std::wstring CUserFolders::LocalAppDataLow() { return LocalFolder(m_localAppDataLow, true); }
 
 std::wstring CUserFolders::TempFolder() {
     if (CachedFolderValid(m_temp)) return m_temp;

@@ -31,6 +31,8 @@ public:
     bool IsSystem() const { return m_isSystem; }
 
 private:
+    std::wstring LocalFolder(std::wstring& cache, bool low);
+
     std::wstring m_localAppData;
     std::wstring m_localAppDataLow;
     std::wstring m_temp;

@@ -85,12 +85,15 @@ std::wstring CommandLine(const std::wstring& program, const std::wstring& argume
     return line;
 }
 
-// Start-up information with the show-window flag set to `show`.
+// Start-up information with the show-window flag set to `show` (negative:
+// the program's own choice).
 STARTUPINFOW StartupInfo(int show) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(show);
+    if (show >= 0) {
+        startup.dwFlags = STARTF_USESHOWWINDOW;
+        startup.wShowWindow = static_cast<WORD>(show);
+    }
     return startup;
 }
 
@@ -111,14 +114,7 @@ bool StartWithToken(HANDLE token, const std::wstring& program, const std::wstrin
 }
 
 bool StartDirectly(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder, int show) {
-    std::wstring line = CommandLine(program, arguments);
-    STARTUPINFOW startup = StartupInfo(show);
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
-        return false;
-    UniqueHandle process(info.hProcess), thread(info.hThread);
-    return true;
+    return static_cast<bool>(StartProcess(program, arguments, folder, show));
 }
 
 // The automation object of the desktop shell's folder view; empty when there
@@ -259,4 +255,16 @@ bool OpenAsInteractiveUser(const std::wstring& target) {
     } catch (...) {
         return false;
     }
+}
+
+UniqueHandle StartProcess(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                          int show) {
+    std::wstring line = CommandLine(program, arguments);
+    STARTUPINFOW startup = StartupInfo(show);
+    PROCESS_INFORMATION info = {};
+    if (!::CreateProcessW(program.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+        return UniqueHandle();
+    UniqueHandle thread(info.hThread);
+    return UniqueHandle(info.hProcess);
 }

@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "util/owned.h"
+
 // How this process's token stands with respect to elevation.
 enum class ProcessRights {
     kOrdinary,   // not elevated, or a system without elevation (XP)
@@ -30,6 +32,14 @@ bool IsProcessElevated();
 // gives an unelevated process. True when the program was started.
 bool StartAsInteractiveUser(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
                             int show);
+
+// Starts `program` (a full path, quoted on its command line) with
+// `arguments` in `folder` (empty: this process's current folder) with this
+// process's own rights and no inherited handles; `show` sets the
+// show-window flag (negative: the program's own choice). The process's
+// handle, empty when it could not be started.
+UniqueHandle StartProcess(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder,
+                          int show = -1);
 
 // Opens `target` (an address or a document) with the program the system
 // associates with it, as the interactive user without elevation: an ordinary

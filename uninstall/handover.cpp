@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "contract/private_folder.h"
+#include "sysenv/user_process.h"
 #include "util/path.h"
 #include "util/restart_deletion.h"
 #include "qv_product.h"
@@ -158,16 +159,8 @@ bool RunCopyAndWait(HANDLE image, const std::wstring& tempFolder, const std::wst
     UniqueFile check(::CreateFileW(copy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!check || !SameContent(image, check.get())) return false;
-    std::wstring line = L"\"" + copy + L"\" " + arguments;
-    const std::wstring current = SystemFolder();
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(copy.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          current.empty() ? nullptr : current.c_str(), &startup, &started))
-        return false;
-    UniqueHandle process(started.hProcess), thread(started.hThread);
-    thread.reset();
+    UniqueHandle process = StartProcess(copy, arguments, SystemFolder());
+    if (!process) return false;
     check.reset();
     ::WaitForSingleObject(process.get(), INFINITE);
     return ::GetExitCodeProcess(process.get(), &exitCode) != FALSE;

@@ -13,7 +13,9 @@
 #include "contract/install_record.h"
 #include "sysenv/uninstall_entry.h"
 #include "sysenv/user_folders.h"
+#include "util/failed_call.h"
 #include "util/held_folder.h"
+#include "util/step_list.h"
 #include "util/md5.h"
 #include "util/com_ptr.h"
 #include "util/owned.h"
@@ -21,10 +23,10 @@
 #include "util/path.h"
 #include "util/text.h"
 #include "qv_product.h"
+#include "settings/settings_file.h"
 
 namespace {
 
-const wchar_t kSettingsFile[] = L"config.dat";
 const wchar_t kShortcutName[] = QV_SHORTCUT_FILE;
 const wchar_t kViewerName[] = QV_VIEWER_EXE;
 
@@ -32,7 +34,7 @@ const wchar_t kViewerName[] = QV_VIEWER_EXE;
 // is missing on XP; upper-casing by the system's table compares the same way).
 std::wstring ComparableFullPath(const std::wstring& path) {
     std::wstring full = FullPath(path);
-    while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
+    full = WithoutTrailingSeparators(full);
     if (!full.empty()) ::CharUpperBuffW(&full[0], static_cast<DWORD>(full.size()));
     return full;
 }
@@ -104,6 +106,8 @@ public:
     explicit CRemoval(const RemovalRequest& request) : request_(request) {}
 
     RemovalReport Run(const std::function<void(const RemovalReport&)>& beforeOwnFile);
+    // What the removal did, one line per path it touched.
+    CStepLog& Log() { return log_; }
 
 private:
     std::wstring Listed(const PayloadItem& item) const { return request_.folder + L"\\" + item.path; }
@@ -111,15 +115,31 @@ private:
         return !request_.ownFile.empty() && ComparableFullPath(path) == ComparableFullPath(request_.ownFile);
     }
     void RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs = 0);
+    // Adds an outcome to the report and to the log, with the failed call
+    // where one was noted.
+    void Note(const char* step, const std::wstring& path, Outcome outcome);
     Outcome RemoveFolder(const std::wstring& folder);
 
     const RemovalRequest& request_;
     RemovalReport report_;
     std::vector<PayloadItem> items_;
+    CStepLog log_;
 };
 
+void CRemoval::Note(const char* step, const std::wstring& path, Outcome outcome) {
+    report_.Add(path, outcome);
+    switch (outcome) {
+    case Outcome::kRemoved: log_.Line(step, "removed " + WideToUtf8(path)); break;
+    case Outcome::kAtRestart: log_.Line(step, "goes at restart: " + WideToUtf8(path)); break;
+    case Outcome::kKept: log_.Line(step, "kept " + WideToUtf8(path)); break;
+    case Outcome::kFailed: log_.Failure(step, "could not remove " + WideToUtf8(path), LastFailedCall()); break;
+    case Outcome::kAbsent: break;
+    }
+    ClearFailedCall();
+}
+
 void CRemoval::RemoveFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
-    report_.Add(path, RemoveInstalledFile(path, item, graceMs));
+    Note("file", path, RemoveInstalledFile(path, item, graceMs));
 }
 
 Outcome CRemoval::RemoveFolder(const std::wstring& folder) {
@@ -166,12 +186,12 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
         RemoveFile(path, item);
     }
     if (request_.removeSettings)
-        report_.Add(request_.dataFolder + L"\\" + kSettingsFile, RemoveSettings(request_.dataFolder));
+        Note("settings", SettingsFileIn(request_.dataFolder), RemoveSettings(request_.dataFolder));
     // The shortcut stays while the viewer it starts is still there.
-    report_.Add(request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
+    Note("shortcut", request_.shortcut, RemoveShortcutTo(request_.shortcut, request_.folder + L"\\" + kViewerName));
     // An incomplete removal stays registered, so that it can be finished.
     if (report_.Complete())
-        report_.Add(L"HKEY_CURRENT_USER\\" + UninstallEntryKeyName(), RemoveUninstallEntryOf(request_.folder));
+        Note("entry", L"HKEY_CURRENT_USER\\" + UninstallEntryKeyName(), RemoveUninstallEntryOf(request_.folder));
 
     beforeOwnFile(report_);
 
@@ -188,10 +208,11 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
                      [&depth](const std::wstring& a, const std::wstring& b) { return depth(a) > depth(b); });
     for (const std::wstring& folder : folders) {
         const Outcome outcome = RemoveFolder(folder);
-        if (outcome != Outcome::kKept) report_.Add(folder, outcome);  // one with the user's files is simply left
+        // One with the user's files is simply left.
+        if (outcome != Outcome::kKept) Note("folder", folder, outcome);
     }
     if (report_.Complete()) {
-        if (IsPlainFile(manifest)) report_.Add(manifest, DeleteOwnFile(manifest));
+        if (IsPlainFile(manifest)) Note("manifest", manifest, DeleteOwnFile(manifest));
         if (report_.Complete()) RemoveInstallRecord(request_.folder);
         // An installation in a folder the system or the user needs (an older
         // installer took any folder) leaves that folder where it is, empty.
@@ -199,7 +220,7 @@ RemovalReport CRemoval::Run(const std::function<void(const RemovalReport&)>& bef
             CheckInstallFolder(request_.folder, CurrentReservedFolders(std::wstring())) != FolderVerdict::kAllowed;
         const Outcome outcome = reserved ? Outcome::kKept : RemoveFolder(request_.folder);
         report_.folderRemains = outcome == Outcome::kKept;
-        if (outcome != Outcome::kKept) report_.Add(request_.folder, outcome);
+        if (outcome != Outcome::kKept) Note("folder", request_.folder, outcome);
     } else {
         report_.folderRemains = true;
     }
@@ -354,13 +375,13 @@ Outcome RemoveUninstallEntryOf(const std::wstring& folder) {
 
 bool HasSettings(const std::wstring& dataFolder) {
     if (dataFolder.empty()) return false;
-    const std::wstring settings = dataFolder + L"\\" + kSettingsFile;
+    const std::wstring settings = SettingsFileIn(dataFolder);
     return IsPlainFile(settings) && !PathHasLink(settings);
 }
 
 Outcome RemoveSettings(const std::wstring& dataFolder) {
     if (dataFolder.empty()) return Outcome::kAbsent;
-    const std::wstring settings = dataFolder + L"\\" + kSettingsFile;
+    const std::wstring settings = SettingsFileIn(dataFolder);
     if (::GetFileAttributesW(settings.c_str()) == INVALID_FILE_ATTRIBUTES) return Outcome::kAbsent;
     if (!HasSettings(dataFolder)) return Outcome::kKept;
     const Outcome outcome = DeleteOwnFile(settings);
@@ -393,7 +414,13 @@ RemovalReport RemoveInstallation(const RemovalRequest& request,
     };
     try {
         CRemoval removal(request);
-        return removal.Run(callOnce);
+        removal.Log().Line("uninstall", "the installation in " + WideToUtf8(request.folder));
+        const RemovalReport report = removal.Run(callOnce);
+        removal.Log().Line("uninstall", !report.installation    ? "no installation there"
+                                        : report.failed.empty() ? "removed"
+                                                                : "incomplete: run the uninstaller again to finish");
+        SaveSetupLog("uninstall", removal.Log().Text());
+        return report;
     } catch (...) {
         // Out of memory at most: report that something stayed.
         RemovalReport report;

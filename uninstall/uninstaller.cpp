@@ -9,6 +9,7 @@
 #include "uninstall/removal.h"
 #include "util/com_scope.h"
 #include "util/path.h"
+#include "settings/settings_file.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ std::wstring FolderOf(const std::wstring& path) {
 RemovalRequest RequestFor(const std::wstring& folder, bool removeSettings, const std::wstring& ownFile) {
     RemovalRequest request;
     request.folder = folder;
-    request.dataFolder = DataFolder();
+    request.dataFolder = SettingsFolder();
     request.shortcut = DesktopShortcutPath();
     request.removeSettings = removeSettings;
     request.ownFile = ownFile;
@@ -92,7 +93,7 @@ int RunOriginal(const UninstallOptions& options) {
     bool removeSettings = options.removeSettings;
     if (!options.silent) {
         if (!Ask(kAskRemoveText, true)) return kExitCancelled;
-        removeSettings = HasSettings(DataFolder()) && Ask(kAskSettingsText, options.removeSettings);
+        removeSettings = HasSettings(SettingsFolder()) && Ask(kAskSettingsText, options.removeSettings);
     }
     DWORD code = 0;
     const std::wstring arguments =

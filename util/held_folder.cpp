@@ -90,7 +90,7 @@ std::wstring FinalPathOf(HANDLE entry) {
                 path = L"\\\\" + path.substr(8);
             else if (path.compare(0, 4, L"\\\\?\\") == 0)
                 path = path.substr(4);
-            while (path.size() > 3 && IsSeparator(path.back())) path.pop_back();
+            path = WithoutTrailingSeparators(path);
             return path;
         }
         path.assign(got + 1, L'\0');
@@ -170,7 +170,7 @@ bool SplitRelative(const std::wstring& relative, std::vector<std::wstring>& part
 bool CHeldFolder::Open(const std::wstring& folder) {
     Close();
     std::wstring full = FullPath(folder);
-    while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
+    full = WithoutTrailingSeparators(full);
     if (full.empty()) return false;
     // The root ("C:\" or "\\server\share\") is opened by its path; every
     // level below relative to the one above.

@@ -419,3 +419,9 @@ bool DeletePath(const std::wstring& path, bool force) {
         ::SetFileAttributesW(target.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     return ::RemoveDirectoryW(target.c_str()) && all;
 }
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/') && !(path.size() == 3 && path[1] == L':'))
+        path.pop_back();
+    return path;
+}

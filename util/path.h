@@ -66,6 +66,9 @@ bool IsPlainFile(const std::wstring& path);
 // The absolute form of a path (backslashes, no trailing separator except at
 // a drive root); empty when the system cannot resolve it.
 std::wstring FullPath(const std::wstring& path);
+// The path without the separators ('\\' or '/') at its end, except the one
+// of a drive's root ("C:\\") or a path that is a separator alone.
+std::wstring WithoutTrailingSeparators(std::wstring path);
 // True when `inner` is `outer` or lies below it, compared as full paths
 // without regard to case.
 bool IsSameOrInside(const std::wstring& inner, const std::wstring& outer);

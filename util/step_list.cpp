@@ -8,8 +8,8 @@ void CStepLog::Line(const std::string& step, const std::string& text) {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay,
-                  now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u", now.wYear, now.wMonth, now.wDay, now.wHour,
+                  now.wMinute, now.wSecond, now.wMilliseconds);
     try {
         m_text += std::string(stamp) + "  " + step + "  " + text + "\r\n";
     } catch (...) {
@@ -108,4 +108,3 @@ bool CStepList::RollbackExecuted() {
     for (size_t index = m_next; index-- > 0;) ok = m_steps[index]->Undo(m_log) && ok;
     return ok;
 }
-

@@ -74,9 +74,7 @@ public:
 protected:
     bool Do() override { return m_do(); }
     bool Rollback() override { return m_rollback ? m_rollback() : true; }
-    std::vector<std::wstring> Touched() const override {
-        return m_touched ? m_touched() : std::vector<std::wstring>();
-    }
+    std::vector<std::wstring> Touched() const override { return m_touched ? m_touched() : std::vector<std::wstring>(); }
 
 private:
     std::function<bool()> m_do, m_rollback;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include "contract/install_record.h"
 #include "test_support.h"
 #include "uninstall/messages.h"
 #include "uninstall/removal.h"
@@ -220,6 +221,11 @@ TEST_F(Removal, AFileThatCannotGoKeepsTheInstallationRegisteredForAnotherRun) {
         EXPECT_FALSE(Exists(withOwn / L"ImgShell.exe"));
         // The viewer is gone, so its shortcut is too.
         EXPECT_FALSE(Exists(dir / L"desktop\\Quiview.lnk"));
+        // The log names the file, the call that failed on it and its error.
+        const std::string log = ReadSetupLogs().back();
+        EXPECT_NE(log.find("file  could not remove "), std::string::npos) << log;
+        EXPECT_NE(log.find("NtCreateFile failed with error 32 ("), std::string::npos) << log;
+        EXPECT_NE(log.find("incomplete"), std::string::npos) << log;
     }
     // Once the file is free, a second run finishes.
     EXPECT_EQ(ExitCodeFor(Remove(request)), kExitRemoved);
