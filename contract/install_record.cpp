@@ -208,6 +208,19 @@ std::vector<InstallRecord> ReadPendingInstallRecords() {
     return records;
 }
 
+bool ReadRecordedManifest(const CHeldFolder& root, std::vector<PayloadItem>& items) {
+    items.clear();
+    EntryKind kind;
+    UniqueFile file = OpenChildFile(root, kManifestName, FILE_READ_DATA, kind);
+    std::string text;
+    if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
+    CMd5 md5;
+    md5.Update(text.data(), text.size());
+    if (IsRecordedManifest(root.Path(), md5.HexDigest()) && ParseManifest(text, items)) return true;
+    items.clear();
+    return false;
+}
+
 bool IsRecordedManifest(const std::wstring& installFolder, const std::string& manifestMd5) {
     InstallRecord record;
     return !manifestMd5.empty() && ReadInstallRecord(installFolder, record) && record.manifestMd5 == manifestMd5;

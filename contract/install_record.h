@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "contract/payload_items.h"
+#include "util/held_folder.h"
+
 // What one step of an installation must undo, written before the step
 // changes anything: the step's name and its own lines of text.
 struct JournalEntry {
@@ -39,6 +42,12 @@ void RemoveInstallRecord(const std::wstring& installFolder);
 // Every record in the place this process writes that names a staging folder
 // or holds a journal.
 std::vector<InstallRecord> ReadPendingInstallRecords();
+
+// The manifest of the installation in the held folder `root`, read once
+// through a handle (never through a link); it counts only when its MD5 is
+// the one the record of that folder names (a manifest edited or put there
+// by anyone else lists nothing). False when there is no such manifest.
+bool ReadRecordedManifest(const CHeldFolder& root, std::vector<PayloadItem>& items);
 
 // True when the manifest file is the one the record of its installation
 // folder names.

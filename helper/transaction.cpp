@@ -517,16 +517,6 @@ std::uint64_t CInstallTransaction::InstalledBytes() const {
     return total;
 }
 
-bool CInstallTransaction::ReadOldManifest(std::vector<PayloadItem>& old) {
-    EntryKind kind;
-    UniqueFile file = OpenChildFile(m_root, kManifestName, FILE_READ_DATA, kind);
-    std::string text;
-    if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
-    CMd5 md5;
-    md5.Update(text.data(), text.size());
-    return !m_record.manifestMd5.empty() && md5.HexDigest() == m_record.manifestMd5 && ParseManifest(text, old);
-}
-
 // Puts back what one step did, each part only where it is still to be done,
 // so that it also finishes an undo that was itself cut short.
 bool CInstallTransaction::Undo(const JournalEntry& entry) {
@@ -626,7 +616,8 @@ bool CInstallTransaction::MoveAside() {
     if (m_stageName.empty() || m_finished) return NoteRefusal("nothing staged", m_folder);
     AddParentFolders(m_staged);
     m_previous.clear();
-    ReadOldManifest(m_previous);
+    // The previous installation's files, as its recorded manifest lists them.
+    ReadRecordedManifest(m_root, m_previous);
     m_placed.clear();
     for (const PayloadItem& item : m_staged)
         if (!item.isFolder) m_placed.push_back(item.path);

@@ -108,7 +108,6 @@ public:
 private:
     bool OpenRoot(bool create);
     bool OpenStage(bool create);
-    bool ReadOldManifest(std::vector<PayloadItem>& old);
     // Undoes one journal entry; true when nothing of it is left to undo.
     bool Undo(const JournalEntry& entry);
     bool RemoveStage();

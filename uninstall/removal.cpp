@@ -68,20 +68,10 @@ Outcome DeleteOwnFile(const std::wstring& path, DWORD graceMs = 0) {
     return Outcome::kFailed;
 }
 
-// The manifest of the installation in `folder`, read once through a handle
-// of a folder reached without links; it counts only when its digest is the
-// one the installer recorded (a manifest edited or put there by anyone else
-// lists nothing to remove).
+// The manifest of the installation in `folder`, as its record vouches for it.
 bool ReadRecordedManifest(const std::wstring& folder, std::vector<PayloadItem>& items) {
     CHeldFolder root;
-    if (!root.Open(folder)) return false;
-    EntryKind kind;
-    UniqueFile file = OpenChildFile(root, kManifestName, FILE_READ_DATA, kind);
-    std::string text;
-    if (kind != EntryKind::kPlainFile || !ReadWholeFile(file.get(), text)) return false;
-    CMd5 md5;
-    md5.Update(text.data(), text.size());
-    return IsRecordedManifest(folder, md5.HexDigest()) && ParseManifest(text, items);
+    return root.Open(folder) && ReadRecordedManifest(root, items);
 }
 
 // The size and MD5 of an open file's content.

@@ -66,11 +66,14 @@ TEST(StepList, TheLogNamesTheFailedCallItsErrorAndPathAndFailedRollbacks) {
     const std::wstring missing = dir / L"no such folder\\file.txt";
     CStepLog log;
     CStepList list(log);
-    list.Add("write", [&] {
-        UniqueFile file(::CreateFileW(missing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-        return file ? true : NoteFailedCall("CreateFileW", missing);
-    }, [] { return NoteRefusal("the undo was refused", L"C:\\somewhere"); },
-             [&] { return std::vector<std::wstring>{missing}; });
+    list.Add(
+        "write",
+        [&] {
+            UniqueFile file(::CreateFileW(missing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            return file ? true : NoteFailedCall("CreateFileW", missing);
+        },
+        [] { return NoteRefusal("the undo was refused", L"C:\\somewhere"); },
+        [&] { return std::vector<std::wstring>{missing}; });
     EXPECT_FALSE(list.Run());
     const std::string& text = log.Text();
     EXPECT_NE(text.find("write  failed: CreateFileW failed with error 3 ("), std::string::npos) << text;
