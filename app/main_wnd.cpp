@@ -112,38 +112,32 @@ void CMainWnd::PrepareWindow() {
     ShowWindow(true);
 }
 
-LRESULT CMainWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-    LRESULT lRes = 0;
-    BOOL bHandled = TRUE;
+// The installation at work is never cut off (a task list, the taskbar): it
+// ends by itself, completed or rolled back. Otherwise the close goes on as
+// the base class has it (the system destroys the window).
+LRESULT CMainWnd::OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
+    if (InstallationAtWork()) {
+        bHandled = TRUE;
+        return 0;
+    }
+    return WindowImplBase::OnClose(uMsg, wParam, lParam, bHandled);
+}
+
+// Messages the base class has no hook of its own for.
+LRESULT CMainWnd::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
     switch (uMsg) {
-    case WM_CREATE: lRes = OnCreate(uMsg, wParam, lParam, bHandled); break;
-    case WM_DESTROY: lRes = OnDestroy(uMsg, wParam, lParam, bHandled); break;
-    case WM_SIZE: lRes = OnSize(uMsg, wParam, lParam, bHandled); break;
-    case WM_CLOSE:
-        // The installation at work is never cut off (a task list, the
-        // taskbar): it ends by itself, completed or rolled back.
-        if (InstallationAtWork()) return 0;
-        lRes = OnClose(uMsg, wParam, lParam, bHandled);
-        break;
-    case WM_GETMINMAXINFO: lRes = OnGetMinMaxInfo(uMsg, wParam, lParam, bHandled); break;
-    case WM_NCCALCSIZE: lRes = OnNcCalcSize(uMsg, wParam, lParam, bHandled); break;
-    case WM_NCHITTEST: lRes = OnNcHitTest(uMsg, wParam, lParam, bHandled); break;
-    case WM_NCPAINT: lRes = OnNcPaint(uMsg, wParam, lParam, bHandled); break;
-    case WM_NCACTIVATE: lRes = OnNcActivate(uMsg, wParam, lParam, bHandled); break;
     case WM_NCLBUTTONDBLCLK:
         // A double click on the caption strip neither maximises nor restores.
+        bHandled = TRUE;
         return 0;
-    case WM_SYSCOMMAND: lRes = OnSysCommand(uMsg, wParam, lParam, bHandled); break;
-    case WM_INSTALL_PROGRESS: lRes = OnInstallProgress(static_cast<int>(lParam)); break;
+    case WM_INSTALL_PROGRESS: bHandled = TRUE; return OnInstallProgress(static_cast<int>(lParam));
     case WM_INSTALL_QUIT:
+        // Ends the message loop; the message itself still takes the default way.
         ::PostQuitMessage(0);
         bHandled = FALSE;
-        break;
-    default: bHandled = FALSE; break;
+        return 0;
+    default: return WindowImplBase::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
     }
-    if (bHandled) return lRes;
-    if (m_PaintManager.MessageHandler(uMsg, wParam, lParam, lRes)) return lRes;
-    return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
 }
 
 bool CMainWnd::InstallationAtWork() const { return m_session.HandedOver() && !m_session.WorkOver(); }

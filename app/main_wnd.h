@@ -34,11 +34,14 @@ public:
     // store, sets the icon, centres the window and shows it.
     void PrepareWindow();
 
-    LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
     void InitWindow() override;
     void Notify(TNotifyUI& msg) override;
 
+    // Hooks of the base class's message dispatch.
+    LRESULT OnClose(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
     LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
+    // The installer's own messages and the caption's double click.
+    LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) override;
     LRESULT OnInstallProgress(int percent);
 
     // Check boxes and the two views of the first page.
