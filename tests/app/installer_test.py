@@ -251,12 +251,13 @@ class AppTest(t.InstallerFixture):
 
     def start(self, bundle=t.DIST, exe="Install.exe", progress=None, hold=False):
         """An installer run, closed when the case ends. `progress` and `hold`
-        steer the stand-in helper (see test_helper.cpp)."""
+        steer the stand-in helper (see test_helper.cpp); hold="thread" holds
+        its reports instead of its call."""
         env = {}
         if progress is not None:
             env["QVTEST_PROGRESS"] = progress
         if hold:
-            env["QVTEST_HOLD"] = "1"
+            env["QVTEST_HOLD"] = "thread" if hold == "thread" else "1"
         app = t.Installer(bundle, exe, env=env, shots=SHOTS)
         self.addCleanup(app.close)
         return app
@@ -651,6 +652,27 @@ class InstallTest(AppTest):
                             "progress label or bar still shown")
         app.click("btn_use")
         self.assertEqual(app.exit_code(), 0, "exit code after btn_use")
+
+    def test_close_message_waits_for_the_helpers_work(self):
+        # A plain WM_CLOSE (a task list's polite end) while the helper works,
+        # with the window's thread free: refused, and the window goes on
+        # taking messages. Once the work is over the same message ends the
+        # installer with 0.
+        app = self.start(self.app_bundle(), hold="thread")
+        app.click("btn_inst")
+        q.wait_for(lambda: temp_payload_folder() and os.path.isfile(
+            os.path.join(temp_payload_folder(), "setup_record.txt")), 30, 0.2, "the hand-over to the helper")
+        payload = temp_payload_folder()
+        self.wait_shot(app, "close-at-work", lambda p: background_of(p) == "ing1.png", "the progress page")
+        self.assertTrue(app.post_close(), "WM_CLOSE posted")
+        # Posted after the close, so shown only once the close has been handled.
+        self.assertTrue(app.post_progress(50), "progress posted")
+        self.wait_shot(app, "close-refused", lambda p: background_of(p) == "ing2.png", "progress after the close")
+        self.assertTrue(app.running(), "the installer ended while the helper worked")
+        open(os.path.join(payload, "release"), "w").close()
+        self.wait_shot(app, "close-work-over", finished, "the finished state")
+        self.assertTrue(app.post_close(), "WM_CLOSE posted after the work")
+        self.assertEqual(app.exit_code(), 0, "exit code after WM_CLOSE on the finished page")
 
     def test_try_it_starts_the_viewer_this_run_installed(self):
         # 立即体验 starts the viewer this run installed (its folder kept in memory,

@@ -6,7 +6,9 @@
 // from a thread of its own, as the real helper does.
 // With QVTEST_HOLD set, the call itself first waits (up to a minute) for a
 // file "release" in the payload folder, keeping the installer's thread busy
-// as a long installation would.
+// as a long installation would. With QVTEST_HOLD=thread the call returns at
+// once and the reporting thread waits for that file instead: the installation
+// is at work while the installer's window takes messages.
 #include <windows.h>
 
 #include <cstdio>
@@ -25,10 +27,12 @@ struct Report {
     QvIntCallback status;
     QvIntCallback progress;
     std::vector<int32_t> values;
+    std::wstring release;  // the file the reports wait for; empty: none
 };
 
 DWORD WINAPI ReportThread(void* parameter) {
     Report* report = static_cast<Report*>(parameter);
+    for (int i = 0; i < 600 && !report->release.empty() && !FileExists(report->release); ++i) ::Sleep(100);
     report->status.invoke(report->status.context, 0);
     for (int32_t value : report->values) {
         ::Sleep(50);
@@ -56,12 +60,15 @@ extern "C" __declspec(dllexport) void __cdecl SetupViewer(const wchar_t* payload
         ::CloseHandle(file);
     }
 
-    if (::GetEnvironmentVariableA("QVTEST_HOLD", nullptr, 0) > 0) {
-        const std::wstring release = std::wstring(payloadFolder) + L"\\release";
+    char hold[16] = {};
+    const DWORD holdLength = ::GetEnvironmentVariableA("QVTEST_HOLD", hold, sizeof hold);
+    const bool holdThread = holdLength > 0 && std::strcmp(hold, "thread") == 0;
+    const std::wstring release = std::wstring(payloadFolder) + L"\\release";
+    if (holdLength > 0 && !holdThread) {
         for (int i = 0; i < 600 && !FileExists(release); ++i) ::Sleep(100);
     }
 
-    auto* report = new Report{status, progress, {}};
+    auto* report = new Report{status, progress, {}, holdThread ? release : std::wstring()};
     char steps[256] = "30,50,100";
     char given[256] = {};
     DWORD length = ::GetEnvironmentVariableA("QVTEST_PROGRESS", given, sizeof given);
