@@ -654,21 +654,60 @@ bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam,
     return false;
 }
 
+// Routes one message of the window: the message filters first, then the
+// manager's own posted messages, then each family of system messages to its
+// handler. Every handler returns true when it consumed the message (lRes
+// holds the result) and false when default handling should follow.
 bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
-    Impl& d = *m_impl;
-    if (!d.hwnd) return false;
-    {
-        std::vector<IMessageFilterUI*> filters = d.filters;
-        for (IMessageFilterUI* f : filters) {
-            bool handled = false;
-            LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
-            if (handled) {
-                lRes = r;
-                return true;
-            }
+    if (!m_impl->hwnd) return false;
+    if (FilterMessage(uMsg, wParam, lParam, lRes)) return true;
+    // Registered messages: their numbers are known only at run time.
+    if (uMsg == ShadowMessage() || uMsg == ActivateMessage()) return OnOwnMessage(uMsg, lParam, lRes);
+    switch (uMsg) {
+    case WM_ERASEBKGND:
+    case WM_PAINT:
+    case WM_PRINTCLIENT: return OnPaintMessage(uMsg, wParam, lRes);
+    case WM_SIZE:
+    case WM_WINDOWPOSCHANGED:
+    case WM_SHOWWINDOW:
+    case WM_DPICHANGED: return OnPlacementMessage(uMsg, wParam, lParam, lRes);
+    case WM_KEYDOWN:
+    case WM_KEYUP:
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS: return OnKeyboardMessage(uMsg, wParam, lParam, lRes);
+    case WM_MOUSEMOVE:
+    case WM_MOUSELEAVE:
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+    case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
+    case WM_SETCURSOR: return OnMouseMessage(uMsg, wParam, lParam, lRes);
+    case WM_DESTROY:
+    case WM_GETOBJECT: return OnLifetimeMessage(uMsg, wParam, lParam, lRes);
+    // WM_COMMAND, WM_NOTIFY and the rest take the default way.
+    default: return false;
+    }
+}
+
+// The filters added with AddMessageFilter, in order; the first that handles
+// the message ends its way.
+bool CPaintManagerUI::FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    std::vector<IMessageFilterUI*> filters = m_impl->filters;
+    for (IMessageFilterUI* f : filters) {
+        bool handled = false;
+        LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
+        if (handled) {
+            lRes = r;
+            return true;
         }
     }
-    POINT pt = {short(LOWORD(lParam)), short(HIWORD(lParam))};
+    return false;
+}
+
+// What the manager posts to its own window: the shadow's first showing and
+// a control pressed for assistive technology.
+bool CPaintManagerUI::OnOwnMessage(UINT uMsg, LPARAM lParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
     if (uMsg == ShadowMessage()) {
         if (d.showShadow) d.shadow.Follow(d.hwnd, this, ScaleRect(d.shadowCorner));
         lRes = 0;
@@ -680,6 +719,12 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         lRes = 0;
         return true;
     }
+    return false;
+}
+
+// Painting: the background is part of the double-buffered picture.
+bool CPaintManagerUI::OnPaintMessage(UINT uMsg, WPARAM wParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
     switch (uMsg) {
     case WM_ERASEBKGND: lRes = 1; return true;
     case WM_PAINT: {
@@ -703,6 +748,14 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         RenderTo(reinterpret_cast<HDC>(wParam));
         lRes = 0;
         return true;
+    default: return false;
+    }
+}
+
+// Size, position, visibility and display scale of the window.
+bool CPaintManagerUI::OnPlacementMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
+    switch (uMsg) {
     case WM_SIZE:
         if (d.root && wParam != SIZE_MINIMIZED) {
             d.updateNeeded = true;
@@ -719,22 +772,6 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             }
         }
         return false;
-    case WM_DESTROY:
-        d.shadow.Destroy();
-        d.ReleaseAccessible();
-        return false;
-    case WM_GETOBJECT: {
-        if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
-        if (!d.accessible) d.accessible = uilib::CreateWindowAccessible(this);
-        LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
-        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.ole.ok() && SUCCEEDED(d.ole.start(CComScope::kOle))) {
-            // A program that never started COM: the window does, for as long as it lives.
-            r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
-        }
-        if (r < 0) return false;
-        lRes = r;
-        return true;
-    }
     case WM_DPICHANGED: {
         SetDpi(LOWORD(wParam));
         // Placed where the system suggests, at the size the layout asks for.
@@ -747,6 +784,14 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         lRes = 0;
         return true;
     }
+    default: return false;
+    }
+}
+
+// The keyboard interface and the window's system focus.
+bool CPaintManagerUI::OnKeyboardMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
+    switch (uMsg) {
     case WM_KEYDOWN:
     case WM_KEYUP:
         // Keys the message loop did not hand to TranslateMessage.
@@ -779,6 +824,16 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         }
         return false;
     }
+    default: return false;
+    }
+}
+
+// The mouse: hover, press, release and capture as control events, and the
+// cursor of the control under the pointer.
+bool CPaintManagerUI::OnMouseMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
+    POINT pt = {short(LOWORD(lParam)), short(HIWORD(lParam))};
+    switch (uMsg) {
     case WM_MOUSEMOVE: {
         if (!d.mouseTracking) {
             TRACKMOUSEEVENT tme = {sizeof tme, TME_LEAVE, d.hwnd, 0};
@@ -854,8 +909,30 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         lRes = TRUE;
         return true;
     }
-    case WM_COMMAND:
-    case WM_NOTIFY: return false;
+    default: return false;
+    }
+}
+
+// The window's end, and its accessible object for assistive technology.
+bool CPaintManagerUI::OnLifetimeMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    Impl& d = *m_impl;
+    switch (uMsg) {
+    case WM_DESTROY:
+        d.shadow.Destroy();
+        d.ReleaseAccessible();
+        return false;
+    case WM_GETOBJECT: {
+        if (LONG(lParam) != LONG(OBJID_CLIENT) || !d.root) return false;
+        if (!d.accessible) d.accessible = uilib::CreateWindowAccessible(this);
+        LRESULT r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
+        if (r == LRESULT(CO_E_NOTINITIALIZED) && !d.ole.ok() && SUCCEEDED(d.ole.start(CComScope::kOle))) {
+            // A program that never started COM: the window does, for as long as it lives.
+            r = uilib::AccLresultFromObject(IID_IAccessible, wParam, d.accessible.get());
+        }
+        if (r < 0) return false;
+        lRes = r;
+        return true;
+    }
     default: return false;
     }
 }

@@ -157,6 +157,16 @@ public:
     bool PostActivate(CControlUI* control);
 
 private:
+    // MessageHandler's families of messages; each returns true when it
+    // consumed the message (lRes holds the result).
+    bool FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnOwnMessage(UINT uMsg, LPARAM lParam, LRESULT& lRes);
+    bool OnPaintMessage(UINT uMsg, WPARAM wParam, LRESULT& lRes);
+    bool OnPlacementMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnKeyboardMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnMouseMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+    bool OnLifetimeMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
+
     struct Impl;
     Impl* m_impl;
 };
