@@ -380,6 +380,35 @@ TEST_F(SkinWindowTest, ShadowBitmapIsCutFromThePicture) {
 // A move to a monitor of another scale: the window, its controls, fonts,
 // caption strip and shadow follow, pictures come from the 1.5x drawings, and
 // back at 96 DPI every pixel is what it was.
+// Messages the window answers without input: the background is left to the
+// double-buffered paint, the cursor follows the control under the pointer,
+// and the shadow ends with the window.
+TEST_F(SkinWindowTest, EraseCursorAndDestroyReachTheManager) {
+    UniqueMemDc dc(CreateCompatibleDC(nullptr));
+    EXPECT_NE(SendMessageW(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc.get()), 0), 0);
+
+    Render(window);
+    auto cursorOver = [this](POINT client) {
+        ClientToScreen(window, &client);
+        SetCursorPos(client.x, client.y);
+        SetCursor(nullptr);
+        LRESULT answered = SendMessageW(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(static_cast<HWND>(window)),
+                                        MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        return answered ? GetCursor() : nullptr;
+    };
+    RECT button = window.Find(L"btn_inst")->GetPos();
+    EXPECT_EQ(cursorOver(POINT{(button.left + button.right) / 2, (button.top + button.bottom) / 2}),
+              LoadCursorW(nullptr, IDC_HAND));
+    EXPECT_EQ(cursorOver(POINT{300, 40}), LoadCursorW(nullptr, IDC_ARROW));  // the page
+
+    window.ShowWindow(true);
+    Pump();
+    HWND shadow = window.Manager().GetShadowWindow();
+    ASSERT_NE(shadow, nullptr);
+    DestroyWindow(window);
+    EXPECT_FALSE(IsWindow(shadow));
+}
+
 TEST_F(SkinWindowTest, DpiChangeRelayoutsAndComesBackPixelForPixel) {
     window.ShowWindow(true);
     Pump();
