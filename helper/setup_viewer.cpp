@@ -165,6 +165,7 @@ int32_t Install(const Job& job, CStepLog& log) {
     const std::wstring viewer = job.installFolder + L"\\" + kViewerExe;
     CDesktopShortcut shortcut;
     int32_t failure = QV_SETUP_COPY_FAILED;
+    std::wstring removedStage;  // what the last step removes, for the log
     auto undo = [&transaction](const char* step) {
         return [&transaction, step] { return transaction.UndoStep(step); };
     };
@@ -230,11 +231,12 @@ int32_t Install(const Job& job, CStepLog& log) {
         "finish",
         [&] {
             job.Progress(98);
+            removedStage = transaction.StagingFolder();
             transaction.Finish();
             job.Progress(99);
             return true;
         },
-        nullptr, [&] { return std::vector<std::wstring>{transaction.StagingFolder()}; });
+        nullptr, [&] { return std::vector<std::wstring>{removedStage}; });
     if (!steps.Run()) return failure;
     // A shortcut that cannot be made is no reason to undo the installation.
     if (!steps.Warnings().empty()) job.Status(QV_SETUP_SHORTCUT_FAILED);

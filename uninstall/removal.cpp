@@ -57,14 +57,17 @@ Outcome DeleteOwnFile(const std::wstring& path, DWORD graceMs = 0) {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
     const DWORD start = ::GetTickCount();
+    DWORD error = ERROR_SUCCESS;
     for (;;) {
         if (::DeleteFileW(path.c_str()) && IsGone(path)) return Outcome::kRemoved;
-        const DWORD error = ::GetLastError();
+        error = ::GetLastError();
         if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || ::GetTickCount() - start >= graceMs)
             break;
         ::Sleep(50);
     }
     if (DeleteFileForced(path, true) && IsGone(path)) return Outcome::kAtRestart;
+    // Neither now nor at restart: the deletion's own error says why.
+    NoteFailedCall("DeleteFileW", path, error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED);
     return Outcome::kFailed;
 }
 
@@ -236,7 +239,9 @@ int ExitCodeFor(const RemovalReport& report) {
 
 Outcome RemoveInstalledFile(const std::wstring& path, const PayloadItem& item, DWORD graceMs) {
     if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return FileExists(path) ? Outcome::kFailed : Outcome::kAbsent;
+        if (!FileExists(path)) return Outcome::kAbsent;
+        NoteFailedCall("GetFileAttributesW", path);
+        return Outcome::kFailed;
     }
     if (item.isFolder || item.md5.empty()) return Outcome::kKept;
     // The file is opened once, relative to its folder held open (every

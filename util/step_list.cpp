@@ -32,7 +32,8 @@ void CStepLog::Failure(const std::string& step, const std::string& what, const C
 
 void CStepLog::Paths(const std::vector<std::wstring>& paths) {
     try {
-        for (const std::wstring& path : paths) m_text += "        " + WideToUtf8(path) + "\r\n";
+        for (const std::wstring& path : paths)
+            if (!path.empty()) m_text += "        " + WideToUtf8(path) + "\r\n";
     } catch (...) {
     }
 }
