@@ -641,8 +641,11 @@ bool CPaintManagerUI::RemovePreMessageFilter(IMessageFilterUI* f) { return Remov
 bool CPaintManagerUI::AddMessageFilter(IMessageFilterUI* f) { return AddUnique(m_impl->filters, f); }
 bool CPaintManagerUI::RemoveMessageFilter(IMessageFilterUI* f) { return RemoveItem(m_impl->filters, f); }
 
-bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
-    std::vector<IMessageFilterUI*> filters = m_impl->preFilters;
+namespace {
+
+// Offers a message to each filter in order (a copy of the list: a filter may
+// remove itself); the first that handles it ends its way.
+bool RunFilters(std::vector<IMessageFilterUI*> filters, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
     for (IMessageFilterUI* f : filters) {
         bool handled = false;
         LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
@@ -654,13 +657,19 @@ bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam,
     return false;
 }
 
+}  // namespace
+
+bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
+    return RunFilters(m_impl->preFilters, uMsg, wParam, lParam, lRes);
+}
+
 // Routes one message of the window: the message filters first, then the
 // manager's own posted messages, then each family of system messages to its
 // handler. Every handler returns true when it consumed the message (lRes
 // holds the result) and false when default handling should follow.
 bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
     if (!m_impl->hwnd) return false;
-    if (FilterMessage(uMsg, wParam, lParam, lRes)) return true;
+    if (RunFilters(m_impl->filters, uMsg, wParam, lParam, lRes)) return true;
     // Registered messages: their numbers are known only at run time.
     if (uMsg == ShadowMessage() || uMsg == ActivateMessage()) return OnOwnMessage(uMsg, lParam, lRes);
     switch (uMsg) {
@@ -687,21 +696,6 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     // WM_COMMAND, WM_NOTIFY and the rest take the default way.
     default: return false;
     }
-}
-
-// The filters added with AddMessageFilter, in order; the first that handles
-// the message ends its way.
-bool CPaintManagerUI::FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
-    std::vector<IMessageFilterUI*> filters = m_impl->filters;
-    for (IMessageFilterUI* f : filters) {
-        bool handled = false;
-        LRESULT r = f->MessageHandler(uMsg, wParam, lParam, handled);
-        if (handled) {
-            lRes = r;
-            return true;
-        }
-    }
-    return false;
 }
 
 // What the manager posts to its own window: the shadow's first showing and

@@ -159,7 +159,6 @@ public:
 private:
     // MessageHandler's families of messages; each returns true when it
     // consumed the message (lRes holds the result).
-    bool FilterMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
     bool OnOwnMessage(UINT uMsg, LPARAM lParam, LRESULT& lRes);
     bool OnPaintMessage(UINT uMsg, WPARAM wParam, LRESULT& lRes);
     bool OnPlacementMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
