@@ -97,16 +97,7 @@ bool CDesktopShortcut::Restore() {
 // hexadecimal.
 std::vector<std::string> CDesktopShortcut::UndoLines() const {
     std::vector<std::string> lines{WideToUtf8(m_folder), m_existed ? "present" : "absent"};
-    if (m_existed) {
-        static const char digits[] = "0123456789abcdef";
-        std::string hex;
-        hex.reserve(m_bytes.size() * 2);
-        for (unsigned char b : m_bytes) {
-            hex += digits[b >> 4];
-            hex += digits[b & 15];
-        }
-        lines.push_back(hex);
-    }
+    if (m_existed) lines.push_back(ToHex(m_bytes));
     return lines;
 }
 
@@ -114,14 +105,7 @@ bool CDesktopShortcut::RestoreFrom(const std::vector<std::string>& lines) {
     if (lines.size() < 2 || (lines[1] == "present") != (lines.size() == 3)) return false;
     CDesktopShortcut shortcut(Utf8ToWide(lines[0]));
     if (lines.size() == 3) {
-        const std::string& hex = lines[2];
-        if (hex.size() % 2 || hex.size() / 2 > kShortcutLimit ||
-            hex.find_first_not_of("0123456789abcdef") != std::string::npos)
-            return false;
-        for (size_t i = 0; i < hex.size(); i += 2) {
-            auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'a' + 10; };
-            shortcut.m_bytes += static_cast<char>(nibble(hex[i]) * 16 + nibble(hex[i + 1]));
-        }
+        if (lines[2].size() / 2 > kShortcutLimit || !FromHex(lines[2], shortcut.m_bytes)) return false;
         shortcut.m_existed = true;
     }
     if (shortcut.m_folder.empty() || !shortcut.m_desktop.Open(shortcut.m_folder)) return false;

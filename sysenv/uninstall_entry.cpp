@@ -51,33 +51,6 @@ std::wstring EntryValue(const wchar_t* value) {
     return std::wstring();
 }
 
-std::string Hex(const std::vector<BYTE>& data) {
-    static const char digits[] = "0123456789abcdef";
-    std::string text;
-    for (BYTE b : data) {
-        text += digits[b >> 4];
-        text += digits[b & 15];
-    }
-    return text;
-}
-
-int Nibble(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-bool FromHex(const std::string& text, std::vector<BYTE>& data) {
-    if (text.size() % 2) return false;
-    data.clear();
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const int high = Nibble(text[i]), low = Nibble(text[i + 1]);
-        if (high < 0 || low < 0) return false;
-        data.push_back(static_cast<BYTE>(high * 16 + low));
-    }
-    return true;
-}
-
 bool FromDecimal(const std::string& text, DWORD& value) {
     if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     const unsigned long long number = std::stoull(text);
@@ -195,8 +168,8 @@ std::vector<std::string> CUninstallEntrySnapshot::ToLines() const {
     std::vector<std::string> lines{m_existed ? "present" : "absent"};
     for (const Value& value : m_values) {
         const std::string name = WideToUtf8(value.name);
-        lines.push_back(std::to_string(value.type) + " " + Hex(std::vector<BYTE>(name.begin(), name.end())) + " " +
-                        Hex(value.data));
+        lines.push_back(std::to_string(value.type) + " " + ToHex(name) + " " +
+                        ToHex(std::string(value.data.begin(), value.data.end())));
     }
     return lines;
 }
@@ -208,13 +181,13 @@ bool CUninstallEntrySnapshot::FromLines(const std::vector<std::string>& lines) {
     for (size_t i = 1; i < lines.size(); ++i) {
         const size_t first = lines[i].find(' '), second = lines[i].find(' ', first + 1);
         DWORD type = 0;
-        std::vector<BYTE> name, data;
+        std::string name, data;
         if (first == std::string::npos || second == std::string::npos ||
             !FromDecimal(lines[i].substr(0, first), type) ||
             !FromHex(lines[i].substr(first + 1, second - first - 1), name) ||
             !FromHex(lines[i].substr(second + 1), data))
             return false;
-        m_values.push_back(Value{Utf8ToWide(std::string(name.begin(), name.end())), type, data});
+        m_values.push_back(Value{Utf8ToWide(name), type, std::vector<BYTE>(data.begin(), data.end())});
     }
     return m_existed || m_values.empty();
 }

@@ -23,3 +23,8 @@ void ReplaceAll(std::wstring& text, const std::wstring& search, const std::wstri
 // The same name, letter case aside (ordinal: as the file system compares).
 bool SameName(const std::wstring& a, const std::wstring& b);
 void Split(const std::wstring& text, const std::wstring& delimiter, std::vector<std::wstring>& pieces, bool skipEmpty);
+
+// Bytes as lowercase hexadecimal, two digits each, and back; FromHex is
+// false for text of odd length or with another character.
+std::string ToHex(const std::string& bytes);
+bool FromHex(const std::string& text, std::string& bytes);
