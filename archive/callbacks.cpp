@@ -6,6 +6,8 @@
 #include <new>
 
 #include "archive/streams.h"
+#include "util/crc32.h"
+#include "util/md5.h"
 #include "util/owned.h"
 #include "util/variant.h"
 
@@ -95,6 +97,30 @@ HRESULT OperationResultAsHresult(Int32 result) {
     }
 }
 
+// Reads a closed file from its start: its size and CRC-32, and its MD5 when
+// asked for. False when it cannot be opened or read.
+bool ReadClosedFile(const std::wstring& path, UInt64& size, std::uint32_t& crc, std::string* md5) {
+    // Shared with everybody: another item of the same name may be written meanwhile.
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return false;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[1 << 18]);
+    if (!buffer) return false;
+    CMd5 digest;
+    size = 0;
+    crc = 0;
+    for (;;) {
+        DWORD got = 0;
+        if (!::ReadFile(file.get(), buffer.get(), 1 << 18, &got, nullptr)) return false;
+        if (got == 0) break;
+        size += got;
+        crc = Crc32Update(crc, buffer.get(), got);
+        if (md5) digest.Update(buffer.get(), got);
+    }
+    if (md5) *md5 = digest.HexDigest();
+    return true;
+}
+
 }  // namespace
 
 std::wstring JoinItemTarget(const std::wstring& folder, const std::wstring& itemPath) {
@@ -129,10 +155,99 @@ HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetTotal(const UInt64*, const UIn
 HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::SetCompleted(const UInt64*, const UInt64*) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveOpenCallback::CryptoGetTextPassword(BSTR*) { return E_ABORT; }
 
+// --- ClosedFileDigests -------------------------------------------------------
+
+ClosedFileDigests::~ClosedFileDigests() {
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_stop = true;
+        m_closing = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+}
+
+void ClosedFileDigests::Add(size_t index, const std::wstring& path) {
+    if (!m_thread.joinable() && !m_closing) {
+        try {
+            m_thread = std::thread(&ClosedFileDigests::Run, this);
+        } catch (...) {
+            m_closing = true;  // no thread: each file is read by the caller
+        }
+    }
+    if (!m_thread.joinable()) return Digest(Job{index, path});
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_jobs.push_back(Job{index, path});
+    }
+    m_wake.notify_one();
+}
+
+void ClosedFileDigests::Run() {
+    for (;;) {
+        Job job;
+        {
+            std::unique_lock<std::mutex> hold(m_lock);
+            m_wake.wait(hold, [this] { return m_stop || m_closing || !m_jobs.empty(); });
+            if (m_stop || m_jobs.empty()) return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        Digest(job);
+    }
+}
+
+void ClosedFileDigests::Digest(const Job& job) {
+    UInt64 size = 0;
+    std::uint32_t crc = 0;
+    std::string md5;
+    const bool read = ReadClosedFile(job.path, size, crc, &md5);
+    std::lock_guard<std::mutex> hold(m_lock);
+    if (read)
+        m_digests.emplace_back(job.index, std::move(md5));
+    else
+        m_failed = true;
+}
+
+bool ClosedFileDigests::Finish(std::vector<ExtractedItem>& items) {
+    {
+        std::lock_guard<std::mutex> hold(m_lock);
+        m_closing = true;
+    }
+    m_wake.notify_all();
+    if (m_thread.joinable()) m_thread.join();
+    for (auto& digest : m_digests)
+        if (digest.first < items.size()) items[digest.first].md5 = std::move(digest.second);
+    m_digests.clear();
+    return !m_failed;
+}
+
 // --- ArchiveExtractCallback --------------------------------------------------
 
-ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination)
-    : m_archive(archive), m_destination(destination) {}
+ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests)
+    : m_archive(archive), m_destination(destination) {
+    if (takeDigests) m_digests.reset(new ClosedFileDigests);
+}
+
+HRESULT ArchiveExtractCallback::FinishDigests() {
+    if (!m_digests) return S_OK;
+    try {
+        return m_digests->Finish(m_items) ? S_OK : E_FAIL;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+// The bytes written to the item's file are as many as the archive states and
+// have its CRC-32. Where they were not written in order, the closed file is
+// read instead.
+bool ArchiveExtractCallback::WrittenAsStated() const {
+    if (!m_written) return false;
+    UInt64 size = m_written->size;
+    std::uint32_t crc = m_written->crc;
+    if (!m_written->inOrder && !ReadClosedFile(m_itemTarget, size, crc, nullptr)) return false;
+    return size == m_item.size && (!m_item.hasCrc || crc == m_item.crc);
+}
 
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetTotal(UInt64) { return S_OK; }
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetCompleted(const UInt64*) { return S_OK; }
@@ -227,6 +342,7 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
         if (!outStream) return E_POINTER;
         *outStream = nullptr;
         m_itemTarget.clear();
+        m_written.reset();
 
         HRESULT hr = ReadItemProperties(index);
         if (hr != S_OK) return hr;
@@ -265,7 +381,8 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
             return error;
         }
         // The handler takes over the one reference of the new stream.
-        *outStream = MakeCom<OutStreamWrapper>(file.get()).detach();
+        m_written = std::make_shared<WrittenBytes>();
+        *outStream = MakeCom<OutStreamWrapper>(file.get(), m_written).detach();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -275,19 +392,34 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::GetStream(UInt32 index, ISeque
 HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 operationResult) {
     if (operationResult != kOpOk && m_firstFailure == S_OK) m_firstFailure = OperationResultAsHresult(operationResult);
     if (m_itemTarget.empty()) return S_OK;
+    bool digest = false;
     if (operationResult == kOpOk && !m_isFolder) {
-        try {
-            m_items.push_back(m_item);
-        } catch (const std::bad_alloc&) {
-            if (m_firstFailure == S_OK) m_firstFailure = E_OUTOFMEMORY;
+        if (!WrittenAsStated()) {
+            if (m_firstFailure == S_OK) m_firstFailure = HRESULT_FROM_WIN32(ERROR_CRC);
+        } else {
+            try {
+                m_items.push_back(m_item);
+                digest = static_cast<bool>(m_digests);
+            } catch (const std::bad_alloc&) {
+                if (m_firstFailure == S_OK) m_firstFailure = E_OUTOFMEMORY;
+            }
         }
     }
+    m_written.reset();
     if (m_hasModificationTime) {
         UniqueFile file(::CreateFileW(m_itemTarget.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) ::SetFileTime(file.get(), nullptr, nullptr, &m_modificationTime);
     }
     if (m_hasAttributes) ::SetFileAttributesW(m_itemTarget.c_str(), m_attributes);
+    // Read for its digest only now: the time and attributes are applied.
+    if (digest) {
+        try {
+            m_digests->Add(m_items.size() - 1, m_itemTarget);
+        } catch (const std::bad_alloc&) {
+            if (m_firstFailure == S_OK) m_firstFailure = E_OUTOFMEMORY;
+        }
+    }
     return S_OK;
 }
 

@@ -2,11 +2,17 @@
 // The callbacks the archive handler calls while it opens an archive and while
 // it extracts it: the extract callback decides where each item goes, creates
 // its folders and file, and restores its modification time and attributes.
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "archive/interfaces.h"
+#include "archive/streams.h"
 #include "util/com_object.h"
 #include "util/com_ptr.h"
 
@@ -14,13 +20,16 @@ namespace SevenZip {
 
 // One item that an extraction wrote: its path below the destination as the
 // archive names it, whether it is a folder, and for a file its size and the
-// archive's checksum of its content (CRC-32), when the archive has one.
+// archive's checksum of its content (CRC-32), when the archive has one, which
+// the bytes written matched; and, when the extraction took digests, the MD5
+// of the file as it was closed (32 lower-case hexadecimal characters).
 struct ExtractedItem {
     std::wstring path;
     bool isFolder = false;
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;
+    std::string md5;
 };
 
 namespace intl {
@@ -34,19 +43,58 @@ public:
     HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 };
 
+// Takes the MD5 of each file handed to it once the file is closed, on a
+// thread of its own, while the extraction goes on with the next items.
+class ClosedFileDigests {
+public:
+    ClosedFileDigests() = default;
+    // Stops at the next file and waits for the thread.
+    ~ClosedFileDigests();
+    ClosedFileDigests(const ClosedFileDigests&) = delete;
+    ClosedFileDigests& operator=(const ClosedFileDigests&) = delete;
+
+    // Queues the closed file `path` for the item at `index`; where no thread
+    // can be started, the file is read here and now.
+    void Add(size_t index, const std::wstring& path);
+    // Waits until every queued file is read and gives each item its digest;
+    // false when a file could not be read.
+    bool Finish(std::vector<ExtractedItem>& items);
+
+private:
+    struct Job {
+        size_t index;
+        std::wstring path;
+    };
+    void Run();
+    void Digest(const Job& job);
+
+    std::mutex m_lock;
+    std::condition_variable m_wake;
+    std::deque<Job> m_jobs;
+    bool m_closing = false;
+    bool m_stop = false;
+    bool m_failed = false;
+    std::vector<std::pair<size_t, std::string>> m_digests;
+    std::thread m_thread;
+};
+
 // Holds a reference to the handler for as long as it lives.
 class ArchiveExtractCallback final
     : public CComObject<ComInterface<IArchiveExtractCallback, &IID_IArchiveExtractCallback>,
                         ComInterface<ICryptoGetTextPassword, &IID_ICryptoGetTextPassword>> {
 public:
-    ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination);
+    // With `takeDigests`, each file's MD5 is taken once it is closed, while
+    // the next items are extracted (FinishDigests waits for them).
+    ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests = false);
 
     HRESULT STDMETHODCALLTYPE SetTotal(UInt64 total) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* completeValue) override;
     HRESULT STDMETHODCALLTYPE GetStream(UInt32 index, ISequentialOutStream** outStream, Int32 askExtractMode) override;
     HRESULT STDMETHODCALLTYPE PrepareOperation(Int32 askExtractMode) override;
     // Applies the item's time and attributes whatever the result; a failed
-    // item is remembered (FirstFailure) and does not stop the extraction.
+    // item is remembered (FirstFailure) and does not stop the extraction. A
+    // file counts as intact only when the bytes written to it are as many as
+    // the archive states and have its CRC-32.
     HRESULT STDMETHODCALLTYPE SetOperationResult(Int32 operationResult) override;
     HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 
@@ -55,9 +103,13 @@ public:
     // Every item written so far, in the archive's order: folders when they
     // were created, files once their content was complete and intact.
     const std::vector<ExtractedItem>& Items() const { return m_items; }
+    // Waits for the digests of every file written (when taken) and adds them
+    // to the items; S_OK, or the failure to read a file.
+    HRESULT FinishDigests();
 
 private:
     HRESULT ReadItemProperties(UInt32 index);
+    bool WrittenAsStated() const;
 
     CComPtr<IInArchive> m_archive;
     std::wstring m_destination;
@@ -69,8 +121,10 @@ private:
     bool m_hasModificationTime = false;
     FILETIME m_modificationTime = {};
     ExtractedItem m_item;
+    std::shared_ptr<WrittenBytes> m_written;
     std::vector<ExtractedItem> m_items;
     HRESULT m_firstFailure = S_OK;
+    std::unique_ptr<ClosedFileDigests> m_digests;
 };
 
 // Destination folder joined with an item path: the item path alone for an

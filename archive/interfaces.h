@@ -32,6 +32,7 @@ inline constexpr GUID IID_ICryptoGetTextPassword = ArchiveInterfaceId(0x05, 0x10
 inline constexpr GUID IID_IArchiveOpenCallback = ArchiveInterfaceId(0x06, 0x10);
 inline constexpr GUID IID_IArchiveExtractCallback = ArchiveInterfaceId(0x06, 0x20);
 inline constexpr GUID IID_IInArchive = ArchiveInterfaceId(0x06, 0x60);
+inline constexpr GUID IID_ISetProperties = ArchiveInterfaceId(0x06, 0x03);
 
 // Item property ids read during extraction.
 enum ItemPropertyId : PROPID {
@@ -116,6 +117,13 @@ struct IInArchive : IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetNumberOfArchiveProperties(UInt32* numProps) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetArchivePropertyInfo(UInt32 index, BSTR* name, PROPID* propID,
                                                              VARTYPE* varType) = 0;
+};
+
+// Named settings of a handler, such as "mt" (the number of decoder threads);
+// set before the archive is opened.
+struct ISetProperties : IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE SetProperties(const wchar_t* const* names, const PROPVARIANT* values,
+                                                    UInt32 count) = 0;
 };
 
 // Signature of the library's CreateObject export.

@@ -53,7 +53,30 @@ namespace {
     throw SevenZipException(FormatText(L"%ls: HRESULT = 0x%08lX", what, static_cast<unsigned long>(hr)));
 }
 
+// Asks the handler to decode on `threads` threads. A handler without the
+// setting decodes as it would anyway, so a refusal is no failure.
+void AskForThreads(IInArchive* archive, UInt32 threads) {
+    CComPtr<ISetProperties> properties;
+    if (FAILED(archive->QueryInterface(IID_ISetProperties, properties.outVoid())) || !properties) return;
+    const wchar_t* names[] = {L"mt"};
+    PROPVARIANT values[1];
+    ::PropVariantInit(&values[0]);
+    values[0].vt = VT_UI4;
+    values[0].ulVal = threads;
+    properties->SetProperties(names, values, 1);
+}
+
 }  // namespace
+
+UInt32 ProcessorCount() {
+    DWORD count = ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    if (count == 0) {
+        SYSTEM_INFO info = {};
+        ::GetSystemInfo(&info);
+        count = info.dwNumberOfProcessors;
+    }
+    return count == 0 ? 1 : count;
+}
 
 // --- SevenZipModule ----------------------------------------------------------
 
@@ -102,6 +125,7 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     hr = create(&classId, &IID_IInArchive, archive.outVoid());
     if (FAILED(hr)) RaiseHresult(L"CreateObject", hr);
     if (!archive) RaiseHresult(L"CreateObject", E_NOINTERFACE);
+    if (m_decoderThreads != 0) AskForThreads(archive.get(), m_decoderThreads);
 
     CComPtr<intl::InStreamWrapper> input = MakeCom<intl::InStreamWrapper>(file.get());
     CComPtr<intl::ArchiveOpenCallback> openCallback = MakeCom<intl::ArchiveOpenCallback>();
@@ -110,13 +134,15 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     if (hr != S_OK) RaiseHresult(L"Open archive", hr);
 
     CComPtr<intl::ArchiveExtractCallback> extractCallback =
-        MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination);
+        MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination, m_takeDigests);
 
     hr = archive->Extract(nullptr, 0xFFFFFFFFu, 0, extractCallback.get());
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
     // A damaged item does not stop the handler, but the archive was not extracted intact.
     hr = extractCallback->FirstFailure();
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);
+    hr = extractCallback->FinishDigests();
+    if (hr != S_OK) RaiseHresult(L"Digest extracted files", hr);
     m_items = extractCallback->Items();
 }
 

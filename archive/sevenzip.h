@@ -75,6 +75,14 @@ public:
     // What the last ExtractTo wrote, in the archive's order.
     const std::vector<ExtractedItem>& ExtractedItems() const { return m_items; }
 
+    // The number of threads the handler is asked to decode with (0, the
+    // start value: the handler's own choice). An archive of independent
+    // blocks is decoded on that many threads at once.
+    void SetDecoderThreads(UInt32 count) { m_decoderThreads = count; }
+    // Whether ExtractTo takes each file's MD5 once it is closed, on a thread
+    // of its own while the next items are extracted (ExtractedItem::md5).
+    void SetTakeDigests(bool take) { m_takeDigests = take; }
+
     ArchiveFormat Format() const { return m_format; }
 
 private:
@@ -82,6 +90,11 @@ private:
     const SevenZipModule& m_module;
     std::wstring m_archivePath;
     ArchiveFormat m_format = ArchiveFormat::SevenZip;
+    UInt32 m_decoderThreads = 0;
+    bool m_takeDigests = false;
 };
+
+// The number of logical processors of the machine (at least 1).
+UInt32 ProcessorCount();
 
 }  // namespace SevenZip

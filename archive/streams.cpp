@@ -1,5 +1,7 @@
 #include "archive/streams.h"
 
+#include "util/crc32.h"
+
 namespace SevenZip {
 namespace intl {
 
@@ -42,22 +44,35 @@ HRESULT STDMETHODCALLTYPE InStreamWrapper::GetSize(UInt64* size) {
 
 // --- OutStreamWrapper --------------------------------------------------------
 
-OutStreamWrapper::OutStreamWrapper(IStream* base) : m_base(base) {}
+OutStreamWrapper::OutStreamWrapper(IStream* base, std::shared_ptr<WrittenBytes> written)
+    : m_base(base), m_written(std::move(written)) {}
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Write(const void* data, UInt32 size, UInt32* processedSize) {
     ULONG written = 0;
     HRESULT hr = m_base->Write(data, size, &written);
     if (processedSize) *processedSize = written;
+    if (m_written) {
+        if (m_position != m_written->size) m_written->inOrder = false;
+        m_written->crc = Crc32Update(m_written->crc, data, written);
+        m_written->size += written;
+    }
+    m_position += written;
     return hr;
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) {
-    return SeekBase(m_base.get(), offset, seekOrigin, newPosition);
+    UInt64 position = 0;
+    HRESULT hr = SeekBase(m_base.get(), offset, seekOrigin, &position);
+    if (SUCCEEDED(hr)) m_position = position;
+    if (newPosition) *newPosition = position;
+    return hr;
 }
 
 HRESULT STDMETHODCALLTYPE OutStreamWrapper::SetSize(UInt64 newSize) {
     ULARGE_INTEGER size;
     size.QuadPart = newSize;
+    // A file cut below what was written no longer holds those bytes.
+    if (m_written && newSize < m_written->size) m_written->inOrder = false;
     return m_base->SetSize(size);
 }
 

@@ -3,6 +3,9 @@
 // interfaces the archive handler reads from and writes to.
 #include <objidl.h>
 
+#include <cstdint>
+#include <memory>
+
 #include "archive/interfaces.h"
 #include "util/com_object.h"
 #include "util/com_ptr.h"
@@ -25,10 +28,22 @@ private:
     CComPtr<IStream> m_base;
 };
 
-// One extracted file; releasing the last reference closes it.
+// What was written to one output file, as it was written: the number of
+// bytes and their CRC-32. `inOrder` stays true while every write went to the
+// end of what was written before; after a seek elsewhere or a cut the two
+// values say nothing about the file's content.
+struct WrittenBytes {
+    UInt64 size = 0;
+    std::uint32_t crc = 0;
+    bool inOrder = true;
+};
+
+// One extracted file; releasing the last reference closes it. With
+// `written`, every byte that reaches the file is counted and checksummed
+// there on its way.
 class OutStreamWrapper final : public CComObject<ComInterface<IOutStream, &IID_ISequentialOutStream, &IID_IOutStream>> {
 public:
-    explicit OutStreamWrapper(IStream* base);
+    explicit OutStreamWrapper(IStream* base, std::shared_ptr<WrittenBytes> written = nullptr);
 
     HRESULT STDMETHODCALLTYPE Write(const void* data, UInt32 size, UInt32* processedSize) override;
     HRESULT STDMETHODCALLTYPE Seek(Int64 offset, UInt32 seekOrigin, UInt64* newPosition) override;
@@ -36,6 +51,8 @@ public:
 
 private:
     CComPtr<IStream> m_base;
+    std::shared_ptr<WrittenBytes> m_written;
+    UInt64 m_position = 0;
 };
 
 }  // namespace intl

@@ -16,7 +16,7 @@ struct PayloadItem {
     std::uint64_t size = 0;
     bool hasCrc = false;
     std::uint32_t crc = 0;  // CRC-32 of the content, as the archive states it
-    std::string md5;        // MD5 of the content as installed (manifests); empty when unknown
+    std::string md5;        // MD5 of the content as extracted or installed; empty when unknown
 };
 
 // The payload list beside a payload folder: its parent folder + QV_PAYLOAD_ITEM_LIST.

@@ -76,9 +76,10 @@ bool IsNotInstalled(const PayloadItem& item) {
 }
 
 // The payload's list of digests ("<md5>  <name>" lines, made when the payload
-// was built) gives the manifest its digests without reading the files for
-// them; it counts only while it is itself what the archive holds. Files it
-// does not name are digested while they are checked.
+// was built) gives the manifest the digests the item list lacks (the
+// extraction digests every file it writes) without reading the files for
+// them; it counts only while it is itself what the archive holds. Files
+// neither names are digested while they are checked.
 void TakeListedDigests(const std::wstring& payloadFolder, std::vector<PayloadItem>& items) {
     const auto list = std::find_if(items.begin(), items.end(), [](const PayloadItem& item) {
         return !item.isFolder && SameName(item.path, QV_PAYLOAD_CHECKSUMS);
@@ -102,7 +103,7 @@ void TakeListedDigests(const std::wstring& payloadFolder, std::vector<PayloadIte
         std::wstring name = Utf8ToWide(line.substr(34));
         std::replace(name.begin(), name.end(), L'/', L'\\');
         for (PayloadItem& item : items)
-            if (!item.isFolder && SameName(item.path, name.c_str())) item.md5 = digest;
+            if (!item.isFolder && item.md5.empty() && SameName(item.path, name.c_str())) item.md5 = digest;
     }
 }
 

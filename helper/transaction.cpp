@@ -483,8 +483,35 @@ bool CInstallTransaction::StageFiles(const std::wstring& payloadFolder, const st
     }
     if (moved.empty()) return true;
 
-    // Each moved file read once through the handle it was moved by, two at
-    // a time; progress from this thread.
+    // A file that the extraction checked as it wrote it (size and CRC-32
+    // against the archive) and digested once it was closed comes with its
+    // MD5; moved within the volume, its content is what was checked, so only
+    // its size is confirmed, through the handle it was moved by. Any other
+    // is read once through that handle, two at a time.
+    std::vector<PayloadItem> unread;
+    std::vector<UniqueFile> unreadFiles;
+    std::uint64_t confirmedBytes = 0;
+    for (size_t index = 0; index < moved.size(); ++index) {
+        if (moved[index].md5.empty()) {
+            unread.push_back(moved[index]);
+            unreadFiles.push_back(std::move(movedFiles[index]));
+            continue;
+        }
+        LARGE_INTEGER size = {};
+        if (!::GetFileSizeEx(movedFiles[index].get(), &size) ||
+            static_cast<std::uint64_t>(size.QuadPart) != moved[index].size)
+            return NoteRefusal("not the size the archive states", m_new.Path() + L"\\" + moved[index].path);
+        m_staged.push_back(moved[index]);
+        confirmedBytes += moved[index].size;
+    }
+    copiedBytes += confirmedBytes;
+    if (progress) progress(copiedBytes);
+    moved.swap(unread);
+    movedFiles.swap(unreadFiles);
+    if (moved.empty()) return true;
+
+    // Each file still unread is read once through the handle it was moved
+    // by, two at a time; progress from this thread.
     std::atomic<std::uint64_t> checked{0};
     std::atomic<size_t> next{0};
     std::atomic<bool> failed{false};

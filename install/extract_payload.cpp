@@ -18,11 +18,16 @@ int ExtractPayload(const std::wstring& payloadFolder, const std::wstring& archiv
         module.Load(library);
         {
             SevenZip::SevenZipExtractor extractor(module, archivePath);
+            // Every core decodes (an archive of independent blocks), and each
+            // file is checked as it is written and digested once closed, while
+            // the next ones are decoded.
+            extractor.SetDecoderThreads(SevenZip::ProcessorCount());
+            extractor.SetTakeDigests(items != nullptr);
             extractor.ExtractTo(payloadFolder);
             if (items) {
                 items->clear();
                 for (const SevenZip::ExtractedItem& item : extractor.ExtractedItems())
-                    items->push_back({item.path, item.isFolder, item.size, item.hasCrc, item.crc, std::string()});
+                    items->push_back({item.path, item.isFolder, item.size, item.hasCrc, item.crc, item.md5});
             }
         }
         module.Free();

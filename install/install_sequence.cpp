@@ -10,6 +10,7 @@
 #include "settings/settings_store.h"
 #include "sysenv/user_folders.h"
 #include "util/crc32.h"
+#include "util/md5.h"
 #include "util/path.h"
 #include "util/system_library.h"
 
@@ -197,11 +198,14 @@ void CInstallSession::AddBundleFile(const std::wstring& folder, const wchar_t* n
     item.path = name;
     std::vector<char> buffer(1 << 16);
     DWORD got = 0;
+    CMd5 md5;
     while (::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
         item.crc = Crc32Update(item.crc, buffer.data(), got);
+        md5.Update(buffer.data(), got);
         item.size += got;
     }
     item.hasCrc = true;
+    item.md5 = md5.HexDigest();
     items_.push_back(item);
 }
 
