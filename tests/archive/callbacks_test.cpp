@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 
+#include <cstring>
 #include <map>
 
 #include "archive/callbacks.h"
@@ -10,6 +11,8 @@
 #include "archive_maker.h"
 #include "test_support.h"
 #include "util/com_object.h"
+#include "util/crc32.h"
+#include "util/md5.h"
 #include "util/text.h"
 
 using namespace SevenZip;
@@ -183,6 +186,59 @@ TEST_F(CallbackTest, BadPropertiesAndPathsFailTheItemAndWriteNothing) {
     EXPECT_FALSE(stream_);
     EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
     EXPECT_TRUE(qvtest::ListTree(dest_.path()).empty());
+}
+
+// A file counts as written only when the bytes that reached it are the
+// archive's: as many as it states and with its CRC-32. Bytes rewritten out of
+// order are judged by the closed file. Digests come from the closed files.
+TEST_F(CallbackTest, WrittenBytesMustBeWhatTheArchiveStates) {
+    const auto crc = [](const char* text) {
+        return static_cast<unsigned long long>(Crc32Update(0, text, std::strlen(text)));
+    };
+    archive_.values = {
+        {{1, kpidPath}, {VT_BSTR, 0, L"good.bin"}},    {{1, kpidSize}, {VT_UI8, 3, nullptr}},
+        {{1, kpidCRC}, {VT_UI4, crc("abc"), nullptr}}, {{2, kpidPath}, {VT_BSTR, 0, L"short.bin"}},
+        {{2, kpidSize}, {VT_UI8, 5, nullptr}},         {{2, kpidCRC}, {VT_UI4, crc("hello"), nullptr}},
+        {{3, kpidPath}, {VT_BSTR, 0, L"changed.bin"}}, {{3, kpidSize}, {VT_UI8, 3, nullptr}},
+        {{3, kpidCRC}, {VT_UI4, crc("abc"), nullptr}}, {{4, kpidPath}, {VT_BSTR, 0, L"rewound.bin"}},
+        {{4, kpidSize}, {VT_UI8, 3, nullptr}},         {{4, kpidCRC}, {VT_UI4, crc("abc"), nullptr}},
+    };
+    callback_ = MakeCom<ArchiveExtractCallback>(&archive_, dest_.path(), /*takeDigests=*/true);
+    const auto write = [this](UInt32 index, const char* text) {
+        EXPECT_EQ(Open(index), S_OK);
+        UInt32 written = 0;
+        EXPECT_EQ(stream_->Write(text, static_cast<UInt32>(std::strlen(text)), &written), S_OK);
+    };
+    write(1, "abc");
+    stream_.reset();
+    EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
+    EXPECT_EQ(callback_->FirstFailure(), S_OK);
+    write(2, "hel");
+    stream_.reset();
+    EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
+    EXPECT_EQ(callback_->FirstFailure(), HRESULT_FROM_WIN32(ERROR_CRC));
+    write(3, "abd");
+    stream_.reset();
+    EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
+    write(4, "xbc");
+    CComPtr<IOutStream> seekable;
+    ASSERT_EQ(stream_->QueryInterface(IID_IOutStream, seekable.outVoid()), S_OK);
+    ASSERT_EQ(seekable->Seek(0, STREAM_SEEK_SET, nullptr), S_OK);
+    UInt32 written = 0;
+    ASSERT_EQ(seekable->Write("a", 1, &written), S_OK);
+    seekable.reset();
+    stream_.reset();
+    EXPECT_EQ(callback_->SetOperationResult(kOpOk), S_OK);
+
+    EXPECT_EQ(callback_->FinishDigests(), S_OK);
+    std::vector<std::wstring> listed;
+    for (const ExtractedItem& item : callback_->Items()) {
+        listed.push_back(item.path);
+        CMd5 md5;
+        md5.Update("abc", 3);
+        EXPECT_EQ(item.md5, md5.HexDigest());
+    }
+    EXPECT_EQ(listed, (std::vector<std::wstring>{L"good.bin", L"rewound.bin"}));
 }
 
 TEST(ItemPaths, Containment) {

@@ -8,6 +8,7 @@
 #include "test_support.h"
 #include "util/com_object.h"
 #include "util/crc32.h"
+#include "util/md5.h"
 #include "util/path.h"
 #include "util/text.h"
 
@@ -61,6 +62,8 @@ protected:
         qvtest::SetWriteTime(src + L"\\docs", kFolderTime);
         ::SetFileAttributesW((src + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
         qvtest::RunSevenZip(L"a -t7z -m0=LZMA2 -ms=on ..\\main.7z *", src);
+        // Independent 1 MiB blocks, which the handler can decode on several threads.
+        qvtest::RunSevenZip(L"a -t7z -m0=LZMA2:c=1m -mmt=2 -ms=on ..\\blocks.7z *", src);
         qvtest::WriteBytes(*root_ / L"flat.txt", "flat file");
         qvtest::RunSevenZip(L"a -t7z flat.7z flat.txt", root_->path());
         // Stored data, so that one changed byte is a checksum error.
@@ -122,6 +125,30 @@ TEST_F(ExtractorTest, ReportsEveryItemItWrote) {
     }
     std::sort(listed.begin(), listed.end());
     EXPECT_EQ(listed, qvtest::ListTree(dest.path()));
+}
+
+// An archive of independent blocks decoded on several threads comes out
+// whole, and each file's digest is that of the file on disk.
+TEST_F(ExtractorTest, DecodesBlocksOnSeveralThreadsAndDigestsEachFile) {
+    qvtest::TempDir dest;
+    SevenZipModule module;
+    module.Load(LibraryPath());
+    SevenZipExtractor extractor(module, Path(L"blocks.7z"));
+    extractor.SetDecoderThreads(4);
+    extractor.SetTakeDigests(true);
+    extractor.ExtractTo(dest.path());
+    size_t files = 0;
+    for (const ExtractedItem& item : extractor.ExtractedItems()) {
+        if (item.isFolder) continue;
+        SCOPED_TRACE(WideToUtf8(item.path));
+        const std::string bytes = qvtest::ReadBytes(dest / item.path);
+        EXPECT_EQ(bytes, qvtest::ReadBytes(Path(L"src") + L"\\" + item.path));
+        CMd5 md5;
+        md5.Update(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+        EXPECT_EQ(item.md5, md5.HexDigest());
+        ++files;
+    }
+    EXPECT_EQ(files, 6u);
 }
 
 TEST_F(ExtractorTest, ExtractingAgainReplacesReadOnlyFiles) {
