@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Click-to-finish time of a real installation (split into staging,
-extraction and the helper's copy) for the demo payload and for a payload of
-over 200 MiB, against the same work done by `7z.exe x` plus `xcopy` under the
-same Wine in the same run; and the peak memory of Install.exe against 7z.exe.
-Prints lines `name: value unit (reference value, ratio)`."""
+extraction and the helper's move) for the demo payload and for a payload of
+over 200 MiB, against `7z.exe x` of the same archive (and against `7z.exe x`
+plus `xcopy`) under the same Wine in the same run; for the big payload also
+against the same installation of a single-block archive of the same content,
+whose size is compared too; and the peak memory of Install.exe against
+7z.exe. Prints lines `name: value unit (reference value, ratio)`."""
 import glob
 import hashlib
 import os
@@ -32,31 +34,67 @@ def md5_of(path):
     return digest.hexdigest()
 
 
-def big_payload():
+def payload_block():
+    """The block size the build compresses payload.7z with (7zz's c=)."""
+    with open(os.path.join(q.BUILD, "qv-payload")) as f:
+        for line in f:
+            if line.startswith("QV_PAYLOAD_BLOCK="):
+                return line.split("=", 1)[1].strip()
+    raise RuntimeError("no payload block size in the build folder")
+
+
+# The two archives of the same content: "blocks" as the build makes
+# payload.7z (independent blocks, compressed on every core, which 7z.dll
+# decodes on every core), and "single", one solid block that only one thread
+# can decode.
+def archive_options(kind):
+    if kind == "blocks":
+        return ["-m0=lzma2:c=" + payload_block(), "-mmt=on"]
+    return ["-m0=lzma2", "-mmt=1"]
+
+
+def big_data_stage():
+    """A folder with 208 MiB of pictures' worth of data (half text, half
+    random) and its list of digests, made once per run that needs it."""
+    stage = tempfile.mkdtemp(dir=DATA)
+    os.makedirs(os.path.join(stage, "samples"))
+    rng = random.Random(7)
+    words = [("w%d" % i).encode() for i in range(5000)]
+    for i in range(4):
+        with open(os.path.join(stage, "samples", "random-%d.bin" % i), "wb") as f:
+            f.write(os.urandom(26 << 20))
+        with open(os.path.join(stage, "samples", "notes-%d.txt" % i), "wb") as f:
+            chunk = b" ".join(rng.choice(words) for _ in range(200000)) + b"\n"
+            while f.tell() < (26 << 20):
+                f.write(chunk)
+    return stage
+
+
+def big_payload(kind):
     """The current helper, viewer, uninstaller and welcome picture and 208 MiB
-    of pictures' worth of data (half text, half random), with the list of
-    digests a payload carries (checksums.md5). The data is compressed once and
-    kept; the program files are added anew whenever they change, so a rebuilt
-    helper is never measured with a stale one."""
-    data = os.path.join(DATA, "install-big-data.7z")
-    digests = data + ".md5"
+    of data, with the list of digests a payload carries (checksums.md5), as
+    an archive of the given kind. The data is compressed once and kept; the
+    program files are added anew whenever they change, so a rebuilt helper is
+    never measured with a stale one."""
+    options = archive_options(kind)
+    data = os.path.join(DATA, "install-big-data-%s.7z" % kind)
+    digests = os.path.join(DATA, "install-big-data.md5")
     if not os.path.exists(data) or not os.path.exists(digests):
-        stage = tempfile.mkdtemp(dir=DATA)
-        os.makedirs(os.path.join(stage, "samples"))
-        rng = random.Random(7)
-        words = [("w%d" % i).encode() for i in range(5000)]
-        for i in range(4):
-            with open(os.path.join(stage, "samples", "random-%d.bin" % i), "wb") as f:
-                f.write(os.urandom(26 << 20))
-            with open(os.path.join(stage, "samples", "notes-%d.txt" % i), "wb") as f:
-                chunk = b" ".join(rng.choice(words) for _ in range(200000)) + b"\n"
-                while f.tell() < (26 << 20):
-                    f.write(chunk)
-        subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", data + ".tmp", "."], cwd=stage,
+        stage = big_data_stage()
+        subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + options + [data + ".tmp", "."], cwd=stage,
                        check=True)
         with open(digests, "w") as f:
             for name in sorted(os.listdir(os.path.join(stage, "samples"))):
                 f.write("%s  samples/%s\n" % (md5_of(os.path.join(stage, "samples", name)), name))
+        # The other kind is made of the same bytes.
+        for other in ("blocks", "single"):
+            other_data = os.path.join(DATA, "install-big-data-%s.7z" % other)
+            if other != kind:
+                if os.path.exists(other_data):
+                    os.remove(other_data)
+                subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + archive_options(other) +
+                               [other_data + ".tmp", "."], cwd=stage, check=True)
+                os.replace(other_data + ".tmp", other_data)
         os.replace(data + ".tmp", data)
         shutil.rmtree(stage)
     names = ("ImgKit.dll", "ImgShell.exe", "Uninstall.exe", "welcome.png")
@@ -64,7 +102,7 @@ def big_payload():
     stamp = hashlib.md5()
     for path in programs:
         stamp.update(md5_of(path).encode())
-    archive = os.path.join(DATA, "install-big.7z")
+    archive = os.path.join(DATA, "install-big-%s.7z" % kind)
     stamp_file = archive + ".stamp"
     if os.path.exists(archive) and os.path.exists(stamp_file) and open(stamp_file).read() == stamp.hexdigest():
         return archive
@@ -76,7 +114,7 @@ def big_payload():
         for name in names:
             f.write("%s  %s\n" % (md5_of(os.path.join(stage, name)), name))
     shutil.copy(data, archive + ".tmp")
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-m0=lzma2", "-mx=3", archive + ".tmp"] + list(names) +
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + options + [archive + ".tmp"] + list(names) +
                    ["checksums.md5"], cwd=stage, check=True)
     shutil.rmtree(stage)
     os.replace(archive + ".tmp", archive)
@@ -165,7 +203,9 @@ def measure_install(state, archive, scratch):
 
 
 def measure_reference(archive, scratch):
-    """(seconds, 7z.exe peak KiB) of `7z.exe x` then `xcopy` of what it extracted."""
+    """(7z.exe x seconds, with xcopy seconds, 7z.exe peak KiB): `7z.exe x`
+    with its default threads (one per core), then `xcopy` of what it
+    extracted."""
     out = os.path.join(scratch, "ref-out")
     dest = os.path.join(scratch, "ref-dest")
     shutil.rmtree(out, ignore_errors=True)
@@ -177,17 +217,35 @@ def measure_reference(archive, scratch):
     while proc.poll() is None:
         peak = max(peak, vm_hwm_kib("7z.exe"))
         time.sleep(0.02)
+    extracted = time.monotonic() - start
     subprocess.run(["wine", "xcopy", "/E", "/I", "/Y", "/Q", q.windows_path(out), q.windows_path(dest)],
                    env=q.wine_env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
     seconds = time.monotonic() - start
     shutil.rmtree(out, ignore_errors=True)
     shutil.rmtree(dest, ignore_errors=True)
-    return seconds, peak
+    return extracted, seconds, peak
 
 
 def median(values):
     values = sorted(values)
     return values[len(values) // 2]
+
+
+def report(label, ours, refs, single=None):
+    total = median([o[3] for o in ours])
+    pick = min(ours, key=lambda o: abs(o[3] - total))
+    extract_ref = median([r[0] for r in refs])
+    xcopy_ref = median([r[1] for r in refs])
+    print("install_%s_click_to_finish: %.2f s (%.2f s, %.2f)" % (label, total, extract_ref, total / extract_ref))
+    print("install_%s_vs_7z_and_xcopy: %.2f s (%.2f s, %.2f)" % (label, total, xcopy_ref, total / xcopy_ref))
+    if single:
+        alone = median([o[3] for o in single])
+        print("install_%s_vs_single_block: %.2f s (%.2f s, %.2f)" % (label, total, alone, total / alone))
+    print("install_%s_split: staging %.2f s, extraction %.2f s, copy %.2f s (-, -)"
+          % (label, pick[0], pick[1], pick[2]))
+    peak = max(o[4] for o in ours) / 1024.0
+    ref_peak = max(r[2] for r in refs) / 1024.0
+    print("install_%s_peak_memory: %.1f MiB (%.1f MiB, %.2f)" % (label, peak, ref_peak, peak / ref_peak))
 
 
 def main():
@@ -197,23 +255,27 @@ def main():
     state = State()
     scratch = tempfile.mkdtemp(dir=DATA)
     try:
+        demo = os.path.join(q.BUILD, "dist", "payload.7z")
+        ours, refs = [], []
+        for _ in range(3):  # alternating, so both see the same machine load
+            ours.append(measure_install(state, demo, scratch))
+            refs.append(measure_reference(demo, scratch))
+        report("demo_payload", ours, refs)
+
         # QV_BENCH_RUNS sets the number of installations of the big payload
-        # (more of them to compare two builds on a noisy machine).
-        for label, archive, runs in (("demo_payload", os.path.join(q.BUILD, "dist", "payload.7z"), 3),
-                                     ("200MiB_payload", big_payload(), int(os.environ.get("QV_BENCH_RUNS", "3")))):
-            ours, refs = [], []
-            for _ in range(runs):  # alternating, so both see the same machine load
-                ours.append(measure_install(state, archive, scratch))
-                refs.append(measure_reference(archive, scratch))
-            total = median([o[3] for o in ours])
-            ref = median([r[0] for r in refs])
-            pick = min(ours, key=lambda o: abs(o[3] - total))
-            print("install_%s_click_to_finish: %.2f s (%.2f s, %.2f)" % (label, total, ref, total / ref))
-            print("install_%s_split: staging %.2f s, extraction %.2f s, copy %.2f s (-, -)"
-                  % (label, pick[0], pick[1], pick[2]))
-            peak = max(o[4] for o in ours) / 1024.0
-            ref_peak = max(r[1] for r in refs) / 1024.0
-            print("install_%s_peak_memory: %.1f MiB (%.1f MiB, %.2f)" % (label, peak, ref_peak, peak / ref_peak))
+        # (more of them to compare two builds on a noisy machine). The
+        # reference is 7z.exe on the archive as the build makes it; the same
+        # installer on the single-block archive shows what the blocks bring.
+        blocks, single = big_payload("blocks"), big_payload("single")
+        ours, refs, alone = [], [], []
+        for _ in range(int(os.environ.get("QV_BENCH_RUNS", "3"))):
+            ours.append(measure_install(state, blocks, scratch))
+            refs.append(measure_reference(blocks, scratch))
+            alone.append(measure_install(state, single, scratch))
+        report("200MiB_payload", ours, refs, alone)
+        size, size_single = os.path.getsize(blocks), os.path.getsize(single)
+        print("payload_archive_size_200MiB: %.1f MiB (%.1f MiB, %.3f)"
+              % (size / 1048576.0, size_single / 1048576.0, size / float(size_single)))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
 

@@ -540,7 +540,7 @@ def main():
     install_runs = int(os.environ.get("QV_PEER_INSTALL_RUNS", "5"))
     dist = os.path.join(q.BUILD, "dist")
     demo = Installers(folder, "demo", os.path.join(dist, "payload.7z"))
-    big = Installers(folder, "200MiB", install_bench.big_payload())
+    big = Installers(folder, "200MiB", install_bench.big_payload("blocks"))
     for installers in (demo, big):
         installers.ensure(say=say)
     peers = peers_here()
