@@ -167,7 +167,7 @@ ClosedFileDigests::~ClosedFileDigests() {
     if (m_thread.joinable()) m_thread.join();
 }
 
-void ClosedFileDigests::Add(size_t index, const std::wstring& path) {
+void ClosedFileDigests::Add(size_t index, const ExtractedItem& item, const std::wstring& path) {
     if (!m_thread.joinable() && !m_closing) {
         try {
             m_thread = std::thread(&ClosedFileDigests::Run, this);
@@ -175,15 +175,17 @@ void ClosedFileDigests::Add(size_t index, const std::wstring& path) {
             m_closing = true;  // no thread: each file is read by the caller
         }
     }
-    if (!m_thread.joinable()) return Digest(Job{index, path});
+    if (!m_thread.joinable()) return Digest(Job{index, item, path});
     {
         std::lock_guard<std::mutex> hold(m_lock);
-        m_jobs.push_back(Job{index, path});
+        m_jobs.push_back(Job{index, item, path});
     }
     m_wake.notify_one();
 }
 
 void ClosedFileDigests::Run() {
+    // Decoding and writing come first; the digests take what time is left.
+    ::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
     for (;;) {
         Job job;
         {
@@ -200,8 +202,8 @@ void ClosedFileDigests::Run() {
 void ClosedFileDigests::Digest(const Job& job) {
     UInt64 size = 0;
     std::uint32_t crc = 0;
-    std::string md5;
-    const bool read = ReadClosedFile(job.path, size, crc, &md5);
+    std::string md5 = m_hooks.known ? m_hooks.known(job.item) : std::string();
+    const bool read = !md5.empty() || ReadClosedFile(job.path, size, crc, &md5);
     std::lock_guard<std::mutex> hold(m_lock);
     if (read)
         m_digests.emplace_back(job.index, std::move(md5));
@@ -224,9 +226,10 @@ bool ClosedFileDigests::Finish(std::vector<ExtractedItem>& items) {
 
 // --- ArchiveExtractCallback --------------------------------------------------
 
-ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests)
+ArchiveExtractCallback::ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests,
+                                               DigestHooks hooks)
     : m_archive(archive), m_destination(destination) {
-    if (takeDigests) m_digests.reset(new ClosedFileDigests);
+    if (takeDigests) m_digests.reset(new ClosedFileDigests(std::move(hooks)));
 }
 
 HRESULT ArchiveExtractCallback::FinishDigests() {
@@ -415,9 +418,10 @@ HRESULT STDMETHODCALLTYPE ArchiveExtractCallback::SetOperationResult(Int32 opera
     // Read for its digest only now: the time and attributes are applied.
     if (digest) {
         try {
-            m_digests->Add(m_items.size() - 1, m_itemTarget);
-        } catch (const std::bad_alloc&) {
-            if (m_firstFailure == S_OK) m_firstFailure = E_OUTOFMEMORY;
+            m_digests->Written(m_items.back(), m_itemTarget);
+            m_digests->Add(m_items.size() - 1, m_items.back(), m_itemTarget);
+        } catch (...) {
+            if (m_firstFailure == S_OK) m_firstFailure = E_FAIL;
         }
     }
     return S_OK;

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -43,19 +44,33 @@ public:
     HRESULT STDMETHODCALLTYPE CryptoGetTextPassword(BSTR* password) override;
 };
 
+// What a caller adds to an extraction that takes digests. `written` is
+// called on the extraction's thread for each file as soon as it was closed
+// and found intact; `known` on the digest thread before a file is read: a
+// digest known without reading the file, or empty. Either may be empty.
+struct DigestHooks {
+    std::function<void(const ExtractedItem& item, const std::wstring& target)> written;
+    std::function<std::string(const ExtractedItem& item)> known;
+};
+
 // Takes the MD5 of each file handed to it once the file is closed, on a
-// thread of its own, while the extraction goes on with the next items.
+// thread of its own at a lower priority than the extraction's, while the
+// extraction goes on with the next items.
 class ClosedFileDigests {
 public:
-    ClosedFileDigests() = default;
+    explicit ClosedFileDigests(DigestHooks hooks) : m_hooks(std::move(hooks)) {}
     // Stops at the next file and waits for the thread.
     ~ClosedFileDigests();
     ClosedFileDigests(const ClosedFileDigests&) = delete;
     ClosedFileDigests& operator=(const ClosedFileDigests&) = delete;
 
-    // Queues the closed file `path` for the item at `index`; where no thread
+    // Queues the closed file `path` of the item at `index`; where no thread
     // can be started, the file is read here and now.
-    void Add(size_t index, const std::wstring& path);
+    void Add(size_t index, const ExtractedItem& item, const std::wstring& path);
+    // Tells the caller's hook that the file is written.
+    void Written(const ExtractedItem& item, const std::wstring& path) const {
+        if (m_hooks.written) m_hooks.written(item, path);
+    }
     // Waits until every queued file is read and gives each item its digest;
     // false when a file could not be read.
     bool Finish(std::vector<ExtractedItem>& items);
@@ -63,6 +78,7 @@ public:
 private:
     struct Job {
         size_t index;
+        ExtractedItem item;
         std::wstring path;
     };
     void Run();
@@ -75,6 +91,7 @@ private:
     bool m_stop = false;
     bool m_failed = false;
     std::vector<std::pair<size_t, std::string>> m_digests;
+    DigestHooks m_hooks;
     std::thread m_thread;
 };
 
@@ -85,7 +102,8 @@ class ArchiveExtractCallback final
 public:
     // With `takeDigests`, each file's MD5 is taken once it is closed, while
     // the next items are extracted (FinishDigests waits for them).
-    ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests = false);
+    ArchiveExtractCallback(IInArchive* archive, const std::wstring& destination, bool takeDigests = false,
+                           DigestHooks hooks = DigestHooks());
 
     HRESULT STDMETHODCALLTYPE SetTotal(UInt64 total) override;
     HRESULT STDMETHODCALLTYPE SetCompleted(const UInt64* completeValue) override;

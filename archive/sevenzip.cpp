@@ -134,7 +134,7 @@ void SevenZipExtractor::ExtractTo(const std::wstring& destination) {
     if (hr != S_OK) RaiseHresult(L"Open archive", hr);
 
     CComPtr<intl::ArchiveExtractCallback> extractCallback =
-        MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination, m_takeDigests);
+        MakeCom<intl::ArchiveExtractCallback>(archive.get(), destination, m_takeDigests, m_digestHooks);
 
     hr = archive->Extract(nullptr, 0xFFFFFFFFu, 0, extractCallback.get());
     if (hr != S_OK) RaiseHresult(L"Extract archive", hr);

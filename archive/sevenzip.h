@@ -80,8 +80,12 @@ public:
     // blocks is decoded on that many threads at once.
     void SetDecoderThreads(UInt32 count) { m_decoderThreads = count; }
     // Whether ExtractTo takes each file's MD5 once it is closed, on a thread
-    // of its own while the next items are extracted (ExtractedItem::md5).
-    void SetTakeDigests(bool take) { m_takeDigests = take; }
+    // of its own while the next items are extracted (ExtractedItem::md5),
+    // with the caller's hooks.
+    void SetTakeDigests(bool take, intl::DigestHooks hooks = intl::DigestHooks()) {
+        m_takeDigests = take;
+        m_digestHooks = std::move(hooks);
+    }
 
     ArchiveFormat Format() const { return m_format; }
 
@@ -92,6 +96,7 @@ private:
     ArchiveFormat m_format = ArchiveFormat::SevenZip;
     UInt32 m_decoderThreads = 0;
     bool m_takeDigests = false;
+    intl::DigestHooks m_digestHooks;
 };
 
 // The number of logical processors of the machine (at least 1).

@@ -196,3 +196,26 @@ bool ParseManifest(const std::string& text, std::vector<PayloadItem>& items) {
     items.swap(read);
     return true;
 }
+
+std::vector<ListedDigest> ParseDigestList(const std::string& text) {
+    std::vector<ListedDigest> list;
+    for (size_t start = 0, end; start < text.size(); start = end + 1) {
+        end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        if (line.size() < 35 || line.compare(32, 2, "  ") != 0) continue;
+        const std::string digest = line.substr(0, 32);
+        if (!IsHexDigest(digest)) continue;
+        std::wstring path = Utf8ToWide(line.substr(34));
+        for (wchar_t& c : path)
+            if (c == L'/') c = L'\\';
+        list.push_back(ListedDigest{path, digest});
+    }
+    return list;
+}
+
+std::string ListedDigestOf(const std::vector<ListedDigest>& list, const std::wstring& path) {
+    for (const ListedDigest& listed : list)
+        if (SameName(listed.path, path)) return listed.md5;
+    return std::string();
+}

@@ -38,5 +38,17 @@ bool ReadManifest(const std::wstring& file, std::vector<PayloadItem>& items);
 // The same from and to the text of a manifest.
 bool ParseManifest(const std::string& text, std::vector<PayloadItem>& items);
 std::string ManifestText(const std::vector<PayloadItem>& items);
+// The payload's own list of digests (QV_PAYLOAD_CHECKSUMS at its top, made
+// when the payload is built): "<md5>  <path>" lines, paths with '/' or '\'.
+// Each well-formed line gives a path (with '\') and its lower-case hex MD5;
+// other lines are passed over.
+struct ListedDigest {
+    std::wstring path;
+    std::string md5;
+};
+std::vector<ListedDigest> ParseDigestList(const std::string& text);
+// The digest the list gives a path (compared as file names are), or empty.
+std::string ListedDigestOf(const std::vector<ListedDigest>& list, const std::wstring& path);
+
 // Reads an open file whole (up to 64 MiB) from its current position.
 bool ReadWholeFile(HANDLE file, std::string& text);

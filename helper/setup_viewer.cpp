@@ -93,18 +93,9 @@ void TakeListedDigests(const std::wstring& payloadFolder, std::vector<PayloadIte
     if (!file || (!text.empty() && !::ReadFile(file.get(), &text[0], static_cast<DWORD>(text.size()), &got, nullptr)) ||
         got != text.size() || Crc32Update(0, text.data(), text.size()) != list->crc)
         return;
-    for (size_t start = 0, end; start < text.size(); start = end + 1) {
-        end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        const std::string line = text.substr(start, end - start);
-        if (line.size() < 35 || line.compare(32, 2, "  ") != 0) continue;
-        const std::string digest = line.substr(0, 32);
-        if (digest.find_first_not_of("0123456789abcdef") != std::string::npos) continue;
-        std::wstring name = Utf8ToWide(line.substr(34));
-        std::replace(name.begin(), name.end(), L'/', L'\\');
-        for (PayloadItem& item : items)
-            if (!item.isFolder && item.md5.empty() && SameName(item.path, name.c_str())) item.md5 = digest;
-    }
+    const std::vector<ListedDigest> listed = ParseDigestList(text);
+    for (PayloadItem& item : items)
+        if (!item.isFolder && item.md5.empty()) item.md5 = ListedDigestOf(listed, item.path);
 }
 
 BOOL CALLBACK PostQuitToInstaller(HWND window, LPARAM) {
