@@ -55,7 +55,8 @@ def archive_options(kind):
 
 def big_data_stage():
     """A folder with 208 MiB of pictures' worth of data (half text, half
-    random) and its list of digests, made once per run that needs it."""
+    random) and the payload's list of their digests (checksums.md5), which
+    the archive holds first, as in the payload the build makes."""
     stage = tempfile.mkdtemp(dir=DATA)
     os.makedirs(os.path.join(stage, "samples"))
     rng = random.Random(7)
@@ -67,25 +68,26 @@ def big_data_stage():
             chunk = b" ".join(rng.choice(words) for _ in range(200000)) + b"\n"
             while f.tell() < (26 << 20):
                 f.write(chunk)
+    with open(os.path.join(stage, "checksums.md5"), "w") as f:
+        for name in sorted(os.listdir(os.path.join(stage, "samples"))):
+            f.write("%s  samples/%s\n" % (md5_of(os.path.join(stage, "samples", name)), name))
     return stage
 
 
 def big_payload(kind):
     """The current helper, viewer, uninstaller and welcome picture and 208 MiB
-    of data, with the list of digests a payload carries (checksums.md5), as
-    an archive of the given kind. The data is compressed once and kept; the
-    program files are added anew whenever they change, so a rebuilt helper is
-    never measured with a stale one."""
+    of data, with the list of the data's digests a payload carries
+    (checksums.md5; the program files, which the list cannot name before they
+    are built, are digested during the extraction), as an archive of the
+    given kind. The data is compressed once and kept; the program files are
+    added anew whenever they change, so a rebuilt helper is never measured
+    with a stale one."""
     options = archive_options(kind)
     data = os.path.join(DATA, "install-big-data-%s.7z" % kind)
-    digests = os.path.join(DATA, "install-big-data.md5")
-    if not os.path.exists(data) or not os.path.exists(digests):
+    if not os.path.exists(data):
         stage = big_data_stage()
         subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + options + [data + ".tmp", "."], cwd=stage,
                        check=True)
-        with open(digests, "w") as f:
-            for name in sorted(os.listdir(os.path.join(stage, "samples"))):
-                f.write("%s  samples/%s\n" % (md5_of(os.path.join(stage, "samples", name)), name))
         # The other kind is made of the same bytes.
         for other in ("blocks", "single"):
             other_data = os.path.join(DATA, "install-big-data-%s.7z" % other)
@@ -109,13 +111,9 @@ def big_payload(kind):
     stage = tempfile.mkdtemp(dir=DATA)
     for path in programs:
         shutil.copy(path, stage)
-    with open(os.path.join(stage, "checksums.md5"), "w") as f:
-        f.write(open(digests).read())
-        for name in names:
-            f.write("%s  %s\n" % (md5_of(os.path.join(stage, name)), name))
     shutil.copy(data, archive + ".tmp")
-    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + options + [archive + ".tmp"] + list(names) +
-                   ["checksums.md5"], cwd=stage, check=True)
+    subprocess.run(["7zz", "a", "-bd", "-bso0", "-t7z", "-mx=3"] + options + [archive + ".tmp"] + list(names),
+                   cwd=stage, check=True)
     shutil.rmtree(stage)
     os.replace(archive + ".tmp", archive)
     with open(stamp_file, "w") as f:
