@@ -113,6 +113,30 @@ TEST(TextSplit, BackspaceTrimmingAndAppendOnlyList) {
     EXPECT_EQ(noDelimiter, (Pieces{L"a b"}));
 }
 
+// Runs long enough for the folding path, at every alignment and with every
+// tail length, against the checksum taken one bit at a time.
+TEST(Checksum, Crc32LongRunsMatchTheBitwiseDefinition) {
+    std::string bytes(1500, '\0');
+    unsigned state = 1;
+    for (char& c : bytes) {
+        state = state * 1103515245u + 12345u;
+        c = static_cast<char>(state >> 16);
+    }
+    const auto bitwise = [](std::uint32_t crc, const char* p, size_t n) {
+        crc = ~crc;
+        while (n--) {
+            crc ^= static_cast<unsigned char>(*p++);
+            for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+        }
+        return ~crc;
+    };
+    for (size_t offset = 0; offset < 16; offset += 5)
+        for (size_t size = 60; size < 1400; size += 13)
+            ASSERT_EQ(Crc32Update(0x89abcdefu, bytes.data() + offset, size),
+                      bitwise(0x89abcdefu, bytes.data() + offset, size))
+                << offset << " " << size;
+}
+
 // Known values of the standard check string and of pieces fed one by one.
 TEST(Checksum, Crc32KnownValuesAndPieces) {
     EXPECT_EQ(Crc32Update(0, "", 0), 0u);
