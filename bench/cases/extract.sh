@@ -3,8 +3,8 @@
 # thread per core, every file checked as written and digested) against
 # 7z.exe x with its default threads (one per core), both with the same 7z.dll
 # under the same Wine, on a 208 MiB LZMA2 archive of half text, half random
-# bytes in independent blocks of the payload's block size. Prints throughput
-# and peak memory.
+# bytes in independent blocks of the payload's block size, with the list of
+# their digests first, as a payload has it. Prints throughput and peak memory.
 # The data is made once in $QV_BUILD/bench-data and kept out of the sources.
 set -euo pipefail
 : "${QV_ROOT:?}" "${QV_BUILD:?}"
@@ -18,7 +18,9 @@ block=$(sed -n 's/^QV_PAYLOAD_BLOCK=//p' "$QV_BUILD/qv-payload")
 if [ ! -f "$data/payload-$block.7z" ]; then
   rm -rf "$data/src"
   wine "$bench/extract_bench.exe" make "$(win "$data/src")"
-  (cd "$data/src" && 7zz a -t7z "-m0=LZMA2:c=$block" -mx=3 -mmt=on -ms=on -bso0 -bsp0 ../payload.7z.part text.txt random.bin)
+  # As in a payload, the list of the files' digests comes first.
+  (cd "$data/src" && md5sum text.txt random.bin >checksums.md5 &&
+    7zz a -t7z "-m0=LZMA2:c=$block" -mx=3 -mmt=on -ms=on -bso0 -bsp0 ../payload.7z.part checksums.md5 text.txt random.bin)
   mv "$data/payload.7z.part" "$data/payload-$block.7z"
   rm -rf "$data/src"
 fi
@@ -56,7 +58,7 @@ for i in $(seq 1 "$runs"); do
     fail "7z.exe exit $c_ref, ExtractPayload result $c_ours"
   fi
   if [ "$i" = 1 ]; then
-    for f in text.txt random.bin; do
+    for f in checksums.md5 text.txt random.bin; do
       cmp -s "$data/out-ref/$f" "$data/out-ours/$f" || fail "output differs: $f"
     done
     bytes=$(( $(stat -c %s "$data/out-ours/text.txt") + $(stat -c %s "$data/out-ours/random.bin") ))
