@@ -1,7 +1,12 @@
 #include "util/md5.h"
 
+#include <windows.h>
+
 #include <cstring>
 #include <memory>
+#include <new>
+
+#include "util/owned.h"
 
 namespace {
 
@@ -27,8 +32,7 @@ inline std::uint32_t G(std::uint32_t x, std::uint32_t y, std::uint32_t z) { retu
 inline std::uint32_t H(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return x ^ y ^ z; }
 inline std::uint32_t I(std::uint32_t x, std::uint32_t y, std::uint32_t z) { return y ^ (x | ~z); }
 
-// Size of the stream buffer behind DigestFile: the 1024-byte reads are served
-// from it instead of each becoming a system call.
+// Size of the reads of DigestFile.
 constexpr std::size_t kFileBufferSize = 256 * 1024;
 
 }  // namespace
@@ -184,29 +188,21 @@ Md5Digest CMd5::Digest() {
     return d;
 }
 
-void CMd5::UpdateFromStream(std::ifstream& stream) {
-    if (stream.fail() || stream.bad()) return;
-    char buffer[1024];
-    // A short read at the end sets eof (and fail); a read error sets bad or
-    // fail. Either ends the loop after hashing what was delivered.
-    while (stream.good()) {
-        stream.read(buffer, sizeof buffer);
-        std::streamsize got = stream.gcount();
-        if (got > 0) Update(buffer, static_cast<std::uint32_t>(got));
-    }
-    stream.close();  // sets failbit (and throws if asked to) when closing fails
-}
-
 std::string DigestFile(const std::wstring& path) {
     if (path.empty()) return std::string();
-    std::unique_ptr<char[]> buffer(new char[kFileBufferSize]);
-    std::ifstream stream;
-    stream.rdbuf()->pubsetbuf(buffer.get(), kFileBufferSize);
-    // The runtime opens files shared for reading and writing with other openers.
-    stream.open(path.c_str(), std::ios::in | std::ios::binary);
-    if (!stream.is_open()) return std::string();
+    // Read through the system rather than a file stream, whose locale
+    // machinery would add most of a megabyte to every program that compares
+    // files; opened shared for reading and writing with other openers, as a
+    // stream of the runtime is.
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return std::string();
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kFileBufferSize]);
+    if (!buffer) return std::string();
     CMd5 md5;
-    md5.UpdateFromStream(stream);
+    DWORD got = 0;
+    while (::ReadFile(file.get(), buffer.get(), static_cast<DWORD>(kFileBufferSize), &got, nullptr) && got > 0)
+        md5.Update(buffer.get(), got);
     return md5.HexDigest();
 }
 
