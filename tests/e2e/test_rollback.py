@@ -145,8 +145,20 @@ class RollbackTest(t.InstallerFixture):
             self.assertEqual(self.staging_folders(self.default_install), [])
             self.assert_consistent(self.default_install)
 
+    @staticmethod
+    def installation_bytes():
+        """About what an installation of the bundle takes: the payload's files
+        (the helper, which is not installed, as a margin) and the two
+        libraries installed beside them."""
+        dist = os.path.join(q.BUILD, "dist")
+        listing = subprocess.run(["7zz", "l", "-slt", os.path.join(dist, "payload.7z")], stdout=subprocess.PIPE,
+                                 check=True, text=True).stdout
+        payload = sum(int(line.split("=", 1)[1]) for line in listing.splitlines() if line.startswith("Size = "))
+        return payload + sum(os.path.getsize(os.path.join(dist, name)) for name in ("DuiLib.dll", "7z.dll"))
+
     def test_a_full_installation_drive(self):
-        drive = SmallDrive("Q", "7m")
+        # Room for one installation, not for a second one staged beside it.
+        drive = SmallDrive("Q", "%dk" % (self.installation_bytes() * 13 // 10 // 1024))
         folder = drive.root + "\\Quiview"
         try:
             self.install(self.bundle(), folder)
