@@ -104,8 +104,7 @@ void CMainWnd::PrepareWindow() {
         CHeldFolder data;
         if (data.Open(SettingsFolder())) DeleteChildFile(data, kSettingsFileName, true);
     }
-    SetChannel(channel);
-    SetVersion(kProductVersion);
+    SetChannelAndVersion(channel, kProductVersion);
 
     SetIcon(128);
     CenterWindow();

@@ -129,6 +129,13 @@ void SetVersion(const std::string& value) { SetSetting("version", value); }
 void SetChannel(const std::string& value) { SetSetting("channel", value); }
 void SetJoin(const std::string& value) { SetSetting("join", value); }
 
+void SetChannelAndVersion(const std::string& channel, const std::string& version) {
+    CSettingsStore store;
+    // The second write goes ahead when the first fails, as with two setters.
+    store.SetValue("channel", channel);
+    store.SetValue("version", version);
+}
+
 bool SettingReadsBack(const std::string& key, const std::string& value) {
     CSettingsStore store(CSettingsStore::Access::kReadOnly);
     std::string stored;

@@ -60,5 +60,9 @@ void SetUid(const std::string& value);
 void SetVersion(const std::string& value);
 void SetChannel(const std::string& value);
 void SetJoin(const std::string& value);
+// The channel, then the version, written as SetChannel and SetVersion write
+// them but through one opening of config.dat: opening the enciphered file
+// costs more than a write, and start-up waits for both.
+void SetChannelAndVersion(const std::string& channel, const std::string& version);
 // True when the data folder's config.dat holds exactly this value for the key.
 bool SettingReadsBack(const std::string& key, const std::string& value);

@@ -125,6 +125,31 @@ TEST(SettingsStoreTest, SettersWriteTheDataFolder) {
     EXPECT_FALSE(SettingReadsBack("channel", "30100"));
 }
 
+// Start-up's two settings through one opening: the rows, and their order in
+// the file, are those the two setters leave; a value that cannot be stored
+// does not keep the other from being written.
+TEST(SettingsStoreTest, ChannelAndVersionWrittenAsByTheirSetters) {
+    const std::wstring folder = DataFolder();
+    ASSERT_FALSE(folder.empty());
+    const std::wstring file = folder + L"\\config.dat";
+    ::DeleteFileW(file.c_str());
+    SetChannelAndVersion("30105", "1.0.1");
+    EXPECT_EQ(AllRows(folder), (std::vector<std::string>{"channel|30105", "version|1.0.1"}));
+
+    SetJoin("1");
+    SetChannelAndVersion("30100", "1.0.2");
+    std::string output;
+    EXPECT_EQ(ConfigDump(file, output), 0);
+    EXPECT_EQ(output, "channel\t30100\r\nversion\t1.0.2\r\njoin\t1\r\n");
+
+    SetChannelAndVersion(std::string("301\0"
+                                     "00",
+                                     6),
+                         "1.0.3");
+    EXPECT_EQ(AllRows(folder), (std::vector<std::string>{"channel|30100", "join|1", "version|1.0.3"}));
+    ::DeleteFileW(file.c_str());
+}
+
 // What only reads the settings (the viewer) never creates or changes them.
 TEST(SettingsStoreTest, ReadOnlyStoreCreatesAndChangesNothing) {
     qvtest::TempDir dir;
